@@ -1,0 +1,43 @@
+// Helpers shared by the test suites.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace mvtest {
+
+// Path of a file of the bundled test data.
+std::string dataPath(const std::string& name);
+// Whole contents of a file ("" when it cannot be read).
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+// Directory of the real Gaussian checkpoint files (MIRVANTE_EXTRA_FCHK), or
+// "" when unset; tests that need it skip then.
+std::string extraDir();
+// The files with the given suffix in a directory, sorted by name.
+std::vector<std::string> listFiles(const std::string& dir, const std::string& suffix);
+
+// Result of running the built program.
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;
+  std::string dir;  // the directory it ran in (kept for inspection)
+};
+// Run the built program in a fresh temporary directory holding `fchk` as
+// Test.FChk (no Test.FChk at all when withFile is false).
+RunResult runProgram(const std::string& fchk, bool withFile = true);
+
+// Redirect the report and error streams into strings for the lifetime of
+// the object.
+struct Capture {
+  std::ostringstream out, err;
+  Capture();
+  ~Capture();
+};
+
+// Split text into lines (without the newline characters).
+std::vector<std::string> lines(const std::string& text);
+
+}  // namespace mvtest
