@@ -20,9 +20,12 @@ namespace {
 Square h;
 
 // Set-up: constant tables, the checkpoint, the count lines, the overlap matrix.
-void start() {
+void start(bool copyInput) {
   init();
-  input();
+  if (copyInput)
+    input();
+  else
+    inputFromScratch();
   writeFree({Item("Number of atoms:"), Item(g.nat(1))});
   writeFree({Item("Number of primitives:"), Item(g.nat(3))});
   writeFree({Item("Number of basis functions:"), Item(g.nat(2))});
@@ -31,9 +34,9 @@ void start() {
 
 }  // namespace
 
-void mainRoutine() {
+void mainRoutine(bool copyInput) {
   kiir();
-  start();
+  start(copyInput);
 
   const int* first = g.lim.col(1);
   const int* last = g.lim.col(2);
