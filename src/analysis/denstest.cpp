@@ -27,11 +27,6 @@ constexpr std::string_view mocal = "Alpha MO coeffic";  // characters 1-16: the 
 constexpr double kFirstTolerance = 0.1;     // the density as read, and after the reread
 constexpr double kRebuildTolerance = 0.01;  // after the rebuild from the orbitals (strict)
 
-// Contiguous buffer of the MO coefficient read: the free-format request runs
-// over all orbitals at once (an orbital may end in the middle of a line), so
-// it cannot read straight into the columns of opensh.
-double coefBuffer[static_cast<std::size_t>(kMaxBf) * kMaxBf];
-
 // trace(A*S) = sum over j, i of S(i,j)*A(j,i), in ascending index order.
 double traceWithS(MatView a, int nbf) {
   MatView s = view(g.stv1);
@@ -65,20 +60,15 @@ bool isRohf() {
   return false;
 }
 
-// A value that is not finite cannot be analysed: refuse the file.
-void requireFinite(const double* v, int n, const char* message) {
-  for (int k = 0; k < n; ++k)
-    if (!std::isfinite(v[k])) refuse(message, kCodeBadValue);
-}
-
 // Rebuild P and the spin density from the alpha MO coefficients: the first
 // nbeta orbitals are doubly occupied, orbitals nbeta+1 .. nalpha singly.
 void rebuildRohf(int nbf, int nalpha, int nbeta) {
   writeFree({Item(" ")});
   writeFree({Item(" ROHF case")});
   writeFree({Item("Density and spin-density will be re-built by using"), Item(" the MO-s")});
-  // The orbitals are columns of opensh, which holds at most kMaxBf of them.
-  if (nalpha > kMaxBf || nbeta > kMaxBf)
+  // The occupied orbitals are columns 1 .. nalpha (or nbeta) of opensh,
+  // which holds at most kMaxBf of them.
+  if (nalpha < 0 || nalpha > kMaxBf || nbeta < 0 || nbeta > kMaxBf)
     refuse(" The number of alpha or beta electrons is out of range. STOP", kCodeBadIndex);
 
   std::string_view line;
@@ -93,17 +83,13 @@ void rebuildRohf(int nbf, int nalpha, int nbeta) {
   // functions are stored) ends the read quietly; whatever is not read keeps
   // its earlier contents in opensh.
   MatView k = view(g.opensh);
-  const int n = nbf * nbf;
-  for (int m = 1; m <= nbf; ++m)
-    for (int i = 1; i <= nbf; ++i) coefBuffer[(i - 1) + (m - 1) * nbf] = k(i, m);
-  const ReadResult r = readFree(tmp, n, coefBuffer);
+  const ReadResult r = readFreeColumns(tmp, nbf, nbf, k.p, k.ld);
   if (r.status == ReadStatus::End)
-    inputError("read of the alpha MO coefficients",
-               r.detail.empty() ? std::string("end of file") : r.detail, kScratchName);
-  requireFinite(coefBuffer, r.count < n ? r.count : n,
-                " The alpha MO coefficients hold a value that is not a finite number. STOP");
-  for (int m = 1; m <= nbf; ++m)
-    for (int i = 1; i <= nbf; ++i) k(i, m) = coefBuffer[(i - 1) + (m - 1) * nbf];
+    inputError("read of the alpha MO coefficients", r.detail, kScratchName);
+  for (int q = 0; q < r.count; ++q)
+    if (!std::isfinite(k(q % nbf + 1, q / nbf + 1)))
+      refuse(" The alpha MO coefficients hold a value that is not a finite number. STOP",
+             kCodeBadValue);
 
   MatView p = view(g.c2);
   MatView ps = view(g.stv2);
@@ -154,13 +140,11 @@ void rereadColumnOrder(int nbf, int nelec, int ndens) {
   const int n = nbf * (nbf + 1) / 2;
   double* packed = g.opensh.a;
   const ReadResult r = readFree(tmp, n, packed);
-  if (r.status != ReadStatus::Ok)
-    inputError("reread of the total density",
-               r.detail.empty()
-                   ? std::string(r.status == ReadStatus::End ? "end of file" : "not a number")
-                   : r.detail,
-               kScratchName);
-  requireFinite(packed, n, " The total density holds a value that is not a finite number. STOP");
+  if (r.status != ReadStatus::Ok) inputError("reread of the total density", r.detail, kScratchName);
+  // A value that is not finite cannot be analysed.
+  for (int q = 0; q < n; ++q)
+    if (!std::isfinite(packed[q]))
+      refuse(" The total density holds a value that is not a finite number. STOP", kCodeBadValue);
 
   MatView p = view(g.c2);
   int idx = 0;

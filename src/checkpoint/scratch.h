@@ -22,8 +22,7 @@ class Scratch {
   // Copy the input file into the scratch file (both in the working
   // directory unless paths are given); returns the number of lines copied.
   // An absent input file is created empty and gives 0 lines.
-  int copyFrom(const std::string& inPath = kInputName,
-               const std::string& tmpPath = kScratchName);
+  int copyFrom(const std::string& inPath = kInputName, const std::string& tmpPath = kScratchName);
   // Load the copy straight from text (in-process runs, tests, fuzzing); the
   // same 80-column rule applies.  Nothing is written to disk.
   int loadText(std::string_view text);
@@ -36,11 +35,12 @@ class Scratch {
   void back() {
     if (cur_ > 0) --cur_;
   }
+  // Stand before line k (1-based); k = lineCount() + 1 is the end of the copy.
+  void seek(int k) { cur_ = k < 1 ? 0 : (k > nlines_ ? nlines_ : k - 1); }
   bool atEnd() const { return cur_ >= nlines_; }
   // Line k (1-based), 80 characters.
   std::string_view line(int k) const {
-    return std::string_view(buf_.data() + static_cast<std::size_t>(k - 1) * kLineWidth,
-                            kLineWidth);
+    return std::string_view(buf_.data() + static_cast<std::size_t>(k - 1) * kLineWidth, kLineWidth);
   }
   // 1-based number of the line the cursor stands on (the next to be read).
   int position() const { return cur_ + 1; }
@@ -62,8 +62,8 @@ enum class ReadStatus { Ok, Error, End };
 
 struct ReadResult {
   ReadStatus status = ReadStatus::Ok;
-  int count = 0;            // values stored before the request ended
-  std::string detail;       // what went wrong, for the diagnostic
+  int count = 0;       // items taken (values stored or left null) before the request ended
+  std::string detail;  // what went wrong, for the diagnostic
 };
 
 // Free-format reader: read n items from the cursor of the scratch copy into
@@ -72,6 +72,9 @@ struct ReadResult {
 // file are passed back to the caller.
 ReadResult readFree(Scratch& s, int n, int* v);
 ReadResult readFree(Scratch& s, int n, double* v);
+// The same for rows * cols reals stored column after column into a matrix of
+// leading dimension ld: item q goes to a[(q % rows) + (q / rows) * ld].
+ReadResult readFreeColumns(Scratch& s, int rows, int cols, double* a, int ld);
 
 // Section search: rewind the copy and read until a line begins with the
 // label (12, 16 or 24 characters); the copy then stands just after it.

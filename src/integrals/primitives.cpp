@@ -15,11 +15,15 @@ namespace mv {
 namespace {
 
 // C(n, k), read from the binomial table (n >= 1).
-inline double choose(int n, int k) { return g.binc(n, k + 1); }
+inline double choose(int n, int k) {
+  return g.binc(n, k + 1);
+}
 
 }  // namespace
 
-void init() { binom(); }
+void init() {
+  binom();
+}
 
 void binom() {
   for (int n = 1; n <= 30; ++n) {
