@@ -2,11 +2,21 @@
 // checkpoint file.  Every input must end in a complete report with finite
 // numbers, or in a stop; anything else (a crash, a sanitizer report, a
 // non-finite number in a complete report) is a finding.
+//
+// Besides libFuzzer's byte-level mutations, a line-aware mutator edits the
+// file the way damaged checkpoint files differ from good ones: numbers
+// replaced by extreme or meaningless values, lines deleted, repeated or
+// swapped, counts on the scalar lines changed, the file cut short.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <sstream>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "checkpoint/scratch.h"
 #include "driver/report.h"
@@ -14,11 +24,133 @@
 #include "driver/stop.h"
 #include "tables.h"
 
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
+
+namespace {
+
+// Zero the shared tables for the next input.  Everything but the five big
+// matrices is cleared in full.  Every stage indexes the big matrices with the
+// basis-function count it read (at most kLd), so the last run can only have
+// written their first nat(2) columns (the packed density triangle, which
+// opensh holds as a flat array, fits in them too); only those are cleared.
+// With MV_FUZZ_VERIFY_RESET set, every run checks that the whole table
+// block is zero afterwards.
+void resetTables() {
+  using mv::g;
+  static bool verify = std::getenv("MV_FUZZ_VERIFY_RESET") != nullptr;
+  static bool fresh = true;
+  if (fresh) {
+    mv::resetTables();
+    fresh = false;
+    return;
+  }
+  int n = g.nat(2);
+  if (n < 0 || n > mv::kLd) n = mv::kLd;
+  const std::size_t used = static_cast<std::size_t>(n) * mv::kLd;
+  for (mv::Square* m : {&g.stv1, &g.stv2, &g.c1, &g.c2, &g.opensh}) std::fill_n(m->a, used, 0.0);
+  char* base = reinterpret_cast<char*>(&g);
+  const std::size_t bigFirst = static_cast<std::size_t>(reinterpret_cast<char*>(&g.stv1) - base);
+  const std::size_t bigEnd = static_cast<std::size_t>(reinterpret_cast<char*>(&g.hold) - base);
+  std::memset(base, 0, bigFirst);
+  std::memset(base + bigEnd, 0, sizeof(mv::Tables) - bigEnd);
+  if (verify) {
+    for (std::size_t k = 0; k < sizeof(mv::Tables); ++k)
+      if (base[k] != 0) {
+        std::fprintf(stderr, "table byte %zu not reset\n", k);
+        std::abort();
+      }
+  }
+}
+
+// Values that damaged files hold where numbers belong.
+// clang-format off
+const char* const kValues[] = {
+    "0", "-0.0", "-1", "1", "2", "3", "4", "-4", "21", "27", "500", "501", "2001", "999999",
+    "99999999", "2147483647", "-2147483648", "1.0E+308", "1.0E+154", "1.0E+100", "1.0E-300",
+    "4.9E-324", "-1.0E+308", "1.0E+309", "NaN", "Inf", "-Infinity", "abc", "1.5D-3",
+    "0.12345678-100", "1*", "3*0.0", ",", "/", "-3", "-2", "-1.0", "1.00000000E+03", "1.0E+20",
+    "0.5", "10", "100"};
+// clang-format on
+
+using Lines = std::vector<std::string>;
+
+Lines splitLines(std::string_view t) {
+  Lines v;
+  std::size_t s = 0;
+  while (s < t.size()) {
+    std::size_t e = t.find('\n', s);
+    if (e == std::string_view::npos) e = t.size();
+    v.emplace_back(t.substr(s, e - s));
+    s = e + 1;
+  }
+  return v;
+}
+
+// A line-aware edit of the file; false when it does not apply.
+bool editLines(std::string& text, std::minstd_rand& rng) {
+  Lines ls = splitLines(text);
+  if (ls.empty()) return false;
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  const std::size_t k = pick(ls.size());
+  const std::string value = kValues[pick(sizeof kValues / sizeof kValues[0])];
+  switch (rng() % 7) {
+    case 0:
+    case 1: {  // a number token replaced, right-aligned at its last column
+      std::string& l = ls[k];
+      std::vector<std::pair<std::size_t, std::size_t>> tok;
+      for (std::size_t p = 0; (p = l.find_first_not_of(' ', p)) != std::string::npos;) {
+        std::size_t e = l.find(' ', p);
+        if (e == std::string::npos) e = l.size();
+        tok.emplace_back(p, e);
+        p = e;
+      }
+      if (tok.empty()) return false;
+      const auto [b, e] = tok[pick(tok.size())];
+      std::string nv = value;
+      if (nv.size() < e - b) nv.insert(0, e - b - nv.size(), ' ');
+      l.replace(b, e - b, nv);
+      break;
+    }
+    case 2:  // the count on a scalar label line
+      if (ls[k].size() < 44) return false;
+      ls[k] =
+          ls[k].substr(0, 49) + std::string(value.size() < 12 ? 12 - value.size() : 0, ' ') + value;
+      break;
+    case 3:
+      ls.erase(ls.begin() + static_cast<std::ptrdiff_t>(k));
+      break;
+    case 4:
+      ls.insert(ls.begin() + static_cast<std::ptrdiff_t>(k), ls[pick(ls.size())]);
+      break;
+    case 5:
+      std::swap(ls[k], ls[pick(ls.size())]);
+      break;
+    default:
+      ls.resize(k);
+      break;
+  }
+  text.clear();
+  for (const auto& l : ls) text += l + '\n';
+  return true;
+}
+
+}  // namespace
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize,
+                                          unsigned int seed) {
+  std::minstd_rand rng(seed);
+  if (rng() % 2 == 0) return LLVMFuzzerMutate(data, size, maxSize);
+  std::string text(reinterpret_cast<const char*>(data), size);
+  if (!editLines(text, rng) || text.size() > maxSize) return LLVMFuzzerMutate(data, size, maxSize);
+  std::memcpy(data, text.data(), text.size());
+  return text.size();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream out, err;
   mv::setReportStream(&out);
   mv::setErrorStream(&err);
-  mv::resetTables();
+  resetTables();
   mv::tmp.loadText(std::string_view(reinterpret_cast<const char*>(data), size));
   bool complete = false;
   try {

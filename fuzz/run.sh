@@ -4,7 +4,9 @@
 #   fuzz/run.sh [seconds] [extra libFuzzer options...]
 # The working corpus is fuzz/corpus-work (seeded from the small fixtures);
 # crashing inputs land in fuzz/findings and belong, once fixed, in
-# tests/data/fuzz/ as regression cases.
+# tests/data/fuzz/ as regression cases (NAME.fchk, run by the end-to-end
+# corruption tests).  The dictionary fuzz/checkpoint.dict holds the labels
+# and values of checkpoint files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs="${1:-60}"
@@ -17,11 +19,12 @@ srcs=$(ls src/tables.cpp src/driver/{stop,report,banner,partition,run}.cpp \
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -Isrc $srcs fuzz/fuzz_checkpoint.cpp -o "$build/fuzz_checkpoint"
 # Seeds: the fixtures small enough to mutate quickly, and earlier findings.
-for f in tests/data/*.fchk tests/data/fuzz/*; do
+for f in tests/data/*.fchk tests/data/fuzz/* tests/data/bad/*; do
   [ -f "$f" ] || continue
   [ "$(stat -c %s "$f")" -le 300000 ] || continue
   cp -n "$f" "$root/fuzz/corpus-work/" 2>/dev/null || true
 done
 cd "$build"
 ./fuzz_checkpoint -max_total_time="$secs" -max_len=300000 -timeout=20 -rss_limit_mb=4096 \
-  -artifact_prefix="$root/fuzz/findings/" "$@" "$root/fuzz/corpus-work"
+  -dict="$root/fuzz/checkpoint.dict" -artifact_prefix="$root/fuzz/findings/" "$@" \
+  "$root/fuzz/corpus-work"

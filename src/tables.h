@@ -89,12 +89,17 @@ struct Tables {
   // Odd double factorials, dfac[n + 1] = n!! for n = -1..21.
   double dfac[23];
 
+  // The big matrices start on a cache line (their columns, 4000 bytes
+  // apart, then do too), so that the vector loads of the dense kernels never
+  // straddle two lines.
   // stv: matrix 1 overlap S, matrix 2 spin density of the ROHF rebuild.
-  Square stv1, stv2;
+  alignas(64) Square stv1;
+  alignas(64) Square stv2;
   // c: matrix 1 alpha MO coefficients (later work space), matrix 2 density P.
-  Square c1, c2;
+  alignas(64) Square c1;
+  alignas(64) Square c2;
   // Work space: packed density triangle or MO coefficients.
-  Square opensh;
+  alignas(64) Square opensh;
   // Owning atom of each basis function; Mulliken gross population of atoms.
   Vec<int, kMaxBf> hold;
   Vec<double, kMaxAtoms> qat;

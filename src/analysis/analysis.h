@@ -20,5 +20,10 @@ void tarsel(MatView p, MatView w, MatView s, const int* first, const int* last, 
 // a) of the symmetric matrix whose lower triangle is in the leading n by n
 // block of a (column-major, leading dimension lda).
 void sdiag(double* a, int lda, double* d, int n);
+// The same, except that the eigenvectors are not formed when every
+// eigenvalue is below `threshold`: returns false then (a is left as work
+// space), true with the eigenvectors in a otherwise.  The eigenvalues are
+// those of sdiag either way.
+bool sdiagUnlessAllBelow(double* a, int lda, double* d, int n, double threshold);
 
 }  // namespace mv

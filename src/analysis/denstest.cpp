@@ -156,7 +156,8 @@ void rereadColumnOrder(int nbf, int nelec, int ndens) {
     }
 
   const double t = traceWithS(p, nbf);
-  if (std::fabs(t - nelec) > kFirstTolerance) {
+  // Written as "not within" so that a trace that is not a number fails too.
+  if (!(std::fabs(t - nelec) <= kFirstTolerance)) {
     writeFree({Item(" *** "), Item(t)});
     writeFree({Item(" WRONG DENSITY.  STOP. ")});
     stopPlain();

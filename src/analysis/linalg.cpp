@@ -23,11 +23,10 @@ constexpr int kNJ = 4;         // columns of a panel
 constexpr int kRows = 64;      // rows of an L1 panel
 
 // The kNI-row chunk of A being multiplied: packed(r, k) at [(k-1)*kNI + r].
-double packed[kNI * kLd];
+alignas(64) double packed[kNI * kLd];
 
-// C(i0..i0+kNI-1, j0..j0+NJ-1) from the packed chunk of A.  The factor of
-// term k for column j is B(k,j), or B(j,k) when Trans.
-template <int NJ, bool Trans>
+// C(i0..i0+kNI-1, j0..j0+NJ-1) from the packed chunk of A.
+template <int NJ>
 MV_INLINE_KERNEL void registerPanel(MatView c, MatView b, int n, int i0, int j0) {
   v4 acc[NJ][kVec];
   for (int jj = 0; jj < NJ; ++jj)
@@ -37,7 +36,7 @@ MV_INLINE_KERNEL void registerPanel(MatView c, MatView b, int n, int i0, int j0)
     v4 av[kVec];
     for (int q = 0; q < kVec; ++q) __builtin_memcpy(&av[q], ap + 4 * q, sizeof(v4));
     for (int jj = 0; jj < NJ; ++jj) {
-      const double f = Trans ? b(j0 + jj, k) : b(k, j0 + jj);
+      const double f = b(k, j0 + jj);
       const v4 fv = {f, f, f, f};
       for (int q = 0; q < kVec; ++q) acc[jj][q] += av[q] * fv;
     }
@@ -48,18 +47,21 @@ MV_INLINE_KERNEL void registerPanel(MatView c, MatView b, int n, int i0, int j0)
   }
 }
 
-// C(i0..i0+ni-1, j0..j0+NJ-1), ni <= kRows, straight from the columns of A.
-template <int NJ, bool Trans>
-MV_INLINE_KERNEL void cachePanel(MatView c, MatView a, MatView b, int n, int i0, int ni, int j0) {
+// C(i0..i0+ni-1, j0..j0+NJ-1), ni <= kRows, straight from the columns of A
+// (each scaled by w(k) when Scaled).
+template <int NJ, bool Scaled>
+MV_INLINE_KERNEL void cachePanel(MatView c, MatView a, MatView b, const double* w, int n, int i0,
+                                 int ni, int j0) {
   double acc[NJ][kRows];
   for (int jj = 0; jj < NJ; ++jj)
     for (int i = 0; i < ni; ++i) acc[jj][i] = 0.0;
   for (int k = 1; k <= n; ++k) {
     const double* ak = a.col(k) + (i0 - 1);
     double f[NJ];
-    for (int jj = 0; jj < NJ; ++jj) f[jj] = Trans ? b(j0 + jj, k) : b(k, j0 + jj);
+    for (int jj = 0; jj < NJ; ++jj) f[jj] = b(k, j0 + jj);
+    const double wk = Scaled ? w[k - 1] : 1.0;
     for (int i = 0; i < ni; ++i) {
-      const double x = ak[i];
+      const double x = Scaled ? ak[i] * wk : ak[i];
       for (int jj = 0; jj < NJ; ++jj) acc[jj][i] += x * f[jj];
     }
   }
@@ -69,42 +71,49 @@ MV_INLINE_KERNEL void cachePanel(MatView c, MatView a, MatView b, int n, int i0,
   }
 }
 
-template <bool Trans>
-MV_WIDE_KERNEL void product(MatView c, MatView a, MatView b, int n) {
+// C = A' * B with A'(i,k) = A(i,k) * w(k) when Scaled, A'= A otherwise.
+template <bool Scaled>
+MV_WIDE_KERNEL void product(MatView c, MatView a, MatView b, const double* w, int n) {
   const int full = n / kNI * kNI;
   for (int i0 = 1; i0 <= full; i0 += kNI) {
     for (int k = 1; k <= n; ++k) {
       const double* ak = a.col(k) + (i0 - 1);
       double* pk = packed + static_cast<std::ptrdiff_t>(k - 1) * kNI;
-      for (int r = 0; r < kNI; ++r) pk[r] = ak[r];
+      const double wk = Scaled ? w[k - 1] : 1.0;
+      for (int r = 0; r < kNI; ++r) pk[r] = Scaled ? ak[r] * wk : ak[r];
     }
     int j0 = 1;
-    for (; j0 + kNJ - 1 <= n; j0 += kNJ) registerPanel<kNJ, Trans>(c, b, n, i0, j0);
-    for (; j0 <= n; ++j0) registerPanel<1, Trans>(c, b, n, i0, j0);
+    for (; j0 + kNJ - 1 <= n; j0 += kNJ) registerPanel<kNJ>(c, b, n, i0, j0);
+    for (; j0 <= n; ++j0) registerPanel<1>(c, b, n, i0, j0);
   }
   if (full < n) {
     const int i0 = full + 1;
     const int ni = n - full;
     int j0 = 1;
-    for (; j0 + kNJ - 1 <= n; j0 += kNJ) cachePanel<kNJ, Trans>(c, a, b, n, i0, ni, j0);
-    for (; j0 <= n; ++j0) cachePanel<1, Trans>(c, a, b, n, i0, ni, j0);
+    for (; j0 + kNJ - 1 <= n; j0 += kNJ) cachePanel<kNJ, Scaled>(c, a, b, w, n, i0, ni, j0);
+    for (; j0 <= n; ++j0) cachePanel<1, Scaled>(c, a, b, w, n, i0, ni, j0);
   }
 }
 
 }  // namespace
 
 void matmul(MatView c, MatView a, MatView b, int n) {
-  product<false>(c, a, b, n);
+  product<false>(c, a, b, nullptr, n);
 }
 
+// C(i,j) = sum over k of (U(i,k) w(k)) U^T(k,j): U^T goes to the scratch
+// matrix, so that both factors of every term are read along columns, and the
+// scaling by w is applied as the rows of U are packed.
 void spectral(MatView c, MatView u, const double* w, MatView scratch, int n) {
-  for (int k = 1; k <= n; ++k) {
-    const double wk = w[k - 1];
-    const double* uk = u.col(k);
-    double* sk = scratch.col(k);
-    for (int i = 0; i < n; ++i) sk[i] = uk[i] * wk;
-  }
-  product<true>(c, scratch, u, n);
+  constexpr int kTile = 16;
+  for (int j0 = 1; j0 <= n; j0 += kTile)
+    for (int i0 = 1; i0 <= n; i0 += kTile) {
+      const int j1 = std::min(j0 + kTile - 1, n);
+      const int i1 = std::min(i0 + kTile - 1, n);
+      for (int j = j0; j <= j1; ++j)
+        for (int i = i0; i <= i1; ++i) scratch(i, j) = u(j, i);
+    }
+  product<true>(c, u, scratch, w, n);
 }
 
 }  // namespace mv

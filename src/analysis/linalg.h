@@ -28,8 +28,8 @@ namespace mv {
 void matmul(MatView c, MatView a, MatView b, int n);
 
 // C = U diag(w) U^T:  C(i,j) = sum over k of (U(i,k) * w(k)) * U(j,k), with
-// w[k-1] = w(k).  `scratch` receives the scaled columns U(:,k) * w(k); C, U
-// and scratch must be three different matrices.
+// w[k-1] = w(k).  `scratch` receives U^T; C, U and scratch must be three
+// different matrices.
 void spectral(MatView c, MatView u, const double* w, MatView scratch, int n);
 
 }  // namespace mv

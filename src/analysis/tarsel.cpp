@@ -21,11 +21,26 @@ namespace mv {
 
 namespace {
 
-// Work matrices owned by the analysis for the whole run.
-Square st;    // copy of S, then its eigenvectors
-Square sp12;  // S^1/2
-Square sm12;  // S^-1/2
-Square temp;  // intermediate products
+// Work matrices owned by the analysis for the whole run (on cache lines,
+// like the shared matrices).
+alignas(64) Square sp12;  // S^1/2
+alignas(64) Square sm12;  // S^-1/2
+// The copy of S (then eigenvectors) and the intermediate products live in
+// two shared matrices that are free once the density has been verified: the
+// spin density of the ROHF rebuild (stv2) and the packed density triangle
+// or MO coefficients (opensh).  The analysis is the last stage, and neither
+// of them is read after the density verification, so the run needs 4 MB
+// less.  Own matrices (untouched, hence costing no memory, unless used) take
+// their place when a caller hands one of the shared ones in as P, W or S.
+alignas(64) Square stOwn;
+alignas(64) Square tempOwn;
+
+// Work matrices of one analysis: st (copy of S, then eigenvectors) and temp.
+void workMatrices(MatView p, MatView w, MatView s, MatView& st, MatView& temp) {
+  auto clash = [&](const Square& m) { return p.p == m.a || w.p == m.a || s.p == m.a; };
+  st = clash(g.stv2) ? view(stOwn) : view(g.stv2);
+  temp = clash(g.opensh) ? view(tempOwn) : view(g.opensh);
+}
 
 // bomat: bond orders (20 by 20, leading dimension 20); its diagonal holds
 // the one-centre sums, then zero, finally the valence used in bonds.
@@ -89,7 +104,9 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
   checkArguments(first, last, nat, nbf);
   auto& bomat = res.bomat;
   auto& val = res.free;
-  const MatView vst = view(st), vsp = view(sp12), vsm = view(sm12), vtemp = view(temp);
+  MatView vst, vtemp;
+  workMatrices(p, w, s, vst, vtemp);
+  const MatView vsp = view(sp12), vsm = view(sm12);
 
   // W = P S and its one- and two-centre sums.
   matmul(w, p, s, nbf);
@@ -123,7 +140,7 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
   // S^1/2 and S^-1/2 from the eigenvectors of S.
   for (int j = 1; j <= nbf; ++j)
     for (int i = 1; i <= nbf; ++i) vst(i, j) = s(i, j);
-  sdiag(st.a, kLd, eig.data(), nbf);
+  sdiag(vst.p, vst.ld, eig.data(), nbf);
   double smallest = eig(1);
   for (int k = 2; k <= nbf; ++k)
     if (!(eig(k) >= smallest)) smallest = eig(k);
@@ -169,8 +186,9 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
   }
 
   // X^1/2 from the eigenvectors of X (its lower triangle); eigenvalues below
-  // the threshold, negative ones included, count as zero.
-  sdiag(p.p, p.ld, eig.data(), nbf);
+  // the threshold, negative ones included, count as zero.  When all of them
+  // do, X^1/2 vanishes and its eigenvectors are not needed.
+  sdiagUnlessAllBelow(p.p, p.ld, eig.data(), nbf, kZeroEig);
   bool vanishing = true;
   for (int k = 1; k <= nbf; ++k) {
     if (eig(k) < kZeroEig) eig(k) = 0.0;
@@ -184,7 +202,8 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
     for (int j = 1; j <= nbf; ++j)
       for (int i = 1; i <= nbf; ++i) p(i, j) = 0.0;
   } else {
-    // The eigenvectors of X move to st (free since S^1/2 and S^-1/2 are built).
+    // The eigenvectors of X move to the copy of S (free since S^1/2 and
+    // S^-1/2 are built).
     for (int j = 1; j <= nbf; ++j)
       for (int i = 1; i <= nbf; ++i) vst(i, j) = p(i, j);
     spectral(p, vst, eig.data(), vtemp, nbf);

@@ -6,9 +6,13 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <type_traits>
 
 #include "driver/stop.h"
 
@@ -26,6 +30,69 @@ void Scratch::addLine(std::string_view raw) {
   ++nlines_;
 }
 
+namespace {
+
+// Splits text that arrives in pieces into lines and hands every line to
+// `add`.  A line ends at a line feed; a carriage return just before it
+// belongs to the line end (CRLF files read exactly like LF files); the text
+// after the last line feed is a line of its own when it is not empty.  Only
+// the first 80 characters of a line are kept.
+class LineSplitter {
+ public:
+  template <typename Add>
+  void feed(std::string_view piece, Add add) {
+    while (!piece.empty()) {
+      const std::size_t lf = piece.find('\n');
+      const std::string_view part = piece.substr(0, lf);
+      if (lf != std::string_view::npos && len_ == 0) {
+        // A whole line inside the piece: handed over without a copy.
+        add(trim(part));
+      } else {
+        keep(part);
+        if (lf != std::string_view::npos) flush(add);
+      }
+      if (lf == std::string_view::npos) break;
+      piece.remove_prefix(lf + 1);
+    }
+  }
+  // The end of the text: a last line without a line feed.
+  template <typename Add>
+  void finish(Add add) {
+    if (len_ > 0) flush(add);
+  }
+
+ private:
+  static std::string_view trim(std::string_view l) {
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    return l;
+  }
+  // Part of a line that continues in the next piece: its first 81
+  // characters are enough (80 kept, one more to tell a final CR apart).
+  void keep(std::string_view part) {
+    if (part.empty()) return;
+    const std::size_t room = sizeof held_ - (len_ < sizeof held_ ? len_ : sizeof held_);
+    const std::size_t take = part.size() < room ? part.size() : room;
+    std::memcpy(held_ + (sizeof held_ - room), part.data(), take);
+    len_ += part.size();
+    last_ = part.back();
+  }
+  template <typename Add>
+  void flush(Add add) {
+    std::size_t n = len_ < sizeof held_ ? len_ : sizeof held_;
+    if (n > 0 && len_ <= sizeof held_ && last_ == '\r') --n;  // the CR is the line end
+    add(std::string_view(held_, n));
+    len_ = 0;
+  }
+  char held_[kLineWidth + 1];
+  std::size_t len_ = 0;  // length of the line so far
+  char last_ = 0;        // its last character
+};
+
+// Pieces in which the checkpoint file is read and the copy written.
+char piece[1 << 16];
+
+}  // namespace
+
 int Scratch::loadText(std::string_view text) {
   buf_.clear();
   nlines_ = 0;
@@ -34,58 +101,68 @@ int Scratch::loadText(std::string_view text) {
   for (char ch : text)
     if (ch == '\n') ++lf;
   buf_.reserve((lf + 1) * kLineWidth);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view ln = text.substr(start, end - start);
-    // A carriage return that ends the line belongs to the line end (CRLF
-    // files read exactly like LF files).
-    if (!ln.empty() && ln.back() == '\r') ln.remove_suffix(1);
-    addLine(ln);
-    start = next;
-  }
+  LineSplitter split;
+  auto add = [this](std::string_view l) { addLine(l); };
+  split.feed(text, add);
+  split.finish(add);
   return nlines_;
 }
 
 int Scratch::copyFrom(const std::string& inPath, const std::string& tmpPath) {
   name_ = kScratchName;
-  std::string text;
+  buf_.clear();
+  nlines_ = 0;
+  cur_ = 0;
+  // The file goes straight into the 80-column lines, piece by piece; it is
+  // never held whole a second time.
   std::FILE* in = std::fopen(inPath.c_str(), "rb");
   if (in == nullptr) {
     // An absent input file is left behind empty and has no lines.
     std::FILE* created = std::fopen(inPath.c_str(), "ab");
     if (created != nullptr) std::fclose(created);
   } else {
-    char chunk[1 << 16];
+    // Room for the lines of a file of this size written at 80 columns or
+    // more; reserved pages that stay unused cost no memory.
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(inPath, ec);
+    if (!ec && size < (std::size_t{1} << 32)) buf_.reserve(size + size / 8 + kLineWidth);
+    LineSplitter split;
+    auto add = [this](std::string_view l) { addLine(l); };
     for (;;) {
-      std::size_t got = std::fread(chunk, 1, sizeof chunk, in);
-      text.append(chunk, got);
-      if (got < sizeof chunk) break;
+      const std::size_t got = std::fread(piece, 1, sizeof piece, in);
+      split.feed(std::string_view(piece, got), add);
+      if (got < sizeof piece) break;
     }
+    split.finish(add);
     bool bad = std::ferror(in) != 0;
     int err = errno;
     std::fclose(in);
     if (bad) inputError("copying the checkpoint file", std::strerror(err), inPath);
   }
-  loadText(text);
-  text.clear();
-  text.shrink_to_fit();
 
   // Write the copy: exactly the copied lines, each of 80 characters.
   std::FILE* out = std::fopen(tmpPath.c_str(), "wb");
   if (out == nullptr) inputError("opening the scratch copy", std::strerror(errno), tmpPath);
-  std::vector<char> rec;
-  rec.reserve(static_cast<std::size_t>(nlines_) * (kLineWidth + 1));
-  for (int k = 1; k <= nlines_; ++k) {
-    std::string_view l = line(k);
-    rec.insert(rec.end(), l.begin(), l.end());
-    rec.push_back('\n');
+  constexpr std::size_t kRecord = kLineWidth + 1;
+  bool ok = true;
+  int err = 0;
+  std::size_t used = 0;
+  for (int k = 1; k <= nlines_ && ok; ++k) {
+    std::memcpy(piece + used, line(k).data(), kLineWidth);
+    piece[used + kLineWidth] = '\n';
+    used += kRecord;
+    if (used + kRecord > sizeof piece || k == nlines_) {
+      if (std::fwrite(piece, 1, used, out) != used) {
+        ok = false;
+        err = errno;
+      }
+      used = 0;
+    }
   }
-  bool ok = rec.empty() || std::fwrite(rec.data(), 1, rec.size(), out) == rec.size();
-  int err = errno;
-  if (std::fclose(out) != 0) ok = false;
+  if (std::fclose(out) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
   if (!ok) inputError("writing the scratch copy", std::strerror(err), tmpPath);
   return nlines_;
 }
@@ -130,6 +207,11 @@ bool parseSpecial(std::string_view t, bool neg, double& v) {
   return false;
 }
 
+// 10^0 .. 10^22, every one exactly representable.
+constexpr double kPowersOfTen[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // A real number: optional sign, digits with an optional decimal point (at
 // least one digit), an optional exponent introduced by E, D or Q in either
 // case, or by its sign alone (a Fortran E format drops the letter of a
@@ -144,17 +226,25 @@ bool parseReal(std::string_view t, int implied, double& v) {
     ++i;
   }
   if (i < n && !isDigit(t[i]) && t[i] != '.') return parseSpecial(t.substr(i), neg, v);
-  char buf[128];
-  int m = 0;
-  if (neg) buf[m++] = '-';
+  const std::size_t first = i;  // digits and point: t[first, last)
   int digits = 0;
+  int decimals = 0;  // digits after the point
   bool point = false;
-  while (i < n && isDigit(t[i])) buf[m++] = t[i++], ++digits;
+  std::uint64_t mantissa = 0;  // the digits as an integer (meaningful up to 15 digits)
+  while (i < n && isDigit(t[i])) {
+    mantissa = mantissa * 10 + static_cast<unsigned>(t[i++] - '0');
+    ++digits;
+  }
   if (i < n && t[i] == '.') {
     point = true;
-    buf[m++] = t[i++];
-    while (i < n && isDigit(t[i])) buf[m++] = t[i++], ++digits;
+    ++i;
+    while (i < n && isDigit(t[i])) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(t[i++] - '0');
+      ++digits;
+      ++decimals;
+    }
   }
+  const std::size_t last = i;
   if (digits == 0) return false;
   long exponent = 0;
   if (i < n) {
@@ -177,6 +267,22 @@ bool parseReal(std::string_view t, int implied, double& v) {
     if (eneg) exponent = -exponent;
   }
   if (!point) exponent -= implied;
+  // With at most 15 digits the mantissa is an exact double, and so is 10^k
+  // for k <= 22: one multiplication or division then rounds the exact
+  // decimal value once, which is the correctly rounded result that the
+  // general conversion below gives too, only much faster.
+  const long scale = exponent - (point ? decimals : 0);
+  if (digits <= 15 && scale >= -22 && scale <= 22) {
+    const double x = static_cast<double>(mantissa);
+    v = scale >= 0 ? x * kPowersOfTen[scale] : x / kPowersOfTen[-scale];
+    if (neg) v = -v;
+    return true;
+  }
+  char buf[128];
+  int m = 0;
+  if (neg) buf[m++] = '-';
+  std::memcpy(buf + m, t.data() + first, last - first);
+  m += static_cast<int>(last - first);
   if (exponent != 0) {
     buf[m++] = 'e';
     auto r = std::to_chars(buf + m, buf + sizeof buf - 1, exponent);
@@ -243,6 +349,55 @@ bool endsValue(char c) {
   return c == ' ' || c == '\t' || c == ',' || c == '/';
 }
 
+// A plain real at p (at most `room` characters): optional sign, digits with
+// an optional decimal point, an optional exponent with the letter E or D
+// (either case), ending at a blank, a tab, a comma, a slash or after `room`
+// characters.  Returns its length with the value in v when it has at most 15
+// digits and a decimal scale within 10^+-22, which is then exact before one
+// correctly rounded operation, as in parseReal; otherwise 0, and the token
+// takes the general way.
+int plainReal(const char* p, int room, double& v) {
+  int i = 0;
+  const bool neg = room > 0 && p[0] == '-';
+  if (room > 0 && (p[0] == '-' || p[0] == '+')) ++i;
+  std::uint64_t mantissa = 0;
+  int digits = 0;
+  int decimals = 0;
+  while (i < room && isDigit(p[i])) {
+    mantissa = mantissa * 10 + static_cast<unsigned>(p[i++] - '0');
+    ++digits;
+  }
+  if (i < room && p[i] == '.') {
+    ++i;
+    while (i < room && isDigit(p[i])) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(p[i++] - '0');
+      ++digits;
+      ++decimals;
+    }
+  }
+  if (digits == 0 || digits > 15) return 0;
+  int exponent = 0;
+  if (i < room && (p[i] == 'E' || p[i] == 'e' || p[i] == 'D' || p[i] == 'd')) {
+    ++i;
+    bool eneg = false;
+    if (i < room && (p[i] == '+' || p[i] == '-')) eneg = p[i++] == '-';
+    int edigits = 0;
+    while (i < room && isDigit(p[i]) && edigits < 4) {
+      exponent = exponent * 10 + (p[i++] - '0');
+      ++edigits;
+    }
+    if (edigits == 0) return 0;
+    if (eneg) exponent = -exponent;
+  }
+  if (i < room && !endsValue(p[i])) return 0;
+  const int scale = exponent - decimals;
+  if (scale < -22 || scale > 22) return 0;
+  const double x = static_cast<double>(mantissa);
+  v = scale >= 0 ? x * kPowersOfTen[scale] : x / kPowersOfTen[-scale];
+  if (neg) v = -v;
+  return i;
+}
+
 // The free-format read request: n items of type T handed to store(q, value)
 // for q = 0 .. n-1.  The cursor of s stands at the start of a line.
 template <typename T, typename Store>
@@ -292,15 +447,32 @@ ReadResult readItems(Scratch& s, int n, Store store) {
       res.count = q;
       return finish(ReadStatus::Ok);
     }
+    if constexpr (std::is_same_v<T, double>) {
+      // The common case, a plain real of up to 15 digits, in one pass.
+      double value;
+      const int len = plainReal(L.data() + pos, kLineWidth - pos, value);
+      if (len > 0) {
+        pos += len;
+        store(q, value);
+        ++q;
+        if (q >= n) break;
+        if (skipSpace() && L[pos] == ',') ++pos;
+        continue;
+      }
+    }
     int b = pos;
-    while (pos < kLineWidth && !endsValue(L[pos])) ++pos;
+    int starAt = -1;  // column of the first '*' of the token
+    while (pos < kLineWidth && !endsValue(L[pos])) {
+      if (L[pos] == '*' && starAt < 0) starAt = pos;
+      ++pos;
+    }
     std::string_view tok = L.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(pos - b));
 
     // r*v stands for r copies of v, r* for r null values.
     int repeat = 1;
     std::string_view val = tok;
-    std::size_t star = tok.find('*');
-    if (star != std::string_view::npos) {
+    if (starAt >= 0) {
+      const std::size_t star = static_cast<std::size_t>(starAt - b);
       std::string_view rs = tok.substr(0, star);
       bool digitsOnly = !rs.empty();
       for (char d : rs) digitsOnly = digitsOnly && isDigit(d);

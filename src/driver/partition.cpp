@@ -2,6 +2,8 @@
 // gross populations.
 #include "driver/partition.h"
 
+#include <cmath>
+
 #include "driver/report.h"
 #include "driver/stop.h"
 
@@ -63,6 +65,15 @@ void populations() {
     g.qat(g.hold(i)) += si;
     total += si;
   }
+  // The trace check has passed, but single terms of a density with elements
+  // out of range can still overflow; such populations cannot be printed.
+  bool finite = std::isfinite(total);
+  for (int a = 1; a <= nat; ++a) finite = finite && std::isfinite(g.qat(a));
+  if (!finite)
+    refuse(
+        " A Mulliken population is not a finite number: the density holds elements out of "
+        "range. STOP",
+        kCodeBadValue);
 
   writeFree({Item(" ")});
   writeFree({Item(" ")});

@@ -1,7 +1,9 @@
 // The run sequence: every stage once, in order, on the shared tables.
 #include "driver/run.h"
 
+#include <cmath>
 #include <new>
+#include <string>
 
 #include "analysis/analysis.h"
 #include "checkpoint/input.h"
@@ -16,8 +18,20 @@ namespace mv {
 
 namespace {
 
-// Scratch matrix of the reordering of S.
-Square h;
+// Every element of S must be a finite number.  Extreme coordinates or
+// exponents (finite as read) can overflow the closed-form integrals, and
+// nothing built on such an S could be analysed.
+void checkOverlap() {
+  const int nbf = g.nat(2);
+  MatView s = view(g.stv1);
+  for (int j = 1; j <= nbf; ++j)
+    for (int i = 1; i <= nbf; ++i)
+      if (!std::isfinite(s(i, j)))
+        refuse(" The overlap matrix holds an element that is not a finite number (S(" +
+                   std::to_string(i) + "," + std::to_string(j) +
+                   ")): the coordinates or exponents are out of range. STOP",
+               kCodeBadValue);
+}
 
 // Set-up: constant tables, the checkpoint, the count lines, the overlap matrix.
 void start(bool copyInput) {
@@ -30,6 +44,7 @@ void start(bool copyInput) {
   writeFree({Item("Number of primitives:"), Item(g.nat(3))});
   writeFree({Item("Number of basis functions:"), Item(g.nat(2))});
   buildOverlap();
+  checkOverlap();
 }
 
 }  // namespace
@@ -48,7 +63,11 @@ void mainRoutine(bool copyInput) {
   if (g.nat(1) != natoms) stopCode("7584");
   if (g.nat(2) != nbasis) stopCode("7585");
 
-  getsome(kLd, nbasis, natoms, view(h));
+  // The reordering of S needs a full scratch matrix.  The spin density
+  // matrix serves: nothing is in it yet, and the ROHF rebuild of the density
+  // verification, its only writer, overwrites the whole n by n block before
+  // anything reads it.  A matrix of its own would add 2 MB to the run.
+  getsome(kLd, nbasis, natoms, view(g.stv2));
   denstest();
   inpint(natoms, first, last);
   populations();
@@ -65,8 +84,8 @@ int runProgram() {
     status = st.status;
   } catch (const InputError& e) {
     reportStream().flush();
-    errorStream() << "mirvante: input error during " << e.operation << ": " << e.error
-                  << " (file " << e.file << ")\n";
+    errorStream() << "mirvante: input error during " << e.operation << ": " << e.error << " (file "
+                  << e.file << ")\n";
     status = kStatusInputError;
   } catch (const std::bad_alloc&) {
     reportStream().flush();

@@ -53,8 +53,12 @@ void renormaliseContractions(int nbf) {
     // divide by; its coefficients are all zero or the data are corrupt.
     if (!(sigma > 0.0) || !std::isfinite(sigma)) {
       char buf[120];
-      std::snprintf(buf, sizeof buf,
-                    "Basis function %d: contraction self-overlap %.6g is not positive", q, sigma);
+      if (std::isfinite(sigma))
+        std::snprintf(buf, sizeof buf,
+                      "Basis function %d: contraction self-overlap %.6g is not positive", q, sigma);
+      else  // overflow of extreme exponents or coefficients
+        std::snprintf(buf, sizeof buf,
+                      "Basis function %d: contraction self-overlap is not a finite number", q);
       refuse(buf, kCodeZeroFunction);
     }
     const double t = std::sqrt(sigma);
@@ -220,16 +224,18 @@ double tableOverlap(int mu, int nu) {
   return sum;
 }
 
-// Assemble S for every ordered pair of atoms.  Within one atom only the upper
-// triangle is evaluated and mirrored; a block of two atoms is evaluated from
-// both sides and the later evaluation (higher-numbered first atom) remains,
-// so S is exactly symmetric.
+// Assemble S atom pair by atom pair.  Within one atom only the upper
+// triangle is evaluated and mirrored.  The block of two different atoms is
+// evaluated with the higher-numbered atom as the first centre and mirrored,
+// so S is exactly symmetric.  (Evaluating it from the other side as well
+// would change nothing: in the order of the loops below that evaluation
+// would come first and every element it wrote would be overwritten.)
 void assemble(int natom, int nbf) {
   MatView sm = view(g.stv1);
   const bool reuse = indexExponents(natom, nbf);
   for (int a = 1; a <= natom; ++a) {
     if (!hasRange(a, nbf)) continue;
-    for (int b = 1; b <= natom; ++b) {
+    for (int b = 1; b <= a; ++b) {
       if (!hasRange(b, nbf)) continue;
       const double d2 = ab2(a, b);
       const bool table = reuse && dcount(a) > 0 && dcount(b) > 0;

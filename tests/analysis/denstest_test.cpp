@@ -214,6 +214,20 @@ TEST(Denstest, RereadThatStaysWrongStopsPlainly) {
   EXPECT_EQ(o.lines[4], "  WRONG DENSITY.  STOP. ");
 }
 
+TEST(Denstest, RereadWhoseTraceIsNotANumberStopsPlainly) {
+  // A non-finite overlap element makes every trace NaN: neither the density
+  // as read nor the reread one may pass.
+  setUp(3, 2, 2);
+  setRowUnpackedColumnTriangle();
+  view(g.stv1)(2, 1) = std::nan("");
+  mv::tmp.loadText(kRhfHead + section("Total SCF Density", kCols));
+  Outcome o = runDenstest();
+  ASSERT_TRUE(o.stopped);
+  EXPECT_EQ(o.stop.code, "");
+  ASSERT_FALSE(o.lines.empty());
+  EXPECT_EQ(o.lines.back(), "  WRONG DENSITY.  STOP. ");
+}
+
 TEST(Denstest, TruncatedOrDamagedDensityIsAnInputErrorOnTheScratchCopy) {
   setUp(3, 1, 1);
   setRowUnpackedColumnTriangle();

@@ -164,4 +164,27 @@ TEST(Populations, NegativePopulationKeepsItsSign) {
   EXPECT_NE(cap.out.str().find(" SUM=      5.5000000\n"), std::string::npos);
 }
 
+TEST(Populations, OverflowingProductsAreRefusedBeforeTheTable) {
+  // 1.5 * 1.5E+308 overflows: no population table with a non-finite number.
+  mv::resetTables();
+  g.nat(1) = 2;
+  g.nat(2) = 2;
+  mv::MatView s = mv::view(g.stv1), p = mv::view(g.c2);
+  s(1, 1) = s(2, 2) = 1.0;
+  s(1, 2) = s(2, 1) = 1.5;
+  p(1, 1) = p(2, 2) = 1.0;
+  p(1, 2) = p(2, 1) = 1.5e308;
+  Limits l{1, 1};
+  mv::inpint(2, l.first, l.last);
+  mvtest::Capture cap;
+  try {
+    mv::populations();
+    ADD_FAILURE() << "no stop";
+  } catch (const mv::Stop& st) {
+    EXPECT_EQ(st.code, mv::kCodeBadValue);
+  }
+  EXPECT_EQ(cap.out.str().find("-----"), std::string::npos);  // no table
+  EXPECT_NE(cap.out.str().find("not a finite number"), std::string::npos);
+}
+
 }  // namespace

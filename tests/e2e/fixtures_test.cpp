@@ -37,6 +37,8 @@ const Fixture kAccepted[] = {
     {"h2o_mp2_ccpvdz", Kind::Correlated},
 };
 
+void PrintTo(const Fixture& f, std::ostream* os) { *os << f.name; }
+
 class AcceptedFixture : public ::testing::TestWithParam<Fixture> {};
 
 // Populations, bond orders, valences and unpaired electrons against psi4.
