@@ -11,15 +11,15 @@
 namespace mv {
 
 // ---------------------------------------------------------------- limits
-inline constexpr int kMaxAtoms = 20;       // atoms the analysis accepts
-inline constexpr int kMaxAtomRead = 500;   // atom-indexed tables of the reader
-inline constexpr int kMaxBf = 500;         // basis functions (order of S)
-inline constexpr int kMaxShell = 500;      // contracted shells
-inline constexpr int kMaxRawPrim = 2000;   // primitives as read
-inline constexpr int kMaxPrim = 2000;      // primitives after expansion
-inline constexpr int kMaxCont = 26;        // primitives per basis function
-inline constexpr int kMaxFunc = 1000;      // declared size of per-function tables
-inline constexpr int kLd = 500;            // leading dimension of the big matrices
+inline constexpr int kMaxAtoms = 20;      // atoms the analysis accepts
+inline constexpr int kMaxAtomRead = 500;  // atom-indexed tables of the reader
+inline constexpr int kMaxBf = 500;        // basis functions (order of S)
+inline constexpr int kMaxShell = 500;     // contracted shells
+inline constexpr int kMaxRawPrim = 2000;  // primitives as read
+inline constexpr int kMaxPrim = 2000;     // primitives after expansion
+inline constexpr int kMaxCont = 26;       // primitives per basis function
+inline constexpr int kMaxFunc = 1000;     // declared size of per-function tables
+inline constexpr int kLd = 500;           // leading dimension of the big matrices
 
 // ------------------------------------------------- 1-based column-major views
 // A non-owning view of a column-major matrix with leading dimension ld:
@@ -47,7 +47,9 @@ struct Fixed {
 
 using Square = Fixed<double, kLd, kLd>;
 
-inline MatView view(Square& m) { return MatView{m.a, kLd}; }
+inline MatView view(Square& m) {
+  return MatView{m.a, kLd};
+}
 
 // A 1-based vector of N elements: v(1) .. v(N).
 template <typename T, int N>
@@ -105,11 +107,11 @@ struct Tables {
   Vec<double, kMaxAtoms> qat;
 
   // Reader values kept for later stages.
-  int nshell;      // NSHELL, contracted shells
-  int nprim;       // NPRIM, raw primitives
-  int nelec;       // number of electrons as read
-  double escf;     // SCF energy as read
-  int plain;       // 1 when the method is exactly RHF or UHF
+  int nshell;   // NSHELL, contracted shells
+  int nprim;    // NPRIM, raw primitives
+  int nelec;    // number of electrons as read
+  double escf;  // SCF energy as read
+  int plain;    // 1 when the method is exactly RHF or UHF
 };
 
 // The one instance; static storage, zero at process start.
@@ -120,6 +122,8 @@ extern Tables g;
 void resetTables();
 
 // dfac(n) = n!! for odd n, -1 <= n <= 21.
-inline double& dfac(int n) { return g.dfac[n + 1]; }
+inline double& dfac(int n) {
+  return g.dfac[n + 1];
+}
 
 }  // namespace mv

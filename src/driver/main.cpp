@@ -1,11 +1,11 @@
 // Process start: signal handlers, then the main routine.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-
-#include <unistd.h>
 
 #include "driver/run.h"
 
@@ -29,10 +29,18 @@ void say(const char* text) {
   std::abort();
 }
 
-extern "C" void onFpe(int) { abortWith("Floating Exception"); }
-extern "C" void onAbrt(int) { abortWith("IOT Trap"); }
-extern "C" void onTrap(int) { abortWith("Trace trap"); }
-extern "C" void onQuit(int) { abortWith("Quit signal"); }
+extern "C" void onFpe(int) {
+  abortWith("Floating Exception");
+}
+extern "C" void onAbrt(int) {
+  abortWith("IOT Trap");
+}
+extern "C" void onTrap(int) {
+  abortWith("Trace trap");
+}
+extern "C" void onQuit(int) {
+  abortWith("Quit signal");
+}
 extern "C" void onInt(int) {
   say("Interrupt");
   std::exit(1);

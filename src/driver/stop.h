@@ -16,12 +16,12 @@ inline constexpr int kStatusInputError = 2;  // an input error that no stage han
 
 // Stop codes of the faults this program adds to the classic ones
 // ("9999", "1000", "7777", "4358", "968", "7865", "1212", "7584", "7585").
-inline constexpr const char* kCodeLimit = "8100";        // a count beyond a table
-inline constexpr const char* kCodeBadValue = "8200";     // a value that cannot be analysed
-inline constexpr const char* kCodeBadIndex = "8300";     // a count or an index out of range
-inline constexpr const char* kCodeZeroFunction = "8400"; // a contraction of zero norm
-inline constexpr const char* kCodeNoDensity = "8500";    // no total density in the file
-inline constexpr const char* kCodeSingularS = "8600";    // overlap matrix not positive definite
+inline constexpr const char* kCodeLimit = "8100";          // a count beyond a table
+inline constexpr const char* kCodeBadValue = "8200";       // a value that cannot be analysed
+inline constexpr const char* kCodeBadIndex = "8300";       // a count or an index out of range
+inline constexpr const char* kCodeZeroFunction = "8400";   // a contraction of zero norm
+inline constexpr const char* kCodeNoDensity = "8500";      // no total density in the file
+inline constexpr const char* kCodeSingularS = "8600";      // overlap matrix not positive definite
 inline constexpr const char* kCodeNoConvergence = "8700";  // eigen-solver sweep limit
 
 // A stop: with a code ("STOP <code> statement executed" on standard error)

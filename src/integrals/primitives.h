@@ -15,8 +15,8 @@ double fi(int j, int l, int m, double pa, double pb);
 // One-dimensional overlap factor without sqrt(pi/gamma).
 double sk(int l1, int l2, double a1, double a2, double pa, double pb);
 // Overlap of two primitives.
-double s(int lx1, int ly1, int lz1, int lx2, int ly2, int lz2, double a1, double a2,
-         double d2, double pax, double pbx, double pay, double pby, double paz, double pbz);
+double s(int lx1, int ly1, int lz1, int lx2, int ly2, int lz2, double a1, double a2, double d2,
+         double pax, double pbx, double pay, double pby, double paz, double pbz);
 // Normalisation constant of a primitive.
 double anorm(int lx, int ly, int lz, double alpha);
 // x^k for integer k >= 0 by repeated multiplication (x^0 = 1, also for x = 0).

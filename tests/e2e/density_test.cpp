@@ -45,7 +45,8 @@ TEST(DensityRepair, RestrictedOpenShellDensityIsRebuiltFromTheOrbitals) {
   const std::string out = bad.out;
   // The stored "total" density is the alpha density: trace 5 instead of 8.
   std::size_t w = out.find("  WRONG DENSITY  (Trace of DS=  5.");
-  std::size_t r = out.find("\n  ROHF case\n Density and spin-density will be re-built by using the MO-s\n");
+  std::size_t r =
+      out.find("\n  ROHF case\n Density and spin-density will be re-built by using the MO-s\n");
   std::size_t c = out.find("\n Now correct density and spin density  (Traces=  8.");
   ASSERT_NE(w, std::string::npos);
   ASSERT_NE(r, std::string::npos);

@@ -23,21 +23,17 @@ struct Fixture {
 };
 
 const Fixture kAccepted[] = {
-    {"h2_rhf_sto3g", Kind::ClosedShell},
-    {"h2o_rhf_sto3g", Kind::ClosedShell},
-    {"h2o_rhf_sto3g_colorder", Kind::ClosedShell},
-    {"h2o_rhf_631gs_cart", Kind::ClosedShell},
-    {"h2o_rhf_631gs_sp", Kind::ClosedShell},
-    {"ch2o_rhf_ccpvdz", Kind::ClosedShell},
-    {"n2_rhf_ccpvtz", Kind::ClosedShell},
-    {"h2o_b3lyp_ccpvdz", Kind::ClosedShell},
-    {"c10h8_rhf_ccpvtz_cart", Kind::ClosedShell},
-    {"ch2_rohf_631gs", Kind::OpenShell},
-    {"ch2_rohf_631gs_baddens", Kind::OpenShell},
-    {"h2o_mp2_ccpvdz", Kind::Correlated},
+    {"h2_rhf_sto3g", Kind::ClosedShell},           {"h2o_rhf_sto3g", Kind::ClosedShell},
+    {"h2o_rhf_sto3g_colorder", Kind::ClosedShell}, {"h2o_rhf_631gs_cart", Kind::ClosedShell},
+    {"h2o_rhf_631gs_sp", Kind::ClosedShell},       {"ch2o_rhf_ccpvdz", Kind::ClosedShell},
+    {"n2_rhf_ccpvtz", Kind::ClosedShell},          {"h2o_b3lyp_ccpvdz", Kind::ClosedShell},
+    {"c10h8_rhf_ccpvtz_cart", Kind::ClosedShell},  {"ch2_rohf_631gs", Kind::OpenShell},
+    {"ch2_rohf_631gs_baddens", Kind::OpenShell},   {"h2o_mp2_ccpvdz", Kind::Correlated},
 };
 
-void PrintTo(const Fixture& f, std::ostream* os) { *os << f.name; }
+void PrintTo(const Fixture& f, std::ostream* os) {
+  *os << f.name;
+}
 
 class AcceptedFixture : public ::testing::TestWithParam<Fixture> {};
 
@@ -55,7 +51,8 @@ TEST_P(AcceptedFixture, MatchesIndependentReference) {
   const int natoms = static_cast<int>(gross.size());
   ASSERT_EQ(rep.natoms, natoms);
   ASSERT_EQ(rep.populations.size(), gross.size());
-  for (int a = 0; a < natoms; ++a) EXPECT_NEAR(rep.populations[a], gross[a], 1e-6) << "atom " << a + 1;
+  for (int a = 0; a < natoms; ++a)
+    EXPECT_NEAR(rep.populations[a], gross[a], 1e-6) << "atom " << a + 1;
   const double nel = jsonNumbers(ref, "nelectrons").at(0);
   ASSERT_TRUE(rep.hasSum);
   EXPECT_NEAR(rep.sum, nel, 1e-6);

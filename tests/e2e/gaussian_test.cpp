@@ -112,7 +112,8 @@ TEST(RealCheckpointFiles, EachEndsAsExpected) {
       ASSERT_TRUE(rep.hasSum);
       // The trace of P*S prints exactly the electron count.
       char want_sum[32];
-      std::snprintf(want_sum, sizeof want_sum, " SUM= %14.7f", double(scalar(text, "Number of electrons")));
+      std::snprintf(want_sum, sizeof want_sum, " SUM= %14.7f",
+                    double(scalar(text, "Number of electrons")));
       EXPECT_NE(run.out.find(std::string(want_sum) + "\n"), std::string::npos) << want_sum;
       ASSERT_EQ(rep.freeValence.size(), static_cast<std::size_t>(rep.natoms));
       EXPECT_EQ(run.out.find("NaN"), std::string::npos);
@@ -123,10 +124,12 @@ TEST(RealCheckpointFiles, EachEndsAsExpected) {
         double largest = 0.0;
         for (double v : rep.freeValence) largest = std::max(largest, std::fabs(v));
         EXPECT_GT(largest, 1e-4);
-        EXPECT_NE(run.out.find(" Using the  2-d/th density in the checkpoint file"), std::string::npos);
+        EXPECT_NE(run.out.find(" Using the  2-d/th density in the checkpoint file"),
+                  std::string::npos);
       } else if (want == "full-rohf") {
         EXPECT_NE(run.out.find(" WRONG DENSITY  (Trace of DS="), std::string::npos);
-        EXPECT_NE(run.out.find("Now correct density and spin density  (Traces="), std::string::npos);
+        EXPECT_NE(run.out.find("Now correct density and spin density  (Traces="),
+                  std::string::npos);
         EXPECT_NEAR(rep.unpaired, 1.0, 1e-5);
       } else {
         EXPECT_NEAR(rep.unpaired, 0.0, 1e-5);

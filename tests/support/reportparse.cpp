@@ -37,7 +37,9 @@ std::vector<double> jsonNumbers(const std::string& json, const std::string& key)
 
 namespace {
 
-bool startsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
+bool startsWith(const std::string& s, const std::string& p) {
+  return s.compare(0, p.size(), p) == 0;
+}
 
 double numberAfter(const std::string& s, const std::string& label) {
   std::size_t at = s.find(label);

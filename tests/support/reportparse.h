@@ -16,11 +16,11 @@ struct ParsedReport {
   std::vector<double> populations;  // Mulliken gross population per atom
   double sum = 0.0;                 // the SUM line
   bool hasSum = false;
-  double unpaired = 0.0;            // number of effectively unpaired electrons
+  double unpaired = 0.0;  // number of effectively unpaired electrons
   bool hasUnpaired = false;
   double hermiticity = 0.0, trace = 0.0;
   int natoms = 0;
-  std::vector<double> bonds;        // natoms x natoms, row-major
+  std::vector<double> bonds;  // natoms x natoms, row-major
   std::vector<double> totalValence, usedValence, freeValence;
   std::vector<std::string> labels;  // element labels of the value tables
 };

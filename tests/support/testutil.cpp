@@ -14,7 +14,9 @@ namespace fs = std::filesystem;
 
 namespace mvtest {
 
-std::string dataPath(const std::string& name) { return std::string(MV_TEST_DATA) + "/" + name; }
+std::string dataPath(const std::string& name) {
+  return std::string(MV_TEST_DATA) + "/" + name;
+}
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -55,8 +57,8 @@ RunResult runProgram(const std::string& fchk, bool withFile) {
   if (mkdtemp(buf.data()) == nullptr) return r;
   r.dir = buf.data();
   if (withFile) writeFile(r.dir + "/Test.FChk", fchk);
-  std::string cmd = "cd '" + r.dir + "' && timeout 120 '" + MV_PROGRAM +
-                    "' >stdout.txt 2>stderr.txt </dev/null";
+  std::string cmd =
+      "cd '" + r.dir + "' && timeout 120 '" + MV_PROGRAM + "' >stdout.txt 2>stderr.txt </dev/null";
   int rc = std::system(cmd.c_str());
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
   r.out = readFile(r.dir + "/stdout.txt");
