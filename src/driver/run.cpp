@@ -1,9 +1,7 @@
 // The run sequence: every stage once, in order, on the shared tables.
 #include "driver/run.h"
 
-#include <cmath>
 #include <new>
-#include <string>
 
 #include "analysis/analysis.h"
 #include "checkpoint/input.h"
@@ -18,21 +16,6 @@ namespace mv {
 
 namespace {
 
-// Every element of S must be a finite number.  Extreme coordinates or
-// exponents (finite as read) can overflow the closed-form integrals, and
-// nothing built on such an S could be analysed.
-void checkOverlap() {
-  const int nbf = g.nat(2);
-  MatView s = view(g.stv1);
-  for (int j = 1; j <= nbf; ++j)
-    for (int i = 1; i <= nbf; ++i)
-      if (!std::isfinite(s(i, j)))
-        refuse(" The overlap matrix holds an element that is not a finite number (S(" +
-                   std::to_string(i) + "," + std::to_string(j) +
-                   ")): the coordinates or exponents are out of range. STOP",
-               kCodeBadValue);
-}
-
 // Set-up: constant tables, the checkpoint, the count lines, the overlap matrix.
 void start(bool copyInput) {
   init();
@@ -44,7 +27,6 @@ void start(bool copyInput) {
   writeFree({Item("Number of primitives:"), Item(g.nat(3))});
   writeFree({Item("Number of basis functions:"), Item(g.nat(2))});
   buildOverlap();
-  checkOverlap();
 }
 
 }  // namespace

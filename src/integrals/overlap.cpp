@@ -252,6 +252,20 @@ void assemble(int natom, int nbf) {
   }
 }
 
+// Every element of S must be a finite number.  Extreme coordinates or
+// exponents (finite as read) can overflow the closed-form integrals, and
+// nothing built on such an S could be analysed.
+void checkOverlap(int nbf) {
+  MatView s = view(g.stv1);
+  for (int j = 1; j <= nbf; ++j)
+    for (int i = 1; i <= nbf; ++i)
+      if (!std::isfinite(s(i, j)))
+        refuse(" The overlap matrix holds an element that is not a finite number (S(" +
+                   std::to_string(i) + "," + std::to_string(j) +
+                   ")): the coordinates or exponents are out of range. STOP",
+               kCodeBadValue);
+}
+
 }  // namespace
 
 void buildOverlap() {
@@ -272,6 +286,7 @@ void buildOverlap() {
   normalisePrimitives(nbf);
   renormaliseContractions(nbf);
   assemble(natom, nbf);
+  checkOverlap(nbf);
 }
 
 }  // namespace mv
