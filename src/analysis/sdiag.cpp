@@ -322,10 +322,11 @@ MV_WIDE_KERNEL void accumulate(MatView A, double* d, int n) {
 }
 
 // Phase 3: QL iteration with implicit shifts on the tridiagonal matrix,
-// rotating the columns of A along (with Vectors; the rotations never feed
-// back into the eigenvalues, which come out the same without them).  Returns 0, or the index of an
-// eigenvalue that did not converge within the sweep limit (the caller
-// reports it: no exception may leave a function compiled in two variants).
+// rotating the columns of A along when Vectors is set (the rotations never
+// feed back into the eigenvalues, which come out the same without them).
+// Returns 0, or the index of an eigenvalue that did not converge within the
+// sweep limit (the caller reports it: no exception may leave a function
+// compiled in two variants).
 template <bool Vectors>
 MV_WIDE_KERNEL int ql(MatView A, double* dv, int n) {
   auto d = [dv](int i) -> double& { return dv[i - 1]; };
