@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "analysis/analysis.h"
 #include "checkpoint/scratch.h"
 #include "driver/stop.h"
+#include "support/fchktext.h"
 #include "support/testutil.h"
 #include "tables.h"
 
@@ -45,28 +45,9 @@ Outcome runDenstest() {
   return o;
 }
 
-// A label line of an array section as Gaussian writes it.
-std::string arrayLabel(const std::string& name, int n) {
-  char buf[100];
-  std::snprintf(buf, sizeof buf, "%-43sR   N=%12d", name.c_str(), n);
-  return buf;
-}
-
-// Real values five to a line, as Gaussian writes them.
-std::string arrayValues(const std::vector<double>& v) {
-  std::string s;
-  char buf[32];
-  for (std::size_t k = 0; k < v.size(); ++k) {
-    std::snprintf(buf, sizeof buf, "%16.8E", v[k]);
-    s += buf;
-    if (k % 5 == 4 || k + 1 == v.size()) s += '\n';
-  }
-  return s;
-}
-
-std::string section(const std::string& name, const std::vector<double>& v) {
-  return arrayLabel(name, static_cast<int>(v.size())) + "\n" + arrayValues(v);
-}
+using mvtest::fchkRealArray;
+using mvtest::fchkRealArrayLabel;
+using mvtest::fchkRealValues;
 
 const std::string kRhfHead =
     "test molecule\n"
@@ -138,7 +119,7 @@ TEST(Denstest, TraceJustBeyondOneTenthIsRepaired) {
   setUp(2, 1, 1);
   view(g.c2)(1, 1) = 2.1000001;
   // An RHF copy whose density is correct: the reread repairs it.
-  mv::tmp.loadText(kRhfHead + section("Total SCF Density", {2.0, 0.0, 0.0}));
+  mv::tmp.loadText(kRhfHead + fchkRealArray("Total SCF Density", {2.0, 0.0, 0.0}));
   Outcome o = runDenstest();
   EXPECT_FALSE(o.stopped);
   EXPECT_FALSE(o.inputError);
@@ -170,8 +151,8 @@ void setRowUnpackedColumnTriangle() {
 TEST(Denstest, ColumnOrderedTriangleIsRereadIntoTheRowOrderTwin) {
   setUp(3, 1, 1);
   setRowUnpackedColumnTriangle();  // trace 1.5 + 0.2 + 0.1 = 1.8
-  mv::tmp.loadText(kRhfHead + section("Alpha MO coefficients", std::vector<double>(9, 0.5)) +
-                   section("Total SCF Density", kCols));
+  mv::tmp.loadText(kRhfHead + fchkRealArray("Alpha MO coefficients", std::vector<double>(9, 0.5)) +
+                   fchkRealArray("Total SCF Density", kCols));
   Outcome o = runDenstest();
   EXPECT_FALSE(o.stopped);
   EXPECT_FALSE(o.inputError);
@@ -189,8 +170,8 @@ TEST(Denstest, ColumnOrderedTriangleIsRereadIntoTheRowOrderTwin) {
 TEST(Denstest, RereadTakesTheLastTotalDensity) {
   setUp(3, 1, 1);
   setRowUnpackedColumnTriangle();
-  mv::tmp.loadText(kRhfHead + section("Total SCF Density", kRows) +
-                   section("Total MP2 Density", kCols));
+  mv::tmp.loadText(kRhfHead + fchkRealArray("Total SCF Density", kRows) +
+                   fchkRealArray("Total MP2 Density", kCols));
   Outcome o = runDenstest();
   EXPECT_FALSE(o.stopped);
   ASSERT_EQ(o.lines.size(), 3u);
@@ -204,7 +185,7 @@ TEST(Denstest, RereadTakesTheLastTotalDensity) {
 TEST(Denstest, RereadThatStaysWrongStopsPlainly) {
   setUp(3, 2, 2);
   setRowUnpackedColumnTriangle();  // trace 1.8 read row by row, 2 by columns; N = 4
-  mv::tmp.loadText(kRhfHead + section("Total SCF Density", kCols));
+  mv::tmp.loadText(kRhfHead + fchkRealArray("Total SCF Density", kCols));
   Outcome o = runDenstest();
   ASSERT_TRUE(o.stopped);
   EXPECT_EQ(o.stop.code, "");
@@ -220,7 +201,7 @@ TEST(Denstest, RereadWhoseTraceIsNotANumberStopsPlainly) {
   setUp(3, 2, 2);
   setRowUnpackedColumnTriangle();
   view(g.stv1)(2, 1) = std::nan("");
-  mv::tmp.loadText(kRhfHead + section("Total SCF Density", kCols));
+  mv::tmp.loadText(kRhfHead + fchkRealArray("Total SCF Density", kCols));
   Outcome o = runDenstest();
   ASSERT_TRUE(o.stopped);
   EXPECT_EQ(o.stop.code, "");
@@ -232,8 +213,8 @@ TEST(Denstest, TruncatedOrDamagedDensityIsAnInputErrorOnTheScratchCopy) {
   setUp(3, 1, 1);
   setRowUnpackedColumnTriangle();
   // End of the copy after five of the six values.
-  mv::tmp.loadText(kRhfHead + arrayLabel("Total SCF Density", 6) + "\n" +
-                   arrayValues({1.5, 0.3, 0.2, 0.4, 0.1}));
+  mv::tmp.loadText(kRhfHead + fchkRealArrayLabel("Total SCF Density", 6) + "\n" +
+                   fchkRealValues({1.5, 0.3, 0.2, 0.4, 0.1}));
   Outcome o = runDenstest();
   ASSERT_TRUE(o.inputError);
   EXPECT_EQ(o.error.file, "Tmp");
@@ -241,8 +222,8 @@ TEST(Denstest, TruncatedOrDamagedDensityIsAnInputErrorOnTheScratchCopy) {
   // A label where the sixth value should stand.
   setUp(3, 1, 1);
   setRowUnpackedColumnTriangle();
-  mv::tmp.loadText(kRhfHead + arrayLabel("Total SCF Density", 6) + "\n" +
-                   arrayValues({1.5, 0.3, 0.2, 0.4, 0.1}) + "Spin SCF Density\n 1.0\n");
+  mv::tmp.loadText(kRhfHead + fchkRealArrayLabel("Total SCF Density", 6) + "\n" +
+                   fchkRealValues({1.5, 0.3, 0.2, 0.4, 0.1}) + "Spin SCF Density\n 1.0\n");
   o = runDenstest();
   ASSERT_TRUE(o.inputError);
   EXPECT_EQ(o.error.file, "Tmp");
@@ -251,7 +232,7 @@ TEST(Denstest, TruncatedOrDamagedDensityIsAnInputErrorOnTheScratchCopy) {
 TEST(Denstest, NonFiniteValuesAreRefusedNamingTheSection) {
   setUp(3, 1, 1);
   setRowUnpackedColumnTriangle();
-  mv::tmp.loadText(kRhfHead + arrayLabel("Total SCF Density", 6) +
+  mv::tmp.loadText(kRhfHead + fchkRealArrayLabel("Total SCF Density", 6) +
                    "\n  1.5 0.3 0.2 Infinity 0.1 0.1\n");
   Outcome o = runDenstest();
   ASSERT_TRUE(o.stopped);
@@ -259,7 +240,8 @@ TEST(Denstest, NonFiniteValuesAreRefusedNamingTheSection) {
   EXPECT_NE(o.lines.back().find("total density"), std::string::npos);
 
   setUp(2, 1, 0);
-  mv::tmp.loadText(kRohfHead + arrayLabel("Alpha MO coefficients", 4) + "\n 1.0 NaN 0.0 1.0\n");
+  mv::tmp.loadText(kRohfHead + fchkRealArrayLabel("Alpha MO coefficients", 4) +
+                   "\n 1.0 NaN 0.0 1.0\n");
   o = runDenstest();
   ASSERT_TRUE(o.stopped);
   EXPECT_EQ(o.stop.code, mv::kCodeBadValue);
@@ -274,8 +256,9 @@ TEST(Denstest, RohfDensityIsRebuiltFromTheAlphaOrbitals) {
   setUp(3, 2, 1);
   setMatrix(g.c2, {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 0.0}});  // the alpha density
   mv::tmp.loadText(
-      kRohfHead + section("Alpha MO coefficients", {0.6, 0.8, 0.0, 0.8, -0.6, 0.0, 0.0, 0.0, 1.0}) +
-      section("Total SCF Density", {1.0, 0.0, 1.0, 0.0, 0.0, 0.0}));
+      kRohfHead +
+      fchkRealArray("Alpha MO coefficients", {0.6, 0.8, 0.0, 0.8, -0.6, 0.0, 0.0, 0.0, 1.0}) +
+      fchkRealArray("Total SCF Density", {1.0, 0.0, 1.0, 0.0, 0.0, 0.0}));
   Outcome o = runDenstest();
   EXPECT_FALSE(o.stopped);
   EXPECT_FALSE(o.inputError);
@@ -305,7 +288,7 @@ TEST(Denstest, EqualSpinCountsGiveZeroSpinDensity) {
   view(g.c2)(1, 1) = 1.0;
   view(g.stv2)(1, 1) = 9.0;  // left over: must be overwritten
   view(g.stv2)(2, 1) = 9.0;
-  mv::tmp.loadText(kRohfHead + section("Alpha MO coefficients", {1.0, 0.0, 0.0, 1.0}));
+  mv::tmp.loadText(kRohfHead + fchkRealArray("Alpha MO coefficients", {1.0, 0.0, 0.0, 1.0}));
   Outcome o = runDenstest();
   EXPECT_FALSE(o.stopped);
   ASSERT_FALSE(o.lines.empty());
@@ -321,8 +304,9 @@ TEST(Denstest, FewerOrbitalsThanFunctionsEndTheCoefficientReadAtTheNextLabel) {
   setUp(3, 1, 0);
   view(g.c2)(1, 1) = 3.0;
   for (int i = 1; i <= 3; ++i) view(g.opensh)(i, 3) = 7.0;
-  mv::tmp.loadText(kRohfHead + section("Alpha MO coefficients", {0.0, 1.0, 0.0, 1.0, 0.0, 0.0}) +
-                   section("Total SCF Density", {3.0, 0.0, 0.0, 0.0, 0.0, 0.0}));
+  mv::tmp.loadText(kRohfHead +
+                   fchkRealArray("Alpha MO coefficients", {0.0, 1.0, 0.0, 1.0, 0.0, 0.0}) +
+                   fchkRealArray("Total SCF Density", {3.0, 0.0, 0.0, 0.0, 0.0, 0.0}));
   Outcome o = runDenstest();
   EXPECT_FALSE(o.stopped);
   EXPECT_FALSE(o.inputError);
@@ -338,7 +322,7 @@ TEST(Denstest, RohfTracesMustBeStrictlyWithinOneHundredth) {
   auto runWithS11 = [](double s11) {
     setUp(2, 1, 0);
     view(g.stv1)(1, 1) = s11;
-    mv::tmp.loadText(kRohfHead + section("Alpha MO coefficients", {1.0, 0.0, 0.0, 1.0}));
+    mv::tmp.loadText(kRohfHead + fchkRealArray("Alpha MO coefficients", {1.0, 0.0, 0.0, 1.0}));
     return runDenstest();
   };
   Outcome o = runWithS11(1.005);
@@ -361,7 +345,7 @@ TEST(Denstest, RohfSpinTraceIsCheckedOnItsOwn) {
   // the total trace is 3, the spin trace 0.9 instead of 1.
   setUp(2, 2, 1);
   setMatrix(g.stv1, {{1.05, 0.0}, {0.0, 0.9}});
-  mv::tmp.loadText(kRohfHead + section("Alpha MO coefficients", {1.0, 0.0, 0.0, 1.0}));
+  mv::tmp.loadText(kRohfHead + fchkRealArray("Alpha MO coefficients", {1.0, 0.0, 0.0, 1.0}));
   Outcome o = runDenstest();
   ASSERT_TRUE(o.stopped);
   EXPECT_EQ(o.stop.code, "");
@@ -371,7 +355,7 @@ TEST(Denstest, RohfSpinTraceIsCheckedOnItsOwn) {
 TEST(Denstest, RohfWithNegativeElectronCountIsRefused) {
   setUp(2, 1, -1);
   view(g.c2)(1, 1) = 2.0;
-  mv::tmp.loadText(kRohfHead + section("Alpha MO coefficients", {1.0, 0.0, 0.0, 1.0}));
+  mv::tmp.loadText(kRohfHead + fchkRealArray("Alpha MO coefficients", {1.0, 0.0, 0.0, 1.0}));
   Outcome o = runDenstest();
   ASSERT_TRUE(o.stopped);
   EXPECT_EQ(o.stop.code, mv::kCodeBadIndex);
@@ -379,7 +363,7 @@ TEST(Denstest, RohfWithNegativeElectronCountIsRefused) {
 
 TEST(Denstest, RohfWithoutAlphaOrbitalsStopsWith1000) {
   setUp(2, 1, 0);
-  mv::tmp.loadText(kRohfHead + section("Total SCF Density", {0.0, 0.0, 0.0}));
+  mv::tmp.loadText(kRohfHead + fchkRealArray("Total SCF Density", {0.0, 0.0, 0.0}));
   Outcome o = runDenstest();
   ASSERT_TRUE(o.stopped);
   EXPECT_EQ(o.stop.code, "1000");
@@ -387,29 +371,14 @@ TEST(Denstest, RohfWithoutAlphaOrbitalsStopsWith1000) {
 
 TEST(Denstest, EndOfFileInsideTheOrbitalsIsAnInputError) {
   setUp(2, 1, 0);
-  mv::tmp.loadText(kRohfHead + arrayLabel("Alpha MO coefficients", 4) + "\n" +
-                   arrayValues({1.0, 0.0, 0.0}));
+  mv::tmp.loadText(kRohfHead + fchkRealArrayLabel("Alpha MO coefficients", 4) + "\n" +
+                   fchkRealValues({1.0, 0.0, 0.0}));
   Outcome o = runDenstest();
   ASSERT_TRUE(o.inputError);
   EXPECT_EQ(o.error.file, "Tmp");
 }
 
 // --------------------------------------------- the bundled test files
-
-// The values of the labelled array section `label` of a checkpoint text.
-std::vector<double> readSection(const std::string& text, const std::string& label) {
-  std::istringstream in(text);
-  std::string line;
-  std::vector<double> v;
-  while (std::getline(in, line)) {
-    if (line.compare(0, label.size(), label) != 0) continue;
-    const int n = std::stoi(line.substr(line.find("N=") + 2));
-    double x;
-    while (static_cast<int>(v.size()) < n && in >> x) v.push_back(x);
-    break;
-  }
-  return v;
-}
 
 // The inverse of the n by n matrix a (row-major), by Gauss-Jordan elimination.
 std::vector<double> invert(std::vector<double> a, int n) {
@@ -446,7 +415,7 @@ std::vector<double> invert(std::vector<double> a, int n) {
 void setUpFromFile(const std::string& text, int nbf, int nalpha, int nbeta,
                    const std::string& densityLabel) {
   setUp(nbf, nalpha, nbeta);
-  const std::vector<double> c = readSection(text, "Alpha MO coefficients");
+  const std::vector<double> c = mvtest::fchkArray(text, "Alpha MO coefficients");
   ASSERT_EQ(static_cast<int>(c.size()), nbf * nbf);
   std::vector<double> cct(static_cast<std::size_t>(nbf) * nbf, 0.0);
   for (int i = 0; i < nbf; ++i)
@@ -455,7 +424,7 @@ void setUpFromFile(const std::string& text, int nbf, int nalpha, int nbeta,
   const std::vector<double> s = invert(cct, nbf);
   for (int i = 0; i < nbf; ++i)
     for (int j = 0; j < nbf; ++j) view(g.stv1)(i + 1, j + 1) = s[i * nbf + j];
-  const std::vector<double> tri = readSection(text, densityLabel);
+  const std::vector<double> tri = mvtest::fchkArray(text, densityLabel);
   ASSERT_EQ(static_cast<int>(tri.size()), nbf * (nbf + 1) / 2);
   int k = 0;
   for (int i = 1; i <= nbf; ++i)

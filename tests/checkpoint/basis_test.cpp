@@ -7,13 +7,14 @@
 
 #include <cmath>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "driver/stop.h"
 #include "integrals/overlap.h"
 #include "integrals/primitives.h"
+#include "support/fchktext.h"
+#include "support/reportparse.h"
 #include "support/testutil.h"
 #include "tables.h"
 
@@ -264,60 +265,22 @@ TEST_F(Basis, BadShellDataIsRefused) {
 }
 
 // ------------------------------------------------ whole checkpoint files
-// The basis and density sections of a checkpoint file, read independently
-// of the program's reader.
-struct Fchk {
-  std::string text;
-  std::vector<double> array(const std::string& label) const {
-    std::istringstream in(text);
-    std::string line;
-    std::vector<double> v;
-    while (std::getline(in, line)) {
-      if (line.compare(0, label.size(), label) != 0) continue;
-      const auto at = line.find("N=");
-      if (at == std::string::npos) return {};
-      const long n = std::stol(line.substr(at + 2));
-      double x;
-      while (static_cast<long>(v.size()) < n && in >> x) v.push_back(x);
-      return v;
-    }
-    return v;
-  }
-  int scalar(const std::string& label) const {
-    const auto at = text.find("\n" + label);
-    return std::stoi(text.substr(at + 50, 12));
-  }
-};
-
-// psi4's gross populations of the reference file.
-std::vector<double> refGross(const std::string& json) {
-  std::vector<double> v;
-  auto at = json.find("\"gross_populations\"");
-  if (at == std::string::npos) return v;
-  at = json.find('[', at);
-  const auto end = json.find(']', at);
-  std::istringstream in(json.substr(at + 1, end - at - 1));
-  std::string item;
-  while (std::getline(in, item, ',')) v.push_back(std::stod(item));
-  return v;
-}
-
 // Build the basis and S from a checkpoint file; return trace(P S) and the
 // gross population of every atom, with S carried into the file's order.
 double traceAndGross(const std::string& path, std::vector<double>& gross) {
-  Fchk f{mvtest::readFile(path)};
+  const std::string text = mvtest::readFile(path);
   resetTables();
   init();
   rb = RawBasis();
-  g.nat(1) = f.scalar("Number of atoms");
-  g.nat(2) = f.scalar("Number of basis functions");
-  const auto types = f.array("Shell types");
-  const auto nprim = f.array("Number of primitives per shell");
-  const auto atoms = f.array("Shell to atom map");
-  const auto ex = f.array("Primitive exponents");
-  const auto cc = f.array("Contraction coefficients");
-  const auto pc = f.array("P(S=P) Contraction coefficients");
-  const auto xyz = f.array("Current cartesian coordinates");
+  g.nat(1) = mvtest::fchkScalar(text, "Number of atoms");
+  g.nat(2) = mvtest::fchkScalar(text, "Number of basis functions");
+  const auto types = mvtest::fchkArray(text, "Shell types");
+  const auto nprim = mvtest::fchkArray(text, "Number of primitives per shell");
+  const auto atoms = mvtest::fchkArray(text, "Shell to atom map");
+  const auto ex = mvtest::fchkArray(text, "Primitive exponents");
+  const auto cc = mvtest::fchkArray(text, "Contraction coefficients");
+  const auto pc = mvtest::fchkArray(text, "P(S=P) Contraction coefficients");
+  const auto xyz = mvtest::fchkArray(text, "Current cartesian coordinates");
   rb.nshell = static_cast<int>(types.size());
   rb.nprim = static_cast<int>(ex.size());
   for (int i = 1; i <= rb.nshell; ++i) {
@@ -339,7 +302,7 @@ double traceAndGross(const std::string& path, std::vector<double>& gross) {
   std::vector<double> S(n * n), P(n * n);
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= n; ++j) S[(g.map(i) - 1) * n + g.map(j) - 1] = view(g.stv1)(i, j);
-  const auto tri = f.array("Total SCF Density");
+  const auto tri = mvtest::fchkArray(text, "Total SCF Density");
   int t = 0;
   for (int i = 0; i < n; ++i)
     for (int j = 0; j <= i; ++j) P[i * n + j] = P[j * n + i] = tri[t++];
@@ -364,10 +327,10 @@ TEST(BasisFiles, TraceAndPopulationsMatchReference) {
     const std::string json = mvtest::readFile(base + ".ref.json");
     std::vector<double> gross;
     const double trace = traceAndGross(base + ".fchk", gross);
-    const auto ne = json.find("\"nelectrons\"");
-    ASSERT_NE(ne, std::string::npos);
-    EXPECT_NEAR(trace, std::stod(json.substr(json.find(':', ne) + 1)), 1e-7);
-    const auto ref = refGross(json);
+    const auto ne = mvtest::jsonNumbers(json, "nelectrons");
+    ASSERT_FALSE(ne.empty());
+    EXPECT_NEAR(trace, ne[0], 1e-7);
+    const auto ref = mvtest::jsonNumbers(json, "gross_populations");
     ASSERT_EQ(ref.size(), gross.size());
     for (std::size_t a = 0; a < ref.size(); ++a) EXPECT_NEAR(gross[a], ref[a], 1e-7) << a;
   }
@@ -434,10 +397,10 @@ TEST(BasisFiles, GaussianDensitiesGiveElectronCount) {
                            "h2o_sto3g", "li2_g09_nbasis_indep"}) {
     SCOPED_TRACE(name);
     const std::string path = dir + "/" + name + ".fchk";
-    Fchk f{mvtest::readFile(path)};
+    const std::string text = mvtest::readFile(path);
     std::vector<double> gross;
     const double trace = traceAndGross(path, gross);
-    EXPECT_NEAR(trace, f.scalar("Number of electrons"), 1e-6);
+    EXPECT_NEAR(trace, mvtest::fchkScalar(text, "Number of electrons"), 1e-6);
   }
 }
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +13,8 @@
 #include "checkpoint/scratch.h"
 #include "driver/report.h"
 #include "driver/stop.h"
+#include "support/fchktext.h"
+#include "support/reportparse.h"
 #include "support/testutil.h"
 #include "tables.h"
 
@@ -22,43 +23,10 @@ using mv::Item;
 
 namespace {
 
-// ------------------------------------------------ writing checkpoint sections
-
-std::string intScalar(const std::string& label, long long v) {
-  char b[128];
-  std::snprintf(b, sizeof b, "%-43sI%17lld\n", label.c_str(), v);
-  return b;
-}
-
-std::string realScalar(const std::string& label, double v) {
-  char b[128];
-  std::snprintf(b, sizeof b, "%-43sR     %22.15E\n", label.c_str(), v);
-  return b;
-}
-
-std::string intArray(const std::string& label, const std::vector<int>& v) {
-  char b[128];
-  std::snprintf(b, sizeof b, "%-43sI   N=%12zu\n", label.c_str(), v.size());
-  std::string s = b;
-  for (std::size_t k = 0; k < v.size(); ++k) {
-    std::snprintf(b, sizeof b, "%12d", v[k]);
-    s += b;
-    if (k % 6 == 5 || k + 1 == v.size()) s += "\n";
-  }
-  return s;
-}
-
-std::string realArray(const std::string& label, const std::vector<double>& v) {
-  char b[128];
-  std::snprintf(b, sizeof b, "%-43sR   N=%12zu\n", label.c_str(), v.size());
-  std::string s = b;
-  for (std::size_t k = 0; k < v.size(); ++k) {
-    std::snprintf(b, sizeof b, "%16.8E", v[k]);
-    s += b;
-    if (k % 5 == 4 || k + 1 == v.size()) s += "\n";
-  }
-  return s;
-}
+using mvtest::fchkIntArray;
+using mvtest::fchkIntScalar;
+using mvtest::fchkRealArray;
+using mvtest::fchkRealScalar;
 
 // A small checkpoint file, hydrogen molecule in a minimal basis, kept as
 // named sections that a test may replace, drop or reorder.
@@ -68,31 +36,31 @@ struct Fchk {
   std::vector<std::pair<std::string, std::string>> sec;
 
   Fchk() {
-    add("natom", intScalar("Number of atoms", 2));
-    add("nelec", intScalar("Number of electrons", 2));
-    add("nalpha", intScalar("Number of alpha electrons", 1));
-    add("nbeta", intScalar("Number of beta electrons", 1));
-    add("nbf", intScalar("Number of basis functions", 2));
-    add("ia", intArray("Atomic numbers", {1, 1}));
-    add("charge", realArray("Nuclear charges", {1.0, 1.0}));
-    add("coord", realArray("Current cartesian coordinates", {0, 0, 0.7, 0, 0, -0.7}));
-    add("nshell", intScalar("Number of contracted shells", 2));
-    add("nprim", intScalar("Number of primitive shells", 6));
-    add("hang", intScalar("Highest angular momentum", 0));
-    add("degr", intScalar("Largest degree of contraction", 3));
-    add("types", intArray("Shell types", {0, 0}));
-    add("npps", intArray("Number of primitives per shell", {3, 3}));
-    add("map", intArray("Shell to atom map", {1, 2}));
-    add("exp", realArray("Primitive exponents",
-                         {3.42525091, 0.62391373, 0.1688554, 3.42525091, 0.62391373, 0.1688554}));
-    add("coef", realArray("Contraction coefficients", {0.15432897, 0.53532814, 0.44463454,
-                                                       0.15432897, 0.53532814, 0.44463454}));
-    add("shco", realArray("Coordinates of each shell", {0, 0, 0.7, 0, 0, -0.7}));
-    add("escf", realScalar("SCF Energy", -1.1167593073));
-    add("etot", realScalar("Total Energy", -1.1167593073));
-    add("mo",
-        realArray("Alpha MO coefficients", {0.548842275, 0.548842275, 1.21245192, -1.21245192}));
-    add("dens", realArray("Total SCF Density", {0.602455686, 0.25, 0.602455686}));
+    add("natom", fchkIntScalar("Number of atoms", 2));
+    add("nelec", fchkIntScalar("Number of electrons", 2));
+    add("nalpha", fchkIntScalar("Number of alpha electrons", 1));
+    add("nbeta", fchkIntScalar("Number of beta electrons", 1));
+    add("nbf", fchkIntScalar("Number of basis functions", 2));
+    add("ia", fchkIntArray("Atomic numbers", {1, 1}));
+    add("charge", fchkRealArray("Nuclear charges", {1.0, 1.0}));
+    add("coord", fchkRealArray("Current cartesian coordinates", {0, 0, 0.7, 0, 0, -0.7}));
+    add("nshell", fchkIntScalar("Number of contracted shells", 2));
+    add("nprim", fchkIntScalar("Number of primitive shells", 6));
+    add("hang", fchkIntScalar("Highest angular momentum", 0));
+    add("degr", fchkIntScalar("Largest degree of contraction", 3));
+    add("types", fchkIntArray("Shell types", {0, 0}));
+    add("npps", fchkIntArray("Number of primitives per shell", {3, 3}));
+    add("map", fchkIntArray("Shell to atom map", {1, 2}));
+    add("exp", fchkRealArray("Primitive exponents", {3.42525091, 0.62391373, 0.1688554, 3.42525091,
+                                                     0.62391373, 0.1688554}));
+    add("coef", fchkRealArray("Contraction coefficients", {0.15432897, 0.53532814, 0.44463454,
+                                                           0.15432897, 0.53532814, 0.44463454}));
+    add("shco", fchkRealArray("Coordinates of each shell", {0, 0, 0.7, 0, 0, -0.7}));
+    add("escf", fchkRealScalar("SCF Energy", -1.1167593073));
+    add("etot", fchkRealScalar("Total Energy", -1.1167593073));
+    add("mo", fchkRealArray("Alpha MO coefficients",
+                            {0.548842275, 0.548842275, 1.21245192, -1.21245192}));
+    add("dens", fchkRealArray("Total SCF Density", {0.602455686, 0.25, 0.602455686}));
   }
   void add(const std::string& name, const std::string& text) { sec.emplace_back(name, text); }
   std::string& operator[](const std::string& name) {
@@ -147,27 +115,8 @@ bool has(const std::string& out, const mv::Items& items) {
 
 // A number from a fixture's .ref.json ("key": value at the top level).
 double refNumber(const std::string& json, const std::string& key) {
-  std::size_t at = json.find("\"" + key + "\":");
-  if (at == std::string::npos) return NAN;
-  return std::strtod(json.c_str() + at + key.size() + 3, nullptr);
-}
-
-// The values written under the first line that begins with `label` in a
-// checkpoint text, read independently of the reader under test.
-std::vector<double> sectionValues(const std::string& text, const std::string& label, int n) {
-  std::vector<double> v;
-  std::size_t at = text.find("\n" + label);
-  if (at == std::string::npos) return v;
-  at = text.find('\n', at + 1);
-  const char* p = text.c_str() + at;
-  while (static_cast<int>(v.size()) < n) {
-    char* end = nullptr;
-    double x = std::strtod(p, &end);
-    if (end == p) break;
-    v.push_back(x);
-    p = end;
-  }
-  return v;
+  const std::vector<double> v = mvtest::jsonNumbers(json, key);
+  return v.empty() ? NAN : v[0];
 }
 
 }  // namespace
@@ -226,7 +175,7 @@ TEST(Reader, SectionsInAnyOrderLongLinesAndCrlf) {
   f.drop("etot");
   f.sec.insert(f.sec.begin(), {"etot", etot});
   // Text beyond column 80 is never seen.
-  f["coord"] = realArray("Current cartesian coordinates", {0, 0, 0.7, 0, 0}) +
+  f["coord"] = fchkRealArray("Current cartesian coordinates", {0, 0, 0.7, 0, 0}) +
                std::string(" -7.00000000E-01") + std::string(20, ' ') + "9.9\n";
   std::string text = f.text();
   std::string crlf;
@@ -256,8 +205,8 @@ TEST(Reader, ShortFilesAndMissingSections) {
   // The P(S=P) section is needed only when an SP shell exists.
   Fchk f;
   EXPECT_EQ(read(f.text()).stop, "");
-  f["types"] = intArray("Shell types", {-1, 0});
-  f["nbf"] = intScalar("Number of basis functions", 5);
+  f["types"] = fchkIntArray("Shell types", {-1, 0});
+  f["nbf"] = fchkIntScalar("Number of basis functions", 5);
   EXPECT_EQ(read(f.text()).stop, "1000");
 
   Fchk h;
@@ -267,7 +216,7 @@ TEST(Reader, ShortFilesAndMissingSections) {
 
 TEST(Reader, MoSectionShortOrTruncated) {
   Fchk f;
-  f["mo"] = realArray("Alpha MO coefficients", {0.5, 0.6, 0.7});
+  f["mo"] = fchkRealArray("Alpha MO coefficients", {0.5, 0.6, 0.7});
   Outcome o = read(f.text());
   ASSERT_EQ(o.stop, "") << o.error;
   EXPECT_NEAR(g.c1(1, 2), 0.7, 1e-15);
@@ -277,7 +226,7 @@ TEST(Reader, MoSectionShortOrTruncated) {
   // The end of the file inside the coefficients is not tolerated.
   Fchk e;
   e.drop("dens");
-  e["mo"] = realArray("Alpha MO coefficients", {0.5, 0.6, 0.7});
+  e["mo"] = fchkRealArray("Alpha MO coefficients", {0.5, 0.6, 0.7});
   o = read(e.text());
   EXPECT_EQ(o.stop, "input error");
   EXPECT_NE(o.error.find("Alpha MO coeffic"), std::string::npos) << o.error;
@@ -300,8 +249,8 @@ TEST(Reader, BadValuesAreInputErrors) {
 
   // A density shorter than the triangle meets the next label.
   Fchk d;
-  d["dens"] = realArray("Total SCF Density", {0.6, 0.25});
-  d.add("spin", realArray("Spin SCF Density", {0.0, 0.0, 0.0}));
+  d["dens"] = fchkRealArray("Total SCF Density", {0.6, 0.25});
+  d.add("spin", fchkRealArray("Spin SCF Density", {0.0, 0.0, 0.0}));
   o = read(d.text());
   EXPECT_EQ(o.stop, "input error");
   EXPECT_NE(o.error.find("Total SCF Density"), std::string::npos) << o.error;
@@ -323,9 +272,9 @@ TEST(Reader, LostExponentLetterInScalarsAndArrays) {
 TEST(Reader, KindOfCalculation) {
   Fchk f;
   f.method = "ROHF";
-  f["nalpha"] = intScalar("Number of alpha electrons", 3);
-  f["nbeta"] = intScalar("Number of beta electrons", 1);
-  f["nelec"] = intScalar("Number of electrons", 5);
+  f["nalpha"] = fchkIntScalar("Number of alpha electrons", 3);
+  f["nbeta"] = fchkIntScalar("Number of beta electrons", 1);
+  f["nelec"] = fchkIntScalar("Number of electrons", 5);
   Outcome o = read(f.text());
   ASSERT_EQ(o.stop, "") << o.error;
   EXPECT_EQ(g.plain, 0);
@@ -348,7 +297,7 @@ TEST(Reader, KindOfCalculation) {
 
   // "RHF" followed by more letters is not plain; no "Total SCF De" line, no SCF note.
   f.method = "RHFX";
-  f["dens"] = realArray("Total CI Density", {0.6, 0.25, 0.6});
+  f["dens"] = fchkRealArray("Total CI Density", {0.6, 0.25, 0.6});
   o = read(f.text());
   ASSERT_EQ(o.stop, "") << o.error;
   EXPECT_EQ(g.plain, 0);
@@ -360,7 +309,7 @@ TEST(Reader, UnrestrictedIsRefused) {
   for (const char* m : {"UHF", "UB3LYP"}) {
     Fchk f;
     f.method = m;
-    f.add("beta", realArray("Beta MO coefficients", {1, 0, 0, 1}));
+    f.add("beta", fchkRealArray("Beta MO coefficients", {1, 0, 0, 1}));
     Outcome o = read(f.text());
     EXPECT_EQ(o.stop, "7777") << m;
     EXPECT_EQ(g.nat(7), 1);
@@ -377,13 +326,13 @@ TEST(Reader, UnrestrictedIsRefused) {
   }
   Fchk u;
   u.method = "UHF";
-  u.add("beta", realArray("Beta MO coefficients", {1, 0, 0, 1}));
+  u.add("beta", fchkRealArray("Beta MO coefficients", {1, 0, 0, 1}));
   EXPECT_EQ(read(u.text()).out.find("other than plain"), std::string::npos);
 }
 
 TEST(Reader, DensitySelection) {
   Fchk f;
-  f.add("mp2", realArray("Total MP2 Density", {0.59, 0.2, 0.61}));
+  f.add("mp2", fchkRealArray("Total MP2 Density", {0.59, 0.2, 0.61}));
   Outcome o = read(f.text());
   ASSERT_EQ(o.stop, "") << o.error;
   EXPECT_TRUE(
@@ -400,8 +349,8 @@ TEST(Reader, DensitySelection) {
   EXPECT_NE(o.out.find("no total density"), std::string::npos);
   // The last "Tota" line heads no list of numbers.
   Fchk t;
-  t.add("totx", intScalar("Total something else", 3));
-  t.add("tail", intScalar("Trailing label", 1));
+  t.add("totx", fchkIntScalar("Total something else", 3));
+  t.add("tail", fchkIntScalar("Trailing label", 1));
   o = read(t.text());
   EXPECT_EQ(o.stop, mv::kCodeNoDensity);
 }
@@ -424,7 +373,7 @@ TEST(Reader, CountsBeyondTheTablesAreRefused) {
   };
   for (const Case& c : cases) {
     Fchk f;
-    f[c.sec] = intScalar(c.label, c.value);
+    f[c.sec] = fchkIntScalar(c.label, c.value);
     Outcome o = read(f.text());
     EXPECT_EQ(o.stop, c.code) << c.label;
     EXPECT_NE(o.out.find(std::string(c.label) + " " + std::to_string(c.value)), std::string::npos)
@@ -434,10 +383,10 @@ TEST(Reader, CountsBeyondTheTablesAreRefused) {
   Fchk m;
   std::vector<int> z(21, 1);
   std::vector<double> q(21, 1.0), xyz(63, 0.5);
-  m["natom"] = intScalar("Number of atoms", 21);
-  m["ia"] = intArray("Atomic numbers", z);
-  m["charge"] = realArray("Nuclear charges", q);
-  m["coord"] = realArray("Current cartesian coordinates", xyz);
+  m["natom"] = fchkIntScalar("Number of atoms", 21);
+  m["ia"] = fchkIntArray("Atomic numbers", z);
+  m["charge"] = fchkRealArray("Nuclear charges", q);
+  m["coord"] = fchkRealArray("Current cartesian coordinates", xyz);
   Outcome o = read(m.text());
   EXPECT_NE(o.stop, mv::kCodeLimit);
   EXPECT_EQ(g.nat(1), 21);
@@ -451,16 +400,17 @@ TEST(Reader, NonFiniteAndNonPositiveValuesAreRefused) {
     const char* name;
   };
   const Case cases[] = {
-      {"mo", realArray("Alpha MO coefficients", {0.5, NAN, 1.2, -1.2}), "Alpha MO coefficients"},
-      {"dens", realArray("Total SCF Density", {0.6, INFINITY, 0.6}), "Total SCF Density"},
+      {"mo", fchkRealArray("Alpha MO coefficients", {0.5, NAN, 1.2, -1.2}),
+       "Alpha MO coefficients"},
+      {"dens", fchkRealArray("Total SCF Density", {0.6, INFINITY, 0.6}), "Total SCF Density"},
       {"escf", "SCF Energy                                 R      1.0E+999\n", "SCF Energy"},
-      {"coord", realArray("Current cartesian coordinates", {0, 0, NAN, 0, 0, 1}),
+      {"coord", fchkRealArray("Current cartesian coordinates", {0, 0, NAN, 0, 0, 1}),
        "Current cartesian coordinates"},
-      {"coef", realArray("Contraction coefficients", {0.1, 0.5, 0.4, 0.1, 0.5, -INFINITY}),
+      {"coef", fchkRealArray("Contraction coefficients", {0.1, 0.5, 0.4, 0.1, 0.5, -INFINITY}),
        "Contraction coefficients"},
-      {"exp", realArray("Primitive exponents", {3.4, 0.6, 0.17, 3.4, 0.0, 0.17}),
+      {"exp", fchkRealArray("Primitive exponents", {3.4, 0.6, 0.17, 3.4, 0.0, 0.17}),
        "Primitive exponents"},
-      {"exp", realArray("Primitive exponents", {3.4, 0.6, -0.17, 3.4, 0.6, 0.17}),
+      {"exp", fchkRealArray("Primitive exponents", {3.4, 0.6, -0.17, 3.4, 0.6, 0.17}),
        "Primitive exponents"},
   };
   for (const Case& c : cases) {
@@ -502,7 +452,7 @@ void expectCounts(const FixtureRead& r) {
 // The density in c2 against the triangle under `label` in the fixture text.
 void expectDensity(const FixtureRead& r, const std::string& label) {
   int n = g.nat(2);
-  std::vector<double> tri = sectionValues(r.text, label, n * (n + 1) / 2);
+  std::vector<double> tri = mvtest::fchkArray(r.text, label, n * (n + 1) / 2);
   ASSERT_EQ(static_cast<int>(tri.size()), n * (n + 1) / 2);
   int k = 0;
   double asym = 0.0;
@@ -521,7 +471,7 @@ TEST(ReaderFixtures, RhfSingleDensity) {
   ASSERT_EQ(r.o.stop, "") << r.o.error;
   expectCounts(r);
   expectDensity(r, "Total SCF Density");
-  std::vector<double> mo = sectionValues(r.text, "Alpha MO coefficients", 49);
+  std::vector<double> mo = mvtest::fchkArray(r.text, "Alpha MO coefficients", 49);
   ASSERT_EQ(mo.size(), 49u);
   EXPECT_EQ(g.c1(1, 1), mo[0]);
   EXPECT_EQ(g.c1(3, 2), mo[9]);

@@ -2,7 +2,6 @@
 // read, and the conversion of many real numbers, checked against simple
 // independent readings of the same text.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -57,8 +56,8 @@ std::string mixedText() {
 }
 
 void expectCopy(const std::string& text, const std::string& what) {
-  std::string dir = (fs::temp_directory_path() / "mvbulkXXXXXX").string();
-  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  const std::string dir = mvtest::makeTempDir("mvbulk");
+  ASSERT_FALSE(dir.empty());
   const std::string in = dir + "/Test.FChk";
   const std::string out = dir + "/Tmp";
   mvtest::writeFile(in, text);

@@ -3,7 +3,6 @@
 #include "checkpoint/scratch.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -23,18 +22,12 @@ std::string pad(const std::string& s) {
   return s + std::string(80 - s.size(), ' ');
 }
 
-std::string tempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "mvscrXXXXXX").string();
-  char* d = mkdtemp(tmpl.data());
-  return d ? std::string(d) : std::string();
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- the copy
 
 TEST(ScratchCopy, KeepsEightyColumnsPadsAndDropsCarriageReturns) {
-  std::string d = tempDir();
+  std::string d = mvtest::makeTempDir("mvscr");
   ASSERT_FALSE(d.empty());
   std::string longLine(95, 'x');
   longLine.replace(79, 1, "Y");  // column 80 is kept, column 81 on is cut
@@ -55,7 +48,7 @@ TEST(ScratchCopy, KeepsEightyColumnsPadsAndDropsCarriageReturns) {
 }
 
 TEST(ScratchCopy, AbsentInputIsCreatedEmpty) {
-  std::string d = tempDir();
+  std::string d = mvtest::makeTempDir("mvscr");
   ASSERT_FALSE(d.empty());
   Scratch s;
   EXPECT_EQ(s.copyFrom(d + "/Test.FChk", d + "/Tmp"), 0);

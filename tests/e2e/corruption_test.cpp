@@ -135,10 +135,6 @@ Outcome classify(const mvtest::RunResult& r) {
 
 using Lines = std::vector<std::string>;
 
-Lines splitLines(const std::string& text) {
-  return mvtest::lines(text);
-}
-
 std::string joinLines(const Lines& ls) {
   std::string t;
   for (const auto& l : ls) t += l + "\n";
@@ -209,7 +205,7 @@ struct Prediction {
 class ReaderModel {
  public:
   explicit ReaderModel(const std::string& text) {
-    for (const auto& l : splitLines(text)) L_.push_back(col80(l));
+    for (const auto& l : mvtest::lines(text)) L_.push_back(col80(l));
   }
 
   Prediction predict() {
@@ -412,7 +408,7 @@ class Runner {
     std::filesystem::remove_all(run.dir);
   }
   const std::string& text() const { return text_; }
-  Lines lines() const { return splitLines(text_); }
+  Lines lines() const { return mvtest::lines(text_); }
 
   // Returns the actual outcome (for callers that check more).
   Outcome check(const Case& c) {
@@ -495,7 +491,7 @@ std::size_t labelLine(const Lines& ls, const std::string& label) {
 
 // Set the integer scalar of a label line, right-aligned to column 61.
 std::string withScalar(const std::string& text, const std::string& label, const std::string& v) {
-  Lines ls = splitLines(text);
+  Lines ls = mvtest::lines(text);
   std::string& l = ls[labelLine(ls, label)];
   l = l.substr(0, 49) + std::string(12 - std::min<std::size_t>(12, v.size()), ' ') + v;
   return joinLines(ls);
@@ -504,7 +500,7 @@ std::string withScalar(const std::string& text, const std::string& label, const 
 // Replace the value with index q (0-based) of the array under `label`.
 std::string withArrayValue(const std::string& text, const std::string& label, int q,
                            const std::string& v) {
-  Lines ls = splitLines(text);
+  Lines ls = mvtest::lines(text);
   for (std::size_t k = labelLine(ls, label) + 1; k < ls.size() && !isLabel(ls, k); ++k) {
     auto t = tokens(ls[k]);
     if (q < static_cast<int>(t.size())) {
@@ -519,7 +515,7 @@ std::string withArrayValue(const std::string& text, const std::string& label, in
 
 // The integer values of the array under `label`.
 std::vector<int> arrayValues(const std::string& text, const std::string& label) {
-  Lines ls = splitLines(text);
+  Lines ls = mvtest::lines(text);
   std::vector<int> v;
   for (std::size_t k = labelLine(ls, label) + 1; k < ls.size() && !isLabel(ls, k); ++k)
     for (const auto& [b, e] : tokens(ls[k])) v.push_back(std::atoi(ls[k].substr(b, e - b).c_str()));

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -16,6 +15,7 @@
 #include "driver/stop.h"
 #include "integrals/overlap.h"
 #include "integrals/primitives.h"
+#include "support/fchktext.h"
 #include "support/reportparse.h"
 #include "support/testutil.h"
 #include "tables.h"
@@ -85,15 +85,6 @@ std::vector<std::string> allFiles() {
   return v;
 }
 
-// An integer scalar of a checkpoint text ("Number of electrons ... I  10").
-int scalar(const std::string& text, const std::string& label) {
-  std::size_t at = text.find("\n" + label);
-  if (at == std::string::npos) return -1;
-  std::size_t eol = text.find('\n', at + 1);
-  std::size_t sp = text.rfind(' ', eol);
-  return std::atoi(text.substr(sp + 1, eol - sp - 1).c_str());
-}
-
 TEST(RealCheckpointFiles, EachEndsAsExpected) {
   auto files = allFiles();
   if (files.empty()) GTEST_SKIP() << "MIRVANTE_EXTRA_FCHK not set";
@@ -113,7 +104,7 @@ TEST(RealCheckpointFiles, EachEndsAsExpected) {
       // The trace of P*S prints exactly the electron count.
       char want_sum[32];
       std::snprintf(want_sum, sizeof want_sum, " SUM= %14.7f",
-                    double(scalar(text, "Number of electrons")));
+                    double(mvtest::fchkScalar(text, "Number of electrons")));
       EXPECT_NE(run.out.find(std::string(want_sum) + "\n"), std::string::npos) << want_sum;
       ASSERT_EQ(rep.freeValence.size(), static_cast<std::size_t>(rep.natoms));
       EXPECT_EQ(run.out.find("NaN"), std::string::npos);
@@ -175,8 +166,7 @@ TEST(RealCheckpointFiles, StoredOrbitalsAreOrthonormal) {
       FAIL() << "stopped with code '" << st.code << "'";
     }
     const int n = mv::g.nat(2);
-    const std::size_t at = text.find("Alpha MO coefficients");
-    const int count = std::atoi(text.substr(at + 49, 12).c_str());
+    const int count = mvtest::fchkScalar(text, "Alpha MO coefficients");
     const int norb = count / n;
     ASSERT_GT(norb, 0);
     mv::MatView c = mv::view(mv::g.c1), s = mv::view(mv::g.stv1);

@@ -49,13 +49,15 @@ std::vector<std::string> listFiles(const std::string& dir, const std::string& su
   return v;
 }
 
+std::string makeTempDir(const std::string& prefix) {
+  std::string tmpl = (fs::temp_directory_path() / (prefix + "XXXXXX")).string();
+  return mkdtemp(tmpl.data()) ? tmpl : std::string();
+}
+
 RunResult runProgram(const std::string& fchk, bool withFile) {
   RunResult r;
-  std::string tmpl = (fs::temp_directory_path() / "mvrunXXXXXX").string();
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) return r;
-  r.dir = buf.data();
+  r.dir = makeTempDir("mvrun");
+  if (r.dir.empty()) return r;
   if (withFile) writeFile(r.dir + "/Test.FChk", fchk);
   std::string cmd =
       "cd '" + r.dir + "' && timeout 120 '" + MV_PROGRAM + "' >stdout.txt 2>stderr.txt </dev/null";

@@ -12,6 +12,9 @@ std::string dataPath(const std::string& name);
 // Whole contents of a file ("" when it cannot be read).
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
+// A fresh directory under the system's temporary directory, its name
+// `prefix` plus a unique suffix; "" when it cannot be made.
+std::string makeTempDir(const std::string& prefix);
 // Directory of the real Gaussian checkpoint files (MIRVANTE_EXTRA_FCHK), or
 // "" when unset; tests that need it skip then.
 std::string extraDir();
