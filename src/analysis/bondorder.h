@@ -1,27 +1,70 @@
-// Numbers of the bond-order analysis, for callers that need them without the
-// report (the tests, and any later consumer of the results).
+// Bond orders, valences, free valences and effectively unpaired electrons.
+//
+// With W = P S, D = 2P - P S P (the density of effectively unpaired
+// electrons) and R = S^-1/2 (S^1/2 D S^1/2)^1/2 S^1/2, the square root of
+// D S, the bond order of atoms A and B is
+//   sum over mu in A, nu in B of W(mu,nu) W(nu,mu) + R(mu,nu) R(nu,mu).
+// For a closed-shell determinant D vanishes and only the W term remains; for
+// a restricted open-shell determinant R is the spin density times S; for a
+// correlated density the square root gives the improved second term.  For a
+// spin-unrestricted SCF density R is the file's spin density times S.
 #pragma once
 
-#include "tables.h"
+#include "core/matrix.h"
 
 namespace mv {
 
-struct BondOrderResults {
-  double unpaired = 0.0;   // number of effectively unpaired electrons, trace(2W - W W)
-  double asymmetry = 0.0;  // largest |X(i,j) - X(j,i)| of X = S^1/2 D S^1/2
-  double trace = 0.0;      // trace of X
-  // Bond orders off the diagonal; on the diagonal the valence used in bonds.
-  Fixed<double, kMaxAtoms, kMaxAtoms> bomat;
-  Vec<double, kMaxAtoms> total;  // total valence of each atom
-  Vec<double, kMaxAtoms> free;   // free valence of each atom
+struct BondOrders {
+  double unpaired = 0.0;     // number of effectively unpaired electrons, trace(2W - W W)
+  double hermiticity = 0.0;  // largest |X(i,j) - X(j,i)| of X = S^1/2 D S^1/2
+  double trace = 0.0;        // trace of X
+  Matrix bonds;              // bond orders of every pair of atoms, zero diagonal
+  Vec1<double> total;        // total valence: 2 q(A) - sum over mu, nu in A of W W
+  Vec1<double> used;         // valence used in bonds: the sum of A's bond orders
+  Vec1<double> free;         // free valence: total minus used
+  bool spinTerm = false;     // the second term comes from the file's spin density
 };
 
-// The results of the last call of tarsel or analyseBondOrders.
-const BondOrderResults& bondOrderResults();
+// The analysis in three steps, each ending where the report shows its
+// figures: the unpaired electrons, the check of X, the bond orders.
+class BondOrderAnalysis {
+ public:
+  // p: the analysed density, taken over as work space; s: the overlap
+  // matrix; first/last: each atom's functions; qat: gross populations;
+  // spin: the spin density for the second term, or null for the square root.
+  BondOrderAnalysis(Matrix p, const Matrix& s, const Vec1<int>& first, const Vec1<int>& last,
+                    const Vec1<double>& qat, const Matrix* spin);
 
-// The computation of tarsel with the same arguments, effects on p and w and
-// refusals, but without writing the report.
-void analyseBondOrders(MatView p, MatView w, MatView s, const int* first, const int* last, int nat,
-                       int nbf);
+  // W = P S, the total valences, E = 2W - W W = D S and N = trace E.
+  void unpaired();
+  // S^1/2 and S^-1/2 from the eigenvectors of S (refused when S is not
+  // positive definite), X = S^1/2 E S^-1/2, its asymmetry and trace.
+  void symmetrised();
+  // R, the bond orders, the valences used in bonds and the free valences.
+  void bondOrders();
+
+  const BondOrders& results() const { return r_; }
+  BondOrders take() { return std::move(r_); }
+
+ private:
+  double pairSum(const Matrix& m, int a, int b) const;
+
+  Matrix p_;  // P, then E, X and R
+  const Matrix& s_;
+  const Vec1<int>& first_;
+  const Vec1<int>& last_;
+  const Vec1<double>& qat_;
+  const Matrix* spin_;
+  int nbf_ = 0;
+  int nat_ = 0;
+  Matrix w_, st_, sp12_, sm12_, temp_;
+  Vec1<double> eig_, eigr_;
+  BondOrders r_;
+};
+
+// Every number the analysis prints must be finite.  A density that passes
+// the trace check can still hold elements so large that the products of the
+// analysis overflow; such a density cannot be analysed.
+void requireFinite(const double* v, int n, const char* what);
 
 }  // namespace mv

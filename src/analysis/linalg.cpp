@@ -23,6 +23,7 @@ constexpr int kNJ = 4;         // columns of a panel
 constexpr int kRows = 64;      // rows of an L1 panel
 
 // The kNI-row chunk of A being multiplied: packed(r, k) at [(k-1)*kNI + r].
+constexpr int kLd = 500;  // longest column of a chunk
 alignas(64) double packed[kNI * kLd];
 
 // C(i0..i0+kNI-1, j0..j0+NJ-1) from the packed chunk of A.

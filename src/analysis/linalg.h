@@ -6,7 +6,7 @@
 // exact arithmetic, each of its elements is still computed from its own sum.
 #pragma once
 
-#include "tables.h"
+#include "core/matrix.h"
 
 // The hot loops are compiled twice, for AVX2 and for the baseline x86-64
 // instruction set, and the loader picks the variant that the processor

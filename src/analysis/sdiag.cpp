@@ -11,9 +11,10 @@
 #include <cmath>
 #include <string>
 
-#include "analysis/analysis.h"
+#include "analysis/sdiag.h"
+
 #include "analysis/linalg.h"
-#include "driver/stop.h"
+#include "core/stop.h"
 
 namespace mv {
 
@@ -22,6 +23,7 @@ namespace {
 constexpr double kReduceTol = 5e-15;  // absolute: rows this small need no reflection
 constexpr double kQlEps = 5e-10;      // relative convergence factor of the QL phase
 constexpr int kMaxSweeps = 300;       // QL sweeps allowed for one eigenvalue
+constexpr int kMaxBf = 500;           // order of the work vectors
 
 // Off-diagonal vector of the tridiagonal matrix (1-based, e[1..n]).
 double e[kMaxBf + 1];

@@ -8,35 +8,47 @@
 
 #include <cmath>
 
-#include "tables.h"
 
 namespace mv {
 
 namespace {
 
+struct Tables {
+  double binc[30][31] = {};  // binc[n-1][k] = C(n, k)
+  double dfac[23] = {};      // dfac[n+1] = n!!
+  Tables() {
+    for (int n = 1; n <= 30; ++n) {
+      at(n, 1) = 1.0;
+      at(n, 2) = n;
+      at(n, n + 1) = 1.0;
+    }
+    // Pascal's rule, row by row; row 1 is complete already.
+    for (int n = 2; n <= 30; ++n)
+      for (int k = 2; k <= n; ++k) at(n, k) = at(n - 1, k) + at(n - 1, k - 1);
+    dfac[0] = 1.0;
+    for (int n = 1; n <= 21; n += 2) dfac[n + 1] = dfac[n - 1] * n;
+  }
+  double& at(int n, int kp1) { return binc[n - 1][kp1 - 1]; }
+};
+
+const Tables& tables() {
+  static const Tables t;
+  return t;
+}
+
 // C(n, k), read from the binomial table (n >= 1).
 inline double choose(int n, int k) {
-  return g.binc(n, k + 1);
+  return tables().binc[n - 1][k];
 }
 
 }  // namespace
 
-void init() {
-  binom();
+double binc(int n, int kp1) {
+  return tables().binc[n - 1][kp1 - 1];
 }
 
-void binom() {
-  for (int n = 1; n <= 30; ++n) {
-    g.binc(n, 1) = 1.0;
-    g.binc(n, 2) = n;
-    g.binc(n, n + 1) = 1.0;
-  }
-  // Pascal's rule, row by row; row 1 is complete already.
-  for (int n = 2; n <= 30; ++n)
-    for (int k = 2; k <= n; ++k) g.binc(n, k) = g.binc(n - 1, k) + g.binc(n - 1, k - 1);
-
-  dfac(-1) = 1.0;
-  for (int n = 1; n <= 21; n += 2) dfac(n) = dfac(n - 2) * n;
+double dfac(int n) {
+  return tables().dfac[n + 1];
 }
 
 double ipow(double x, int k) {
@@ -51,10 +63,10 @@ double ipow(double x, int k) {
   return y;
 }
 
-double ab2(int a, int b) {
+double ab2(const Matrix& coords, int a, int b) {
   double d = 0.0;
   for (int k = 1; k <= 3; ++k) {
-    const double t = g.coord(k, a) - g.coord(k, b);
+    const double t = coords(k, a) - coords(k, b);
     d += t * t;
   }
   return d;

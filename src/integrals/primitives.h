@@ -1,15 +1,22 @@
 // Closed-form overlap and normalisation of primitive Cartesian Gaussians.
 #pragma once
 
+#include "core/matrix.h"
+
 namespace mv {
 
 // pi^3 as the fixed literal of the method (not the double nearest to pi^3).
 inline constexpr double kPi3 = 31.0062766802998;
 
-void init();   // fill the constant tables (binom)
-void binom();  // binomial coefficients binc and odd double factorials dfac
-// Squared distance between atoms a and b.
-double ab2(int a, int b);
+// The constant tables, built once by Pascal's rule and the recurrence of
+// the double factorial, and only read afterwards.
+// binc(n, k + 1) = C(n, k) for n = 1..30, k = 0..n (0 for k > n).
+double binc(int n, int kp1);
+// dfac(n) = n!! for odd n, -1 <= n <= 21.
+double dfac(int n);
+
+// Squared distance between atoms a and b; coords(k, a) is coordinate k of atom a.
+double ab2(const Matrix& coords, int a, int b);
 // Coefficient of t^j in (t + pa)^l (t + pb)^m.
 double fi(int j, int l, int m, double pa, double pb);
 // One-dimensional overlap factor without sqrt(pi/gamma).

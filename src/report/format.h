@@ -1,5 +1,4 @@
-// The two writers of the report, the banner, the element symbols and the
-// square-matrix printer.
+// The two writers of the report.
 //
 // Every record of the report comes from one of two writers:
 //  - the layout writer, which formats items under a record layout such as
@@ -33,33 +32,13 @@ struct Item {
 
 using Items = std::vector<Item>;
 
-// The stream that receives the report (standard output unless redirected,
-// e.g. by a test).  Stop and signal messages go to errorStream().
-std::ostream& reportStream();
-void setReportStream(std::ostream* os);
-std::ostream& errorStream();
-void setErrorStream(std::ostream* os);
-
 // Format the items under a layout; returns the records, each ended by '\n'.
 std::string formatLayout(std::string_view layout, const Items& items = {});
 // Format one free-format write request; returns its records, each ended by '\n'.
 std::string formatFree(const Items& items);
 
-// Write to the report stream.
-void writeLayout(std::string_view layout, const Items& items = {});
-void writeFree(const Items& items);
-
-// Element symbol label of 4 characters for atomic number z ("  H ", " Sm ").
-// Numbers outside 1..92 get " Bq " for 0 (a ghost atom), the standard
-// symbols for 93..118 and "  ? " for anything else.
-std::string mend(int z);
-
-// The banner that opens every report.
-void kiir();
-
-// Print the n by n matrix a (column-major, leading dimension lda, 1-based
-// as a(i, j) = a[(i-1) + (j-1)*lda]) in blocks of 8 columns with atom labels
-// taken from the atomic numbers g.ia.
-void mprint(const double* a, int n, int lda);
+// Write the records to a stream.
+void writeLayout(std::ostream& out, std::string_view layout, const Items& items = {});
+void writeFree(std::ostream& out, const Items& items);
 
 }  // namespace mv

@@ -2,33 +2,15 @@
 // write request under a record layout such as "(1X,I3,A4,8F9.4)", and the
 // free-format writer, which places items one after another on records of at
 // most 80 columns.
-#include "driver/report.h"
+#include "report/format.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
+#include <ostream>
 #include <stdexcept>
 
 namespace mv {
-
-namespace {
-std::ostream* reportOs = nullptr;
-std::ostream* errorOs = nullptr;
-}  // namespace
-
-std::ostream& reportStream() {
-  return reportOs ? *reportOs : std::cout;
-}
-void setReportStream(std::ostream* os) {
-  reportOs = os;
-}
-std::ostream& errorStream() {
-  return errorOs ? *errorOs : std::cerr;
-}
-void setErrorStream(std::ostream* os) {
-  errorOs = os;
-}
 
 namespace {
 
@@ -490,11 +472,11 @@ std::string formatFree(const Items& items) {
   return out;
 }
 
-void writeLayout(std::string_view layout, const Items& items) {
-  reportStream() << formatLayout(layout, items);
+void writeLayout(std::ostream& out, std::string_view layout, const Items& items) {
+  out << formatLayout(layout, items);
 }
-void writeFree(const Items& items) {
-  reportStream() << formatFree(items);
+void writeFree(std::ostream& out, const Items& items) {
+  out << formatFree(items);
 }
 
 }  // namespace mv

@@ -1,182 +1,19 @@
-// The scratch copy of the checkpoint file, the free-format reader and the
-// fixed-field readers that the checkpoint scanning is built on.
-#include "checkpoint/scratch.h"
+// The free-format reader and the fixed-field readers of checkpoint text.
+#include "checkpoint/freeformat.h"
 
-#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <system_error>
 #include <type_traits>
 
-#include "driver/stop.h"
-
 namespace mv {
 
-Scratch tmp;
-
-// ------------------------------------------------------------ the copy
-
-void Scratch::addLine(std::string_view raw) {
-  std::size_t at = buf_.size();
-  buf_.resize(at + kLineWidth, ' ');
-  std::size_t n = raw.size() < static_cast<std::size_t>(kLineWidth) ? raw.size() : kLineWidth;
-  if (n > 0) std::memcpy(buf_.data() + at, raw.data(), n);
-  ++nlines_;
-}
-
 namespace {
 
-// Splits text that arrives in pieces into lines and hands every line to
-// `add`.  A line ends at a line feed; a carriage return just before it
-// belongs to the line end (CRLF files read exactly like LF files); the text
-// after the last line feed is a line of its own when it is not empty.  Only
-// the first 80 characters of a line are kept.
-class LineSplitter {
- public:
-  template <typename Add>
-  void feed(std::string_view piece, Add add) {
-    while (!piece.empty()) {
-      const std::size_t lf = piece.find('\n');
-      const std::string_view part = piece.substr(0, lf);
-      if (lf != std::string_view::npos && len_ == 0) {
-        // A whole line inside the piece: handed over without a copy.
-        add(trim(part));
-      } else {
-        keep(part);
-        if (lf != std::string_view::npos) flush(add);
-      }
-      if (lf == std::string_view::npos) break;
-      piece.remove_prefix(lf + 1);
-    }
-  }
-  // The end of the text: a last line without a line feed.
-  template <typename Add>
-  void finish(Add add) {
-    if (len_ > 0) flush(add);
-  }
-
- private:
-  static std::string_view trim(std::string_view l) {
-    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-    return l;
-  }
-  // Part of a line that continues in the next piece: its first 81
-  // characters are enough (80 kept, one more to tell a final CR apart).
-  void keep(std::string_view part) {
-    if (part.empty()) return;
-    const std::size_t room = sizeof held_ - (len_ < sizeof held_ ? len_ : sizeof held_);
-    const std::size_t take = part.size() < room ? part.size() : room;
-    std::memcpy(held_ + (sizeof held_ - room), part.data(), take);
-    len_ += part.size();
-    last_ = part.back();
-  }
-  template <typename Add>
-  void flush(Add add) {
-    std::size_t n = len_ < sizeof held_ ? len_ : sizeof held_;
-    if (n > 0 && len_ <= sizeof held_ && last_ == '\r') --n;  // the CR is the line end
-    add(std::string_view(held_, n));
-    len_ = 0;
-  }
-  char held_[kLineWidth + 1];
-  std::size_t len_ = 0;  // length of the line so far
-  char last_ = 0;        // its last character
-};
-
-// Pieces in which the checkpoint file is read and the copy written.
-char piece[1 << 16];
-
-}  // namespace
-
-int Scratch::loadText(std::string_view text) {
-  buf_.clear();
-  nlines_ = 0;
-  cur_ = 0;
-  std::size_t lf = 0;
-  for (char ch : text)
-    if (ch == '\n') ++lf;
-  buf_.reserve((lf + 1) * kLineWidth);
-  LineSplitter split;
-  auto add = [this](std::string_view l) { addLine(l); };
-  split.feed(text, add);
-  split.finish(add);
-  return nlines_;
-}
-
-int Scratch::copyFrom(const std::string& inPath, const std::string& tmpPath) {
-  name_ = kScratchName;
-  buf_.clear();
-  nlines_ = 0;
-  cur_ = 0;
-  // The file goes straight into the 80-column lines, piece by piece; it is
-  // never held whole a second time.
-  std::FILE* in = std::fopen(inPath.c_str(), "rb");
-  if (in == nullptr) {
-    // An absent input file is left behind empty and has no lines.
-    std::FILE* created = std::fopen(inPath.c_str(), "ab");
-    if (created != nullptr) std::fclose(created);
-  } else {
-    // Room for the lines of a file of this size written at 80 columns or
-    // more; reserved pages that stay unused cost no memory.
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(inPath, ec);
-    if (!ec && size < (std::size_t{1} << 32)) buf_.reserve(size + size / 8 + kLineWidth);
-    LineSplitter split;
-    auto add = [this](std::string_view l) { addLine(l); };
-    for (;;) {
-      const std::size_t got = std::fread(piece, 1, sizeof piece, in);
-      split.feed(std::string_view(piece, got), add);
-      if (got < sizeof piece) break;
-    }
-    split.finish(add);
-    bool bad = std::ferror(in) != 0;
-    int err = errno;
-    std::fclose(in);
-    if (bad) inputError("copying the checkpoint file", std::strerror(err), inPath);
-  }
-
-  // Write the copy: exactly the copied lines, each of 80 characters.
-  std::FILE* out = std::fopen(tmpPath.c_str(), "wb");
-  if (out == nullptr) inputError("opening the scratch copy", std::strerror(errno), tmpPath);
-  constexpr std::size_t kRecord = kLineWidth + 1;
-  bool ok = true;
-  int err = 0;
-  std::size_t used = 0;
-  for (int k = 1; k <= nlines_ && ok; ++k) {
-    std::memcpy(piece + used, line(k).data(), kLineWidth);
-    piece[used + kLineWidth] = '\n';
-    used += kRecord;
-    if (used + kRecord > sizeof piece || k == nlines_) {
-      if (std::fwrite(piece, 1, used, out) != used) {
-        ok = false;
-        err = errno;
-      }
-      used = 0;
-    }
-  }
-  if (std::fclose(out) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) inputError("writing the scratch copy", std::strerror(err), tmpPath);
-  return nlines_;
-}
-
-bool Scratch::next(std::string_view& l) {
-  if (cur_ >= nlines_) return false;
-  ++cur_;
-  l = line(cur_);
-  return true;
-}
-
-// ------------------------------------------------------------ numbers
-
-namespace {
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
@@ -333,15 +170,6 @@ const char* kindName(double*) {
   return "a real number";
 }
 
-std::string quoted(std::string_view t) {
-  std::string q;
-  q.reserve(t.size() + 2);
-  q += '\'';
-  q.append(t);
-  q += '\'';
-  return q;
-}
-
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -399,17 +227,18 @@ int plainReal(const char* p, int room, double& v) {
 }
 
 // The free-format read request: n items of type T handed to store(q, value)
-// for q = 0 .. n-1.  The cursor of s stands at the start of a line.
+// for q = 0 .. n-1, starting at the first column of line `first`.
 template <typename T, typename Store>
-ReadResult readItems(Scratch& s, int n, Store store) {
+ReadResult readItems(const CheckpointText& t, int first, long long n, Store store) {
   ReadResult res;
+  res.next = first;
   if (n <= 0) return res;
-  const int nl = s.lineCount();
-  int ln = s.position();  // line being scanned
-  int pos = 0;            // column (0-based) in that line
-  std::string_view L = ln <= nl ? s.line(ln) : std::string_view();
+  const int nl = t.lineCount();
+  int ln = first;  // line being scanned
+  int pos = 0;     // column (0-based) in that line
+  std::string_view L = ln <= nl ? t.line(ln) : std::string_view();
 
-  // Skip blanks, tabs and line ends; false at the end of the copy.
+  // Skip blanks, tabs and line ends; false at the end of the text.
   auto skipSpace = [&]() {
     for (;;) {
       if (ln > nl) return false;
@@ -417,24 +246,29 @@ ReadResult readItems(Scratch& s, int n, Store store) {
       if (pos < kLineWidth) return true;
       ++ln;
       pos = 0;
-      if (ln <= nl) L = s.line(ln);
+      if (ln <= nl) L = t.line(ln);
     }
   };
   // The request is over: the rest of the current line is skipped.
   auto finish = [&](ReadStatus st) {
     res.status = st;
-    s.seek(ln > nl ? nl + 1 : ln + 1);
+    res.next = ln > nl ? nl + 1 : ln + 1;
     return res;
   };
+  auto fail = [&](long long q, std::string detail) {
+    res.count = q;
+    res.detail = std::move(detail);
+    res.line = ln;
+    return finish(ReadStatus::Error);
+  };
 
-  int q = 0;
+  long long q = 0;
   while (q < n) {
     if (!skipSpace()) {
       res.count = q;
-      res.detail =
-          "end of file after " + std::to_string(q) + " of " + std::to_string(n) + " values";
+      res.detail = "end of file after " + std::to_string(q) + " of " + std::to_string(n) + " values";
       res.status = ReadStatus::End;
-      s.seek(nl + 1);
+      res.next = nl + 1;
       return res;
     }
     char c = L[pos];
@@ -476,23 +310,16 @@ ReadResult readItems(Scratch& s, int n, Store store) {
       std::string_view rs = tok.substr(0, star);
       bool digitsOnly = !rs.empty();
       for (char d : rs) digitsOnly = digitsOnly && isDigit(d);
-      if (!digitsOnly || !parseInt(rs, repeat) || repeat < 1) {
-        res.count = q;
-        res.detail = quoted(tok) + " at line " + std::to_string(ln) + " has no valid repeat count";
-        return finish(ReadStatus::Error);
-      }
+      if (!digitsOnly || !parseInt(rs, repeat) || repeat < 1)
+        return fail(q, quoted(tok) + " has no valid repeat count");
       val = tok.substr(star + 1);
     }
     T value{};
     bool isNull = val.empty();
-    if (!isNull && !parseValue(val, value)) {
-      res.count = q;
-      res.detail = quoted(tok) + " at line " + std::to_string(ln) + " is not " +
-                   kindName(static_cast<T*>(nullptr));
-      return finish(ReadStatus::Error);
-    }
-    int cover = repeat < n - q ? repeat : n - q;
-    for (int r = 0; r < cover; ++r, ++q)
+    if (!isNull && !parseValue(val, value))
+      return fail(q, quoted(tok) + " is not " + kindName(static_cast<T*>(nullptr)));
+    const long long cover = repeat < n - q ? repeat : n - q;
+    for (long long r = 0; r < cover; ++r, ++q)
       if (!isNull) store(q, value);
     if (q >= n) break;
     // One comma, with or without blanks (line ends included) around it,
@@ -502,28 +329,6 @@ ReadResult readItems(Scratch& s, int n, Store store) {
   res.count = q;
   return finish(ReadStatus::Ok);
 }
-
-}  // namespace
-
-ReadResult readFree(Scratch& s, int n, int* v) {
-  return readItems<int>(s, n, [v](int q, int x) { v[q] = x; });
-}
-
-ReadResult readFree(Scratch& s, int n, double* v) {
-  return readItems<double>(s, n, [v](int q, double x) { v[q] = x; });
-}
-
-ReadResult readFreeColumns(Scratch& s, int rows, int cols, double* a, int ld) {
-  long long total = static_cast<long long>(rows) * cols;
-  if (rows <= 0 || cols <= 0) total = 0;
-  return readItems<double>(s, static_cast<int>(total), [a, rows, ld](int q, double x) {
-    a[static_cast<std::ptrdiff_t>(q % rows) + static_cast<std::ptrdiff_t>(q / rows) * ld] = x;
-  });
-}
-
-// ------------------------------------------------------------ fixed fields
-
-namespace {
 
 // The field of width w from column col of line (blank-padded), blanks removed.
 std::string_view compactField(std::string_view line, int col, int w, char* buf) {
@@ -537,6 +342,31 @@ std::string_view compactField(std::string_view line, int col, int w, char* buf) 
 }
 
 }  // namespace
+
+std::string quoted(std::string_view t) {
+  std::string q;
+  q.reserve(t.size() + 2);
+  q += '\'';
+  q.append(t);
+  q += '\'';
+  return q;
+}
+
+ReadResult readInts(const CheckpointText& t, int first, long long n, int* v) {
+  return readItems<int>(t, first, n, [v](long long q, int x) { v[q] = x; });
+}
+
+ReadResult readReals(const CheckpointText& t, int first, long long n, double* v) {
+  return readItems<double>(t, first, n, [v](long long q, double x) { v[q] = x; });
+}
+
+ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a) {
+  const long long total =
+      rows <= 0 || cols <= 0 ? 0 : static_cast<long long>(rows) * static_cast<long long>(cols);
+  return readItems<double>(t, first, total, [a, rows](long long q, double x) {
+    a(static_cast<int>(q % rows) + 1, static_cast<int>(q / rows) + 1) = x;
+  });
+}
 
 bool readIntField(std::string_view line, int col, int w, int& value) {
   if (w < 1 || w > 100 || col < 1) return false;
@@ -558,71 +388,6 @@ bool readRealField(std::string_view line, int col, int w, int d, double& value) 
     return true;
   }
   return parseReal(f, d, value);
-}
-
-// ------------------------------------------------------------ sections
-
-namespace {
-// The label of the last section search, for the diagnostics of getint and getreal.
-std::string lastLabel;
-
-std::string sectionOperation(std::string_view what) {
-  return "reading section '" + std::string(what) + "' of " + tmp.name();
-}
-}  // namespace
-
-void findlab(std::string_view label) {
-  lastLabel.assign(label);
-  const int nl = tmp.lineCount();
-  const std::size_t len =
-      label.size() < static_cast<std::size_t>(kLineWidth) ? label.size() : kLineWidth;
-  for (int k = 1; k <= nl; ++k) {
-    if (std::memcmp(tmp.line(k).data(), label.data(), len) == 0) {
-      tmp.seek(k + 1);
-      return;
-    }
-  }
-  tmp.seek(nl + 1);
-  stopCode("1000");
-}
-
-int getint() {
-  int k = tmp.position() - 1;
-  if (k < 1) inputError(sectionOperation(lastLabel), "no label line to read", tmp.name());
-  std::string_view l = tmp.line(k);
-  int v = 0;
-  if (!readIntField(l, 56, 6, v))
-    inputError(sectionOperation(lastLabel),
-               quoted(l.substr(55, 6)) + " at line " + std::to_string(k) + " is not an integer",
-               tmp.name());
-  return v;
-}
-
-double getreal() {
-  int k = tmp.position() - 1;
-  if (k < 1) inputError(sectionOperation(lastLabel), "no label line to read", tmp.name());
-  std::string_view l = tmp.line(k);
-  double v = 0.0;
-  if (!readRealField(l, 46, 30, 10, v))
-    inputError(sectionOperation(lastLabel),
-               quoted(l.substr(45, 30)) + " at line " + std::to_string(k) + " is not a real number",
-               tmp.name());
-  return v;
-}
-
-namespace {
-template <typename T>
-void getlistOf(int n, T* v, std::string_view what) {
-  ReadResult r = readFree(tmp, n, v);
-  if (r.status != ReadStatus::Ok) inputError(sectionOperation(what), r.detail, tmp.name());
-}
-}  // namespace
-
-void getlist(int n, int* v, std::string_view what) {
-  getlistOf(n, v, what);
-}
-void getlist(int n, double* v, std::string_view what) {
-  getlistOf(n, v, what);
 }
 
 }  // namespace mv

@@ -1,13 +1,16 @@
-// Process start: signal handlers, then the main routine.
+// Process start: standard streams, signal handlers, then the run.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 
-#include "driver/run.h"
+#include "app/classic_run.h"
+#include "core/stop.h"
 
 namespace {
 
@@ -58,18 +61,43 @@ void installUnlessIgnored(int sig, void (*handler)(int)) {
   std::signal(sig, handler);
 }
 
+// A standard stream that was closed when the process started is held by
+// /dev/null opened for reading: no file the run opens can take its place,
+// and writing to it fails as writing to a closed stream does.
+void holdClosedStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int got = ::open("/dev/null", O_RDONLY);
+    if (got >= 0 && got != fd) {
+      ::dup2(got, fd);
+      ::close(got);
+    }
+  }
+}
+
+// Standard output must have taken the whole report: an output error that
+// no stage handles ends the run with a diagnostic and status 2.
+int checkOutput(int status) {
+  std::cout.flush();
+  errno = 0;
+  const bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  if (!failed) return status;
+  const int err = errno;
+  std::cerr << "mirvante: cannot write the report to standard output: "
+            << (err != 0 ? std::strerror(err) : "write error") << '\n';
+  return mv::kStatusInputError;
+}
+
 }  // namespace
 
 int main(int /*argc*/, char** /*argv*/) {
-  // The command line is never used.
+  holdClosedStreams();
   std::signal(SIGFPE, onFpe);
   std::signal(SIGABRT, onAbrt);
   std::signal(SIGTRAP, onTrap);
   std::signal(SIGTERM, onTerm);
   installUnlessIgnored(SIGQUIT, onQuit);
   installUnlessIgnored(SIGINT, onInt);
-  int status = mv::runProgram();
-  std::cout.flush();
-  std::cerr.flush();
-  return status;
+  const int status = mv::runClassic(std::cout, std::cerr);
+  return checkOutput(status);
 }

@@ -1,0 +1,200 @@
+#include "analysis/bondorder.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "analysis/linalg.h"
+#include "analysis/sdiag.h"
+#include "core/stop.h"
+
+namespace mv {
+
+namespace {
+
+// Threshold below which an eigenvalue of X counts as zero.
+constexpr double kZeroEig = 0.0000001;
+
+void copy(Matrix& to, const Matrix& from, int n) {
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i) to(i, j) = from(i, j);
+}
+
+}  // namespace
+
+void requireFinite(const double* v, int n, const char* what) {
+  for (int k = 0; k < n; ++k)
+    if (!std::isfinite(v[k]))
+      refuse(std::string(" The bond-order analysis gives a value that is not a finite number (") +
+                 what + "): the density holds elements out of range. STOP",
+             kCodeBadValue);
+}
+
+BondOrderAnalysis::BondOrderAnalysis(Matrix p, const Matrix& s, const Vec1<int>& first,
+                                     const Vec1<int>& last, const Vec1<double>& qat,
+                                     const Matrix* spin)
+    : p_(std::move(p)),
+      s_(s),
+      first_(first),
+      last_(last),
+      qat_(qat),
+      spin_(spin),
+      nbf_(s.rows()),
+      nat_(qat.size()) {
+  r_.bonds = Matrix(nat_, nat_);
+  r_.total = Vec1<double>(nat_);
+  r_.used = Vec1<double>(nat_);
+  r_.free = Vec1<double>(nat_);
+  r_.spinTerm = spin != nullptr;
+}
+
+// Sum over mu in A, nu in B of M(mu,nu) M(nu,mu).
+double BondOrderAnalysis::pairSum(const Matrix& m, int a, int b) const {
+  double sum = 0.0;
+  for (int mu = first_(a); mu <= last_(a); ++mu)
+    for (int nu = first_(b); nu <= last_(b); ++nu) sum += m(mu, nu) * m(nu, mu);
+  return sum;
+}
+
+void BondOrderAnalysis::unpaired() {
+  const int n = nbf_;
+  Matrix& bomat = r_.bonds;
+  // W = P S and its one- and two-centre sums.
+  w_ = Matrix(n, n);
+  matmul(w_.view(), p_.view(), s_.view(), n);
+  for (int a = 1; a <= nat_; ++a)
+    for (int b = a; b <= nat_; ++b) {
+      const double sum = pairSum(w_, a, b);
+      bomat(a, b) = sum;
+      bomat(b, a) = sum;
+    }
+  // Total valence: 2 q(A) minus the one-centre sum.
+  for (int a = 1; a <= nat_; ++a) {
+    r_.total(a) = 2.0 * qat_(a) - bomat(a, a);
+    bomat(a, a) = 0.0;
+  }
+
+  // E = 2W - W W = D S, in place of P.
+  matmul(p_.view(), w_.view(), w_.view(), n);
+  for (int j = 1; j <= n; ++j) {
+    double* pj = p_.col(j);
+    const double* wj = w_.col(j);
+    for (int i = 0; i < n; ++i) pj[i] = 2.0 * wj[i] - pj[i];
+  }
+  double nu = 0.0;
+  for (int i = 1; i <= n; ++i) nu += p_(i, i);
+  r_.unpaired = nu;
+  requireFinite(&r_.unpaired, 1, "number of effectively unpaired electrons");
+}
+
+void BondOrderAnalysis::symmetrised() {
+  const int n = nbf_;
+  // S^1/2 and S^-1/2 from the eigenvectors of S.
+  st_ = Matrix(n, n);
+  copy(st_, s_, n);
+  eig_ = Vec1<double>(n);
+  eigr_ = Vec1<double>(n);
+  sdiag(st_.col(1), st_.ld(), eig_.data(), n);
+  double smallest = eig_(1);
+  for (int k = 2; k <= n; ++k)
+    if (!(eig_(k) >= smallest)) smallest = eig_(k);
+  if (!(smallest > 0.0)) {
+    // A linearly dependent basis has no S^-1/2: every quantity built on R
+    // would be non-finite.
+    char value[32];
+    std::snprintf(value, sizeof value, "%.6G", smallest);
+    refuse(std::string(" The overlap matrix is not positive definite (smallest eigenvalue ") +
+               value + "); the basis is linearly dependent.",
+           kCodeSingularS);
+  }
+  for (int k = 1; k <= n; ++k) {
+    eig_(k) = std::sqrt(eig_(k));
+    eigr_(k) = 1.0 / eig_(k);
+  }
+  sp12_ = Matrix(n, n);
+  sm12_ = Matrix(n, n);
+  temp_ = Matrix(n, n);
+  spectral(sp12_.view(), st_.view(), eig_.data(), temp_.view(), n);
+  spectral(sm12_.view(), st_.view(), eigr_.data(), temp_.view(), n);
+
+  // X = S^1/2 E S^-1/2 = S^1/2 D S^1/2, in place of P.
+  matmul(temp_.view(), sp12_.view(), p_.view(), n);
+  matmul(p_.view(), temp_.view(), sm12_.view(), n);
+
+  // Asymmetry and trace of X, reported only.
+  double h = 0.0;
+  double t = 0.0;
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i) {
+      const double diff = std::fabs(p_(i, j) - p_(j, i));
+      if (diff > h) h = diff;
+    }
+  for (int i = 1; i <= n; ++i) t += p_(i, i);
+  r_.hermiticity = h;
+  r_.trace = t;
+  requireFinite(&r_.hermiticity, 1, "hermiticity control");
+  requireFinite(&r_.trace, 1, "trace");
+}
+
+void BondOrderAnalysis::bondOrders() {
+  const int n = nbf_;
+  if (spin_ != nullptr) {
+    // R = Ps S, the spin density of the file times S.
+    matmul(p_.view(), spin_->view(), s_.view(), n);
+  } else {
+    // X^1/2 from the eigenvectors of X (its lower triangle); eigenvalues
+    // below the threshold, negative ones included, count as zero.  When all
+    // of them do, X^1/2 vanishes and its eigenvectors are not needed.
+    sdiagUnlessAllBelow(p_.col(1), p_.ld(), eig_.data(), n, kZeroEig);
+    bool vanishing = true;
+    for (int k = 1; k <= n; ++k) {
+      if (eig_(k) < kZeroEig) eig_(k) = 0.0;
+      eig_(k) = std::sqrt(eig_(k));
+      if (eig_(k) != 0.0) vanishing = false;
+    }
+    if (vanishing) {
+      // Every eigenvalue cleared (a closed-shell determinant): each term of
+      // X^1/2 and of the two products after it is zero times a finite
+      // number, so R is exactly zero and the three products are not formed.
+      for (int j = 1; j <= n; ++j)
+        for (int i = 1; i <= n; ++i) p_(i, j) = 0.0;
+    } else {
+      // The eigenvectors of X move to the copy of S (free since S^1/2 and
+      // S^-1/2 are built).
+      copy(st_, p_, n);
+      spectral(p_.view(), st_.view(), eig_.data(), temp_.view(), n);
+      // R = S^-1/2 X^1/2 S^1/2, in place of P.
+      matmul(temp_.view(), sm12_.view(), p_.view(), n);
+      matmul(p_.view(), temp_.view(), sp12_.view(), n);
+    }
+  }
+  // The work matrices are no longer needed.
+  st_.release();
+  sp12_.release();
+  sm12_.release();
+  temp_.release();
+  w_.release();
+
+  // Second bond-order term.
+  Matrix& bomat = r_.bonds;
+  for (int a = 1; a <= nat_; ++a)
+    for (int b = a + 1; b <= nat_; ++b) {
+      bomat(a, b) = bomat(a, b) + pairSum(p_, a, b);
+      bomat(b, a) = bomat(a, b);
+    }
+  p_.release();
+  for (int b = 1; b <= nat_; ++b) requireFinite(bomat.col(b), nat_, "bond orders");
+  requireFinite(r_.total.data(), nat_, "total valences");
+
+  // Valence used in bonds: the row sums of the bond orders; free valence:
+  // total valence minus valence used in bonds.
+  for (int a = 1; a <= nat_; ++a) {
+    double sum = 0.0;
+    for (int b = 1; b <= nat_; ++b)
+      if (b != a) sum += bomat(a, b);
+    r_.used(a) = sum;
+    r_.free(a) = r_.total(a) - sum;
+  }
+}
+
+}  // namespace mv

@@ -1,0 +1,117 @@
+#include "analysis/density.h"
+
+#include <cmath>
+#include <string>
+
+namespace mv {
+
+namespace {
+
+// Accepted deviations of a trace from its electron count.
+constexpr double kFirstTolerance = 0.1;     // the density as read, and after the reread
+constexpr double kRebuildTolerance = 0.01;  // after the rebuild from the orbitals (strict)
+
+// Rebuild P and the spin density from the alpha MO coefficients: the first
+// nbeta orbitals are doubly occupied, orbitals nbeta+1 .. nalpha singly.
+// Orbitals that the file does not hold count as zero.
+void rebuild(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
+  const int nbf = ck.nbf;
+  const int stored = ck.mo.cols();
+  const Matrix& k = ck.mo;
+  Matrix p(nbf, nbf), ps(nbf, nbf);
+  const int nb = ck.nbeta < stored ? ck.nbeta : stored;
+  const int na = ck.nalpha < stored ? ck.nalpha : stored;
+  for (int i = 1; i <= nbf; ++i) {
+    for (int j = 1; j <= i; ++j) {
+      double closed = 0.0;
+      for (int o = 1; o <= nb; ++o) closed += k(i, o) * k(j, o);
+      closed *= 2.0;
+      double open = 0.0;
+      for (int o = ck.nbeta + 1; o <= na; ++o) open += k(i, o) * k(j, o);
+      p(i, j) = closed + open;
+      p(j, i) = closed + open;
+      ps(i, j) = open;
+      ps(j, i) = open;
+    }
+  }
+  r.totalTrace = traceWithS(p, s);
+  r.spinTrace = traceWithS(ps, s);
+  if (std::fabs(r.totalTrace - (ck.nalpha + ck.nbeta)) < kRebuildTolerance &&
+      std::fabs(r.spinTrace - (ck.nalpha - ck.nbeta)) < kRebuildTolerance) {
+    r.outcome = DensityOutcome::Rebuilt;
+    r.density = std::move(p);
+    return;
+  }
+  r.outcome = DensityOutcome::Irrecoverable;
+  Stop st;
+  st.detail = "the density rebuilt from the orbitals does not describe " +
+              std::to_string(ck.nalpha) + " alpha and " + std::to_string(ck.nbeta) +
+              " beta electrons";
+  r.stop = st;
+}
+
+// The stored triangle unpacked column by column: (1,1), (2,1), ..., (nbf,1),
+// (2,2), (3,2), ..., (nbf,nbf).
+void reread(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
+  const int nbf = ck.nbf;
+  r.ndens = ck.ndens;
+  Matrix p(nbf, nbf);
+  std::size_t idx = 0;
+  for (int m = 1; m <= nbf; ++m)
+    for (int j = m; j <= nbf; ++j) {
+      p(j, m) = ck.packed[idx];
+      p(m, j) = ck.packed[idx];
+      ++idx;
+    }
+  r.totalTrace = traceWithS(p, s);
+  const int nelec = ck.nalpha + ck.nbeta;
+  // Written as "not within" so that a trace that is not a number fails too.
+  if (!(std::fabs(r.totalTrace - nelec) <= kFirstTolerance)) {
+    r.outcome = DensityOutcome::WrongAfterReread;
+    Stop st;
+    st.detail = "the density describes neither " + std::to_string(nelec) +
+                " electrons nor does it in the other triangle order";
+    r.stop = st;
+    return;
+  }
+  r.outcome = DensityOutcome::Reread;
+  r.density = std::move(p);
+}
+
+}  // namespace
+
+double traceWithS(const Matrix& a, const Matrix& s) {
+  const int n = a.rows();
+  double t = 0.0;
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i) t += s(i, j) * a(j, i);
+  return t;
+}
+
+DensityCheck checkDensity(Checkpoint& ck, const Matrix& s, const Limits& limits) {
+  DensityCheck r;
+  const int nelec = ck.nalpha + ck.nbeta;
+  r.trace = traceWithS(ck.density, s);
+  if (std::fabs(r.trace - nelec) <= kFirstTolerance) {
+    r.density = std::move(ck.density);
+    return r;
+  }
+  if (ck.rohfMarker) {
+    // The classic table of orbitals holds as many orbitals as basis functions.
+    if (Limits::beyond(ck.nalpha, limits.basisFunctions) ||
+        Limits::beyond(ck.nbeta, limits.basisFunctions)) {
+      r.outcome = DensityOutcome::RebuildRefused;
+      Stop st;
+      st.code = kCodeBadIndex;
+      st.records = {" The number of alpha or beta electrons is out of range. STOP"};
+      r.stop = st;
+      return r;
+    }
+    rebuild(ck, s, r);
+  } else {
+    reread(ck, s, r);
+  }
+  return r;
+}
+
+}  // namespace mv

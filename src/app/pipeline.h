@@ -1,0 +1,40 @@
+// One analysis of one checkpoint text: every stage in order, the report
+// written as the stages produce their values.
+#pragma once
+
+#include "analysis/bondorder.h"
+#include "analysis/density.h"
+#include "analysis/partition.h"
+#include "checkpoint/checkpoint.h"
+#include "checkpoint/text.h"
+#include "core/limits.h"
+#include "integrals/basis.h"
+#include "report/text_report.h"
+
+namespace mv {
+
+struct RunOptions {
+  Limits limits = Limits::classicRun();
+};
+
+// What a run found, stage by stage.  A run that stops keeps what the stages
+// before the stop produced.
+struct RunResults {
+  Checkpoint ck;
+  Basis basis;
+  Partition partition;
+  DensityCheck density;
+  Populations populations;
+  BondOrders bonds;
+  bool complete = false;  // every stage ran
+  // How the second bond-order term is formed: from the file's spin density
+  // (spin-unrestricted SCF density) or as a square root.
+  bool spinDensityUsed() const { return bonds.spinTerm; }
+};
+
+// Analyse a checkpoint text.  With a report, its records are written at
+// their places between the stages.  A stop is thrown (as Stop) after the
+// records that precede it; the text is released once it has been read.
+void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report);
+
+}  // namespace mv

@@ -1,0 +1,85 @@
+// What the reader takes from a formatted checkpoint file.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/matrix.h"
+
+namespace mv {
+
+// The kind of calculation, from line 2 of the file.
+struct Calculation {
+  std::string line;               // line 2, 80 characters
+  std::string method;             // the method name from column 11 ("RHF", "UB3LYP", "RMP2-FC")
+  bool plain = false;             // exactly RHF or UHF in characters 9 to 16
+  bool unrestrictedName = false;  // UHF, or a method name beginning with "U"
+};
+
+// The contracted shells as the file gives them (1-based).
+struct Shells {
+  int count = 0;       // NSHELL
+  int primitives = 0;  // NPRIM, primitives over all shells
+  Vec1<int> type;      // shell type code: 0 s, 1 p, -1 SP, +-2 d, +-3 f, ... (negative: pure)
+  Vec1<int> nprim;     // primitives of each shell
+  Vec1<int> atom;      // atom of each shell
+  Vec1<double> exponent, coefficient, pCoefficient;  // per primitive, in shell order
+};
+
+// A section found in the file: the compared label and the line of its label line.
+struct Section {
+  std::string label;
+  int line = 0;
+};
+
+struct Checkpoint {
+  std::string name;   // the file, as named to the user
+  std::string title;  // line 1, 80 characters
+  Calculation calc;
+
+  int natoms = 0;
+  int electrons = 0;
+  int nalpha = 0;
+  int nbeta = 0;
+  int nbf = 0;  // basis functions
+  double escf = 0.0;
+
+  Vec1<int> atomicNumber;
+  Vec1<double> nuclearCharge;
+  Matrix coords;  // coords(k, a): x, y, z of atom a in bohr
+
+  Shells shells;
+
+  Matrix mo;                  // alpha MO coefficients, one orbital per column
+  bool betaOrbitals = false;  // a "Beta MO coeffici" section is present
+  bool rohfMarker = false;    // some line has "  ROHF  " in characters 9 to 16
+
+  // The analysed density: the section under the last line beginning "Tota".
+  int ndens = 0;             // number of total densities (NDENS)
+  std::string densityLabel;  // that line, 80 characters
+  int densityLine = 0;       // its line
+  std::vector<double> packed;  // the lower triangle as stored
+  Matrix density;              // unpacked row by row
+
+  // The spin density that belongs to it, when the analysis uses one.
+  std::string spinLabel;
+  int spinLine = 0;
+  Matrix spin;
+
+  std::vector<Section> sections;  // every section read, in reading order
+
+  bool unrestricted() const { return calc.unrestrictedName || betaOrbitals; }
+  // The section name of the analysed density ("Total SCF Density").
+  std::string densityName() const;
+  // True when the analysed density is the SCF one.
+  bool scfDensity() const;
+  // Line of the label line of a section read ("" label: 0 when not read).
+  int lineOf(const std::string& label) const;
+};
+
+// The section name of a label line: its first 40 characters without
+// trailing blanks.
+std::string sectionName(std::string_view labelLine);
+
+}  // namespace mv

@@ -1,0 +1,54 @@
+// The checkpoint reader: the molecule, the basis shells, the electron
+// counts, the SCF energy, the MO coefficients and the analysed density.
+//
+// Every search for a section starts from the top of the text, so sections
+// may stand in any order; a label is compared with the start of a line
+// (12, 16 or 24 characters), and the first matching line is the one used.
+// The reader works in three steps because the report shows what each step
+// found before the next one can stop the run.
+#pragma once
+
+#include "checkpoint/checkpoint.h"
+#include "checkpoint/text.h"
+#include "core/limits.h"
+
+namespace mv {
+
+class CheckpointReader {
+ public:
+  CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck);
+
+  // The title (line 1) and the kind of calculation (line 2).  A text of
+  // five lines or fewer is no checkpoint file (stop "9999").
+  void header();
+  // The counts, the atoms, the shells and the alpha MO coefficients; in the
+  // classic run the refusal of spin-unrestricted wave functions; the choice
+  // of the density to analyse (the last one of the file).
+  void body();
+  // The chosen density, unpacked into a symmetric matrix, and the spin
+  // density that the analysis of a spin-unrestricted SCF density uses.
+  void density();
+
+ private:
+  int find(std::string_view label);
+  int scalarInt(std::string_view label);
+  double scalarReal(std::string_view label);
+  void ints(std::string_view label, long long n, int* v);
+  void reals(std::string_view label, long long n, double* v);
+  void shellCoordinates();
+  void orbitals();
+  void refuseUnrestricted();
+  void selectDensity();
+  void readTriangle(int labelLine, Matrix& into, std::vector<double>* keep);
+  void spinDensity();
+  [[noreturn]] void readError(std::string_view section, int line, const std::string& detail);
+
+  const CheckpointText& t_;
+  const Limits& limits_;
+  Checkpoint& ck_;
+};
+
+// All three steps.
+Checkpoint readCheckpoint(const CheckpointText& text, const Limits& limits);
+
+}  // namespace mv

@@ -1,0 +1,225 @@
+#include "report/text_report.h"
+
+#include <algorithm>
+
+#include "core/elements.h"
+#include "report/format.h"
+
+namespace mv {
+
+namespace {
+
+// Column headings of the total valences, as 4-character items.
+const char* const kiir1[4] = {"  AT", "OM  ", "VALE", "NCE "};
+const char* const kiir2[4] = {" ATO", "M   ", "VALE", "NCE "};
+
+constexpr const char* kRowLayout = "(20(I3,A4,F8.5,4(I3,A4,1X,F8.5),/))";
+
+}  // namespace
+
+void TextReport::banner() {
+  writeLayout(out_, "(1X,79(1H-))");
+  writeLayout(out_, "(/,20X,'Program MIRVANTE, Version 1.00')");
+  writeLayout(out_, "(20X,28(1H-),/)");
+  writeLayout(out_, "(3X,'Calculating:')");
+  writeLayout(out_, "(3X,'------------',/)");
+  writeLayout(out_,
+              "(5X,2H  ,' Conventional (Hilbert space) bond orders and',' valences',/,"
+              "8X,'(Conventional bond-order method: see the original journal article on "
+              "Hilbert-space bond orders)')");
+  writeLayout(out_, "(5X,2H  ,' by using a new - but equivalent - formalism for',' ROHF case')");
+  writeLayout(out_,
+              "(5X,2H  ,' and an improved one for correlated systems.',/,"
+              "8X,'(The author(s), to be published)',/)");
+  writeLayout(out_, "(2X,' Cite this program as:')");
+  writeLayout(out_, "(2X,' ---------------------')");
+  writeLayout(
+      out_,
+      "(3X,'The MIRVANTE developers, Program \"MIRVANTE\", Version 1.00, Worldwide, 2026',/)");
+  writeLayout(out_, "(1X,79(1H-))");
+}
+
+void TextReport::header(const Checkpoint& ck, bool spinNote) {
+  // The title line as twenty 4-character words, then a three-blank record.
+  Items words;
+  words.reserve(20);
+  for (std::size_t w = 0; w < 20; ++w) words.emplace_back(ck.title.substr(w * 4, 4));
+  writeLayout(out_, "(20A4)", words);
+  writeFree(out_, {Item("   ")});
+  if (!ck.calc.plain)
+    writeLayout(
+        out_,
+        "(/,/,10X,'The calculation was other than plain RHF/UHF ',/,/,' (In the DFT case the "
+        "single determinant built up of',' the Kohn-Sham orbitals',/,' will be used.)',/,/)");
+  if (spinNote) {
+    if (ck.scfDensity())
+      writeFree(out_,
+                {Item(" Spin-unrestricted wave function: spin term from the file's spin density")});
+    else
+      writeFree(out_, {Item(" Spin-unrestricted wave function: square-root term from the "
+                            "total density")});
+  }
+}
+
+void TextReport::densitySelection(const Checkpoint& ck) {
+  if (ck.ndens != 1)
+    writeFree(out_,
+              {Item("Using the "), Item(ck.ndens), Item("-d/th density in the checkpoint file")});
+  if (!ck.calc.plain && ck.ndens == 1) {
+    writeLayout(out_,
+                "(' There is only a single density in',' the checkpoint file - it is used.')");
+    if (ck.densityLabel.substr(4, 4) == "l SC" && ck.densityLabel.substr(8, 4) == "F De")
+      writeLayout(out_, "(' (Only the SCF density ?)')");
+    writeFree(out_, {Item(" ")});
+    writeFree(out_, {Item(" ")});
+  }
+}
+
+void TextReport::primitiveShells(const Checkpoint& ck) {
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item("Number of primitive shells:"), Item(ck.shells.primitives)});
+}
+
+void TextReport::occupation(const Checkpoint& ck) {
+  writeFree(out_, {Item("nocc:"), Item(ck.electrons / 2), Item("    nalpha:"), Item(ck.nalpha),
+                   Item("    nbeta:"), Item(ck.nbeta)});
+  writeFree(out_, {Item(" ")});
+  if (ck.calc.plain)
+    writeFree(out_, {Item(" E(SCF)="), Item(ck.escf)});
+  else
+    writeFree(out_, {Item(" E(SCF/DFT)="), Item(ck.escf)});
+  writeFree(out_, {Item(" ")});
+}
+
+void TextReport::counts(int natoms, long long primitives, int nbf) {
+  writeFree(out_, {Item("Number of atoms:"), Item(natoms)});
+  writeFree(out_, {Item("Number of primitives:"), Item(primitives)});
+  writeFree(out_, {Item("Number of basis functions:"), Item(nbf)});
+}
+
+void TextReport::partition(const Partition& p) {
+  writeFree(out_, {Item("   ")});
+  writeFree(out_, {Item(p.natoms), Item(" ATOMS, "), Item(p.pairs), Item(" ATOMIC PAIRS")});
+}
+
+void TextReport::densityCheck(const DensityCheck& d) {
+  if (!d.repaired()) return;
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(" WRONG DENSITY  (Trace of DS="), Item(d.trace), Item(")")});
+  switch (d.outcome) {
+    case DensityOutcome::Rebuilt:
+    case DensityOutcome::Irrecoverable:
+    case DensityOutcome::RebuildRefused:
+      writeFree(out_, {Item(" ")});
+      writeFree(out_, {Item(" ROHF case")});
+      writeFree(out_,
+                {Item("Density and spin-density will be re-built by using"), Item(" the MO-s")});
+      if (d.outcome == DensityOutcome::RebuildRefused) return;
+      writeFree(out_, {Item(" ")});
+      if (d.outcome == DensityOutcome::Rebuilt)
+        writeFree(out_, {Item("Now correct density and spin density  (Traces="),
+                         Item(d.totalTrace), Item(d.spinTrace), Item(")")});
+      else
+        writeFree(out_, {Item("Irrecoverable case"), Item(d.totalTrace), Item(d.spinTrace)});
+      return;
+    case DensityOutcome::Reread:
+    case DensityOutcome::WrongAfterReread:
+      writeFree(out_, {Item("Different data order. Rereading the"), Item(d.ndens),
+                       Item("-d/th density of the checkpoint file")});
+      if (d.outcome == DensityOutcome::WrongAfterReread) {
+        writeFree(out_, {Item(" *** "), Item(d.totalTrace)});
+        writeFree(out_, {Item(" WRONG DENSITY.  STOP. ")});
+      }
+      return;
+    case DensityOutcome::Accepted:
+      return;
+  }
+}
+
+void TextReport::populations(const Populations& p) {
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(" Mulliken populations")});
+  writeFree(out_, {Item("---------------------")});
+  for (int a = 1; a <= p.qat.size(); ++a) writeLayout(out_, "(I5,F15.10)", {Item(a), Item(p.qat(a))});
+  writeFree(out_, {Item("---------------------")});
+  writeLayout(out_, "(' SUM= ',F14.7)", {Item(p.total)});
+  writeFree(out_, {Item(" ")});
+}
+
+void TextReport::unpaired(const BondOrders& b) {
+  writeLayout(out_, "(' Number of effectively unpaired electrons=',F10.6)", {Item(b.unpaired)});
+}
+
+void TextReport::hermiticity(const BondOrders& b) {
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(" Hermiticity control="), Item(b.hermiticity)});
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(" Trace="), Item(b.trace)});
+}
+
+void TextReport::bondMatrix(const BondOrders& b, const Vec1<int>& ia) {
+  writeLayout(out_, "(1X,/,11X,'   BOND ORDER MATRIX',/,/)");
+  mprint(b.bonds, b.bonds.rows(), ia);
+}
+
+// One row table: atom number, element label and one value per atom.
+void TextReport::rows(const Vec1<double>& values, const Vec1<int>& ia) {
+  Items items;
+  for (int a = 1; a <= values.size(); ++a) {
+    items.emplace_back(a);
+    items.emplace_back(mend(ia(a)));
+    items.emplace_back(values(a));
+  }
+  writeLayout(out_, kRowLayout, items);
+}
+
+void TextReport::totalValences(const BondOrders& b, const Vec1<int>& ia) {
+  writeLayout(out_, "(/,/,11X,'TOTAL VALENCES',/)");
+  Items labels;
+  const int nat = b.total.size();
+  const int m = nat < 5 ? nat : 5;
+  for (const char* part : kiir1) labels.emplace_back(part);
+  for (int c = 2; c <= m; ++c)
+    for (const char* part : kiir2) labels.emplace_back(part);
+  writeLayout(out_, "(20A4)", labels);
+  rows(b.total, ia);
+}
+
+void TextReport::usedValences(const BondOrders& b, const Vec1<int>& ia) {
+  writeLayout(out_, "(/,/,11X,'VALENCES USED IN BONDS (SUM OF BOND ORDERS)',/)");
+  rows(b.used, ia);
+}
+
+void TextReport::freeValences(const BondOrders& b, const Vec1<int>& ia) {
+  writeLayout(out_, "(/,/,11X,'FREE VALENCES',/)");
+  writeFree(out_, {Item(" (In the closed shell RHF case should be zero)")});
+  writeFree(out_, {Item(" ")});
+  rows(b.free, ia);
+}
+
+void TextReport::stop(const Stop& s) {
+  for (const std::string& r : s.records) writeFree(out_, {Item(r)});
+}
+
+void TextReport::mprint(const Matrix& a, int n, const Vec1<int>& ia) {
+  for (int j1 = 1; j1 <= n; j1 += 8) {
+    const int j2 = std::min(n, j1 + 7);
+    Items head;
+    for (int j = j1; j <= j2; ++j) {
+      head.emplace_back(j);
+      head.emplace_back(mend(ia(j)));
+    }
+    writeLayout(out_, "(10X,8(1X,I3,A4,1X))", head);
+    writeLayout(out_, "(1X)");
+    for (int i = 1; i <= n; ++i) {
+      Items row{Item(i), Item(mend(ia(i)))};
+      for (int j = j1; j <= j2; ++j) row.emplace_back(a(i, j));
+      writeLayout(out_, "(1X,I3,A4,8F9.4)", row);
+    }
+    if (j2 < n) writeLayout(out_, "(1X,/,/,/)");
+  }
+}
+
+}  // namespace mv

@@ -1,0 +1,59 @@
+// The report as fixed-layout text: every record of it, rendered from the
+// values the stages return.  The front end calls the methods in the order
+// of the run, so that a run that stops shows everything up to the stop.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "analysis/bondorder.h"
+#include "analysis/density.h"
+#include "analysis/partition.h"
+#include "checkpoint/checkpoint.h"
+#include "core/matrix.h"
+#include "core/stop.h"
+
+namespace mv {
+
+class TextReport {
+ public:
+  explicit TextReport(std::ostream& out) : out_(out) {}
+
+  // The banner that opens every report.
+  void banner();
+  // The title line and the notes on the kind of calculation; with
+  // `spinNote`, the record that says how a spin-unrestricted wave function
+  // is analysed.
+  void header(const Checkpoint& ck, bool spinNote);
+  // Which density of the file is analysed.
+  void densitySelection(const Checkpoint& ck);
+  // The number of primitive shells, once the density is read.
+  void primitiveShells(const Checkpoint& ck);
+  // Occupied orbitals, electron counts and the SCF energy.
+  void occupation(const Checkpoint& ck);
+  // The three count lines.
+  void counts(int natoms, long long primitives, int nbf);
+  // The atoms and atomic pairs line.
+  void partition(const Partition& p);
+  // The records of the density check (none when the density is accepted).
+  void densityCheck(const DensityCheck& d);
+  void populations(const Populations& p);
+  void unpaired(const BondOrders& b);
+  void hermiticity(const BondOrders& b);
+  // The bond order matrix; ia gives the element labels.
+  void bondMatrix(const BondOrders& b, const Vec1<int>& ia);
+  void totalValences(const BondOrders& b, const Vec1<int>& ia);
+  void usedValences(const BondOrders& b, const Vec1<int>& ia);
+  void freeValences(const BondOrders& b, const Vec1<int>& ia);
+  // The records a stop shows in the report.
+  void stop(const Stop& s);
+
+  // The n by n matrix a in blocks of 8 columns with atom labels.
+  void mprint(const Matrix& a, int n, const Vec1<int>& ia);
+
+ private:
+  void rows(const Vec1<double>& values, const Vec1<int>& ia);
+  std::ostream& out_;
+};
+
+}  // namespace mv
