@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "app/classic_run.h"
+#include "app/cli.h"
 #include "core/stop.h"
 
 namespace {
@@ -44,6 +45,13 @@ extern "C" void onTrap(int) {
 extern "C" void onQuit(int) {
   abortWith("Quit signal");
 }
+// An interrupt of the command-line mode: the batch writes what is complete
+// and ends with status 130.
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void onBatchInterrupt(int) {
+  interrupted = 1;
+}
+
 extern "C" void onInt(int) {
   say("Interrupt");
   std::exit(1);
@@ -90,14 +98,19 @@ int checkOutput(int status) {
 
 }  // namespace
 
-int main(int /*argc*/, char** /*argv*/) {
+int main(int argc, char** argv) {
   holdClosedStreams();
   std::signal(SIGFPE, onFpe);
   std::signal(SIGABRT, onAbrt);
   std::signal(SIGTRAP, onTrap);
-  std::signal(SIGTERM, onTerm);
   installUnlessIgnored(SIGQUIT, onQuit);
-  installUnlessIgnored(SIGINT, onInt);
-  const int status = mv::runClassic(std::cout, std::cerr);
-  return checkOutput(status);
+  if (argc <= 1) {
+    // The classic run: no arguments, Test.FChk in the working directory.
+    std::signal(SIGTERM, onTerm);
+    installUnlessIgnored(SIGINT, onInt);
+    return checkOutput(mv::runClassic(std::cout, std::cerr));
+  }
+  std::signal(SIGTERM, onBatchInterrupt);
+  installUnlessIgnored(SIGINT, onBatchInterrupt);
+  return checkOutput(mv::runCommandLine(argc, argv, std::cout, std::cerr, &interrupted));
 }

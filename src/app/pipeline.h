@@ -8,6 +8,7 @@
 #include "checkpoint/checkpoint.h"
 #include "checkpoint/text.h"
 #include "core/limits.h"
+#include "core/parallel.h"
 #include "integrals/basis.h"
 #include "report/text_report.h"
 
@@ -15,6 +16,7 @@ namespace mv {
 
 struct RunOptions {
   Limits limits = Limits::classicRun();
+  const Parallel* par = nullptr;  // threads for the dense kernels (none: one thread)
 };
 
 // What a run found, stage by stage.  A run that stops keeps what the stages

@@ -1,0 +1,242 @@
+#include "app/batch.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <sstream>
+
+#include "app/classic_run.h"
+#include "app/pipeline.h"
+#include "checkpoint/text.h"
+#include "core/stop.h"
+#include "report/json.h"
+#include "report/text_report.h"
+
+namespace mv {
+
+namespace fs = std::filesystem;
+
+std::string displayName(const std::string& file) {
+  return file == "-" ? "standard input" : file;
+}
+
+namespace {
+
+std::string diagnosticOf(const std::string& file, const Stop& s) {
+  std::string message = s.message();
+  if (!s.code.empty()) message += " (stop " + s.code + ")";
+  return errorLine(displayName(file), s.line, message);
+}
+
+std::string headerLine(const std::string& file) {
+  return "==> " + displayName(file) + " <==\n";
+}
+
+}  // namespace
+
+FileResult analyseFile(const std::string& file, const BatchOptions& options, bool header,
+                       const Parallel& par) {
+  FileResult res;
+  std::ostringstream text;
+  TextReport report(text);
+  RunResults r;
+  RunOptions ro;
+  ro.limits = Limits::commandLine();
+  ro.par = &par;
+  std::optional<Stop> stop;
+  try {
+    if (!options.json) report.banner();
+    CheckpointText t = file == "-" ? CheckpointText::fromStream(std::cin, displayName(file))
+                                   : CheckpointText::fromFile(file, file);
+    analyse(std::move(t), ro, r, options.json ? nullptr : &report);
+  } catch (const Stop& s) {
+    if (!options.json) report.stop(s);
+    stop = s;
+  } catch (const std::bad_alloc&) {
+    Stop s;
+    s.status = kStatusInputError;
+    s.detail = "out of memory";
+    stop = s;
+  }
+  res.ok = !stop.has_value();
+  if (stop) res.diagnostic = diagnosticOf(file, *stop);
+  if (options.json) {
+    JsonInput in;
+    in.file = file;
+    in.ck = &r.ck;
+    in.density = &r.density;
+    in.populations = r.complete ? &r.populations : nullptr;
+    in.bonds = r.complete ? &r.bonds : nullptr;
+    in.stop = stop ? &*stop : nullptr;
+    in.minBond = options.minBond;
+    res.output = jsonLine(in) + "\n";
+  } else {
+    res.output = (header ? headerLine(file) : std::string()) + text.str();
+  }
+  return res;
+}
+
+std::string stemOf(const std::string& file) {
+  return file == "-" ? "stdin" : fs::path(file).stem().string();
+}
+
+std::string outputPath(const BatchOptions& options, const std::string& file) {
+  return (fs::path(options.outDir) / (stemOf(file) + (options.json ? ".json" : ".txt"))).string();
+}
+
+std::string drawingPath(const BatchOptions& options, const std::string& file) {
+  if (options.files.size() == 1) return options.svg;
+  return (fs::path(options.svg) / (stemOf(file) + ".svg")).string();
+}
+
+namespace {
+
+// The progress line on a terminal: files done of total, failures, elapsed
+// time and an estimate of the time left.
+class Progress {
+ public:
+  Progress(std::ostream& err, bool on, std::size_t total) : err_(err), on_(on), total_(total) {}
+
+  void update(std::size_t done, std::size_t failed, bool force = false) {
+    if (!on_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(200)) return;
+    last_ = now;
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    char buf[160];
+    int n = std::snprintf(buf, sizeof buf, "\r\033[Kmirvante: %zu/%zu files, %zu failed, %.0f s",
+                          done, total_, failed, elapsed);
+    if (done > 0 && done < total_)
+      std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ", about %.0f s left",
+                    elapsed / static_cast<double>(done) * static_cast<double>(total_ - done));
+    err_ << buf << std::flush;
+    shown_ = true;
+  }
+  void erase() {
+    if (shown_) err_ << "\r\033[K" << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  std::ostream& err_;
+  bool on_;
+  std::size_t total_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_{};
+};
+
+}  // namespace
+
+int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
+             const volatile std::sig_atomic_t* interrupted) {
+  const std::size_t n = options.files.size();
+  const bool several = n > 1;
+  const int jobs = options.jobs < 1 ? 1 : options.jobs;
+  // Results wait in their slots until every earlier one has been written;
+  // no more files are started than a window ahead of the writer, so memory
+  // is bounded by the largest file, not by the number of files.
+  const std::size_t window = 2 * static_cast<std::size_t>(jobs) + 2;
+  std::vector<std::optional<FileResult>> slots(n);
+  std::mutex m;
+  std::condition_variable ready;
+
+  // The jobs' threads; this thread only writes the outputs in order.
+  ThreadPool pool(jobs + 1);
+  const Parallel par(pool, jobs);
+  std::size_t submitted = 0;
+  std::size_t next = 0;
+  auto submitAhead = [&]() {
+    while (submitted < n && submitted < next + window) {
+      const std::size_t i = submitted++;
+      pool.submit([&, i]() {
+        FileResult r = analyseFile(options.files[i], options,
+                                   several && options.outDir.empty() && !options.json, par);
+        const std::lock_guard<std::mutex> lock(m);
+        slots[i] = std::move(r);
+        ready.notify_all();
+      });
+    }
+  };
+
+  Progress progress(err, options.progress && several, n);
+  std::size_t failed = 0;
+  bool writeFailed = false;
+  auto write = [&](std::size_t i, FileResult& r) {
+    if (!r.ok) {
+      ++failed;
+      progress.erase();
+      err << r.diagnostic << '\n';
+    }
+    std::string text = std::move(r.output);
+    if (!options.outDir.empty()) {
+      const std::string path = outputPath(options, options.files[i]);
+      std::ofstream f(path, std::ios::binary | std::ios::trunc);
+      f << text;
+      f.close();
+      if (!f) {
+        progress.erase();
+        err << errorLine(path, 0, "cannot write the output") << '\n';
+        writeFailed = true;
+      }
+    } else {
+      // Several reports are separated as head and tail separate files: an
+      // empty line, then the header line.
+      if (several && !options.json && i > 0) out << '\n';
+      out << text;
+    }
+    if (!r.drawing.empty()) {
+      const std::string path = drawingPath(options, options.files[i]);
+      std::ofstream f(path, std::ios::binary | std::ios::trunc);
+      f << r.drawing;
+      f.close();
+      if (!f) {
+        progress.erase();
+        err << errorLine(path, 0, "cannot write the drawing") << '\n';
+        writeFailed = true;
+      }
+    }
+  };
+
+  submitAhead();
+  progress.update(0, 0, true);
+  while (next < n) {
+    std::optional<FileResult> r;
+    {
+      std::unique_lock<std::mutex> lock(m);
+      ready.wait_for(lock, std::chrono::milliseconds(50), [&] { return slots[next].has_value(); });
+      if (slots[next].has_value()) {
+        r = std::move(slots[next]);
+        slots[next].reset();
+      }
+    }
+    if (*interrupted != 0) {
+      // Stop at once: what is complete in order is written, the rest dropped.
+      if (r) write(next, *r);
+      out.flush();
+      progress.erase();
+      err << "mirvante: interrupted\n" << std::flush;
+      std::fflush(stdout);
+      std::_Exit(130);
+    }
+    if (!r) {
+      progress.update(next, failed);
+      continue;
+    }
+    write(next, *r);
+    ++next;
+    progress.update(next, failed);
+    submitAhead();
+  }
+  progress.erase();
+  out.flush();
+  return failed > 0 || writeFailed ? kStatusStopped : kStatusOk;
+}
+
+}  // namespace mv

@@ -1,0 +1,55 @@
+// The command-line mode: every file given is analysed, N at a time, and the
+// outputs are written in input order.
+#pragma once
+
+#include <csignal>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/parallel.h"
+
+namespace mv {
+
+struct BatchOptions {
+  std::vector<std::string> files;
+  bool json = false;       // JSON Lines instead of the text report
+  std::string outDir;      // one output file per input there; "" for standard output
+  std::string svg;         // drawing: a file for one input, a directory for several; "" for none
+  int jobs = 1;            // threads in all
+  double minBond = 0.1;    // bonds listed (JSON) and drawn (SVG) from this order on
+  bool progress = false;   // show a progress line on the error stream
+};
+
+// What one file gave.
+struct FileResult {
+  std::string output;      // the report or the JSON line, ready to write
+  std::string diagnostic;  // the line for standard error, "" when the file was analysed
+  std::string drawing;     // the SVG, when asked for and the analysis is complete
+  bool ok = false;
+};
+
+// The name of an input in headers and diagnostics.
+std::string displayName(const std::string& file);
+
+// Analyse one file; `header` puts the "==> FILE <==" line before the report.
+FileResult analyseFile(const std::string& file, const BatchOptions& options, bool header,
+                       const Parallel& par);
+
+// The stem of an input's name ("water" for "runs/water.fchk", "stdin" for "-").
+std::string stemOf(const std::string& file);
+// Where -o DIR writes the output of `file` (DIR/STEM.txt or DIR/STEM.json).
+std::string outputPath(const BatchOptions& options, const std::string& file);
+// Where --svg PATH puts the drawing of `file`: PATH itself for one input,
+// PATH/STEM.svg for several.
+std::string drawingPath(const BatchOptions& options, const std::string& file);
+
+// Analyse every file and write the outputs in input order; returns the exit
+// status: 0 when every file was analysed, 1 when any was refused or failed.
+// When `interrupted` becomes non-zero, the outputs that are complete (in
+// input order) are written and the process ends at once with status 130,
+// without waiting for the analyses under way.
+int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
+             const volatile std::sig_atomic_t* interrupted);
+
+}  // namespace mv

@@ -1,0 +1,114 @@
+#include "report/json.h"
+
+#include <nlohmann/json.hpp>
+
+#include "core/elements.h"
+
+namespace mv {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string trimmed(const std::string& s) {
+  const std::size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+const char* checkName(const DensityCheck& d) {
+  switch (d.outcome) {
+    case DensityOutcome::Rebuilt:
+      return "rebuilt";
+    case DensityOutcome::Reread:
+      return "reread";
+    default:
+      return "accepted";
+  }
+}
+
+// Text from the file need not be valid UTF-8; bytes that are not are
+// replaced rather than refused.
+std::string dump(const Json& j) {
+  return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string spinKind(const Checkpoint& ck) {
+  if (ck.unrestricted()) return "unrestricted";
+  if (ck.nalpha != ck.nbeta) return "restricted open-shell";
+  return "restricted";
+}
+
+std::string jsonLine(const JsonInput& in) {
+  Json j;
+  j["file"] = in.file;
+  const bool ok = in.stop == nullptr && in.bonds != nullptr;
+  j["status"] = ok ? "ok" : (in.stop != nullptr && in.stop->isError() ? "error" : "refused");
+  if (!ok) {
+    Json e;
+    if (in.stop != nullptr && !in.stop->code.empty())
+      e["code"] = in.stop->code;
+    else
+      e["code"] = nullptr;
+    e["message"] = in.stop != nullptr ? in.stop->message() : std::string("the analysis did not finish");
+    if (in.stop != nullptr && in.stop->line > 0) e["line"] = in.stop->line;
+    j["error"] = e;
+  }
+
+  const Checkpoint* ck = in.ck;
+  if (ck != nullptr && !ck->title.empty()) {
+    j["title"] = trimmed(ck->title);
+    j["method"] = ck->calc.method;
+  }
+  if (ck != nullptr && ck->natoms > 0 && ck->atomicNumber.size() == ck->natoms) {
+    j["electrons"] = ck->electrons;
+    j["alpha_electrons"] = ck->nalpha;
+    j["beta_electrons"] = ck->nbeta;
+    j["basis_functions"] = ck->nbf;
+    j["spin"] = spinKind(*ck);
+  }
+  if (ck != nullptr && !ck->densityLabel.empty() && ok) j["density"] = ck->densityName();
+  if (in.density != nullptr && ok) j["density_check"] = checkName(*in.density);
+  if (!ok) return dump(j);
+
+  const BondOrders& b = *in.bonds;
+  const Populations& pop = *in.populations;
+  j["spin_density_used"] = b.spinTerm;
+  j["unpaired_electrons"] = b.unpaired;
+  j["hermiticity"] = b.hermiticity;
+  j["trace_x"] = b.trace;
+  const int nat = b.total.size();
+  Json atoms = Json::array();
+  for (int a = 1; a <= nat; ++a) {
+    Json at;
+    at["index"] = a;
+    at["atomic_number"] = ck->atomicNumber(a);
+    at["symbol"] = std::string(elementSymbol(ck->atomicNumber(a)));
+    at["nuclear_charge"] = ck->nuclearCharge(a);
+    at["xyz_bohr"] = {ck->coords(1, a), ck->coords(2, a), ck->coords(3, a)};
+    at["population"] = pop.qat(a);
+    at["charge"] = ck->nuclearCharge(a) - pop.qat(a);
+    at["total_valence"] = b.total(a);
+    at["bonded_valence"] = b.used(a);
+    at["free_valence"] = b.free(a);
+    atoms.push_back(std::move(at));
+  }
+  j["atoms"] = std::move(atoms);
+  Json matrix = Json::array();
+  for (int a = 1; a <= nat; ++a) {
+    Json row = Json::array();
+    for (int c = 1; c <= nat; ++c) row.push_back(b.bonds(a, c));
+    matrix.push_back(std::move(row));
+  }
+  j["bond_orders"] = std::move(matrix);
+  Json bonds = Json::array();
+  for (int a = 1; a <= nat; ++a)
+    for (int c = a + 1; c <= nat; ++c)
+      if (b.bonds(a, c) >= in.minBond) bonds.push_back({{"atoms", {a, c}}, {"order", b.bonds(a, c)}});
+  j["bonds"] = std::move(bonds);
+  return dump(j);
+}
+
+}  // namespace mv

@@ -1,0 +1,36 @@
+// The results of one file as one line of JSON (JSON Lines: one object per
+// input file).  Numbers are written at full double precision, so that they
+// read back exactly.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "analysis/bondorder.h"
+#include "analysis/density.h"
+#include "analysis/partition.h"
+#include "checkpoint/checkpoint.h"
+#include "core/stop.h"
+
+namespace mv {
+
+// What the JSON object is made from: the stages' values, as far as the run
+// got.  Pointers are null for stages that did not run.
+struct JsonInput {
+  std::string file;  // the path as given
+  const Checkpoint* ck = nullptr;
+  const DensityCheck* density = nullptr;
+  const Populations* populations = nullptr;
+  const BondOrders* bonds = nullptr;
+  const Stop* stop = nullptr;  // how the run ended early, or null
+  double minBond = 0.1;        // pairs listed under "bonds" from this order on
+};
+
+// The object, without a line end.
+std::string jsonLine(const JsonInput& in);
+
+// The spin treatment of a wave function: "restricted", "restricted
+// open-shell" or "unrestricted".
+std::string spinKind(const Checkpoint& ck);
+
+}  // namespace mv
