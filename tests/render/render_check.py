@@ -5,7 +5,7 @@
 
 SVG_SAMPLE is the svg_sample program.  For each sample molecule it writes
 the drawing to OUTDIR/NAME.svg, has headless Chromium take a screenshot of
-it (OUTDIR/NAME.png, kept for inspection), decodes the PNG and checks that
+it (OUTDIR/NAME.png, kept to be looked at), decodes the PNG and checks that
 the picture is not blank and shows what the SVG says: the atoms' discs in
 their element colours, the charge rings in their colours and, for the
 radical, the free-valence halo.  A malformed document, which Chromium shows

@@ -136,14 +136,6 @@ TEST(SvgDocument, EverySampleIsWellFormedStandaloneSvg) {
   }
 }
 
-TEST(SvgDocument, TitleAndMethodAreShown) {
-  const XmlDoc doc = parseXml(svgOf(mvtest::tripletMethylene()));
-  ASSERT_TRUE(doc.ok());
-  EXPECT_EQ(textsOf(doc, "title"), std::vector<std::string>{"Triplet methylene CH2, ROHF/6-31G*"});
-  ASSERT_EQ(doc.byClass("method").size(), 1u);
-  EXPECT_NE(doc.byClass("method")[0]->text.find("ROHF/6-31G*"), std::string::npos);
-}
-
 TEST(SvgDocument, InconsistentDrawingsAreRefusedBeforeAnythingIsWritten) {
   Drawing dup = mvtest::naphthalene();
   dup.atoms[3].index = 1;
@@ -322,13 +314,6 @@ TEST(SvgHalo, HalosMarkExactlyTheFreeValencesAboveOneTenth) {
                          {"3", "fv 0.10"}, {"4", "fv 0.50"}, {"5", "fv 1.93"}, {"10", "fv 0.20"}}));
 }
 
-TEST(SvgHalo, ClosedShellMoleculeHasNone) {
-  const XmlDoc doc = parseXml(svgOf(mvtest::naphthalene()));
-  ASSERT_TRUE(doc.ok());
-  EXPECT_TRUE(doc.byClass("free-valence-halo").empty());
-  EXPECT_TRUE(doc.byClass("free-valence-label").empty());
-}
-
 // ------------------------------------------------------ elements and size
 TEST(SvgElements, DiscsTakeTheElementColourAndCovalentRadius) {
   Drawing d = molecule(
@@ -350,20 +335,6 @@ TEST(SvgElements, DiscsTakeTheElementColourAndCovalentRadius) {
   EXPECT_NEAR(byAtom["atom-2"]->num("r") / rc, 0.66 / 0.76, 0.01);
   EXPECT_NEAR(byAtom["atom-4"]->num("r") / rc, 1.32 / 0.76, 0.01);
   EXPECT_NEAR(byAtom["atom-6"]->num("r") / rc, 1.36 / 0.76, 0.01);
-}
-
-TEST(SvgElements, TablesStayAlignedWithTheAtomicNumbers) {
-  using namespace mv::svgtab;
-  EXPECT_EQ(kSymbol[26], "Fe");
-  EXPECT_EQ(kSymbol[92], "U");
-  EXPECT_EQ(kColour[8], 0xFF0D0Du);
-  EXPECT_EQ(kColour[29], 0xC88033u);            // Cu
-  EXPECT_EQ(kColour[53], 0x940094u);            // I
-  EXPECT_EQ(kColour[92], 0x008FFFu);            // U
-  EXPECT_DOUBLE_EQ(kCovalentRadius[7], 0.71);   // N
-  EXPECT_DOUBLE_EQ(kCovalentRadius[55], 2.44);  // Cs
-  EXPECT_DOUBLE_EQ(kCovalentRadius[78], 1.36);  // Pt
-  EXPECT_DOUBLE_EQ(kCovalentRadius[96], 1.69);  // Cm
 }
 
 TEST(SvgElements, BondsAreDrawnAboutEqualLengthWhateverTheMoleculesSize) {
@@ -593,22 +564,6 @@ TEST(SvgPainting, AtomsBackToFrontAndEachBondBeforeItsAtoms) {
     EXPECT_LT(k, atomAt[a]) << ab;
     EXPECT_LT(k, atomAt[b]) << ab;
   }
-}
-
-TEST(SvgSamples, FullereneIsATruncatedIcosahedron) {
-  // The cage the legibility checks rely on: 90 edges, 60 of them on the
-  // 12 pentagons, 3 per atom.
-  const Drawing d = mvtest::fullerene();
-  ASSERT_EQ(d.atoms.size(), 60u);
-  ASSERT_EQ(d.bonds.size(), 90u);
-  std::map<int, int> degree;
-  int pentagonEdges = 0;
-  for (const auto& b : d.bonds) {
-    ++degree[b.a], ++degree[b.b];
-    pentagonEdges += b.order < 1.3;
-  }
-  EXPECT_EQ(pentagonEdges, 60);
-  for (const auto& [atom, n] : degree) EXPECT_EQ(n, 3) << atom;
 }
 
 }  // namespace
