@@ -1,5 +1,11 @@
 #include "checkpoint/text.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -89,7 +95,82 @@ namespace {
 constexpr std::size_t kPiece = std::size_t{1} << 16;
 }
 
-CheckpointText CheckpointText::fromFile(const std::string& path, std::string name) {
+namespace {
+
+// Below this size a file is split into lines on one thread.
+constexpr std::size_t kParallelBytes = std::size_t{1} << 22;
+
+}  // namespace
+
+// Every line of `bytes`: up to a line feed (a carriage return just before
+// it dropped), the text after the last line feed a line of its own when it
+// is not empty.  The text is cut into one piece per thread at line feeds;
+// each piece counts its lines, then copies them into their places.
+CheckpointText CheckpointText::fromBytes(std::string_view bytes, std::string name,
+                                         const Parallel& par) {
+  CheckpointText t;
+  t.name_ = std::move(name);
+  const int pieces = bytes.size() < kParallelBytes ? 1 : std::max(1, par.maxThreads());
+  std::vector<std::size_t> start(static_cast<std::size_t>(pieces) + 1, bytes.size());
+  start[0] = 0;
+  for (int k = 1; k < pieces; ++k) {
+    std::size_t at = std::max(start[static_cast<std::size_t>(k) - 1], bytes.size() / pieces * k);
+    const std::size_t lf = bytes.find('\n', at);
+    start[static_cast<std::size_t>(k)] = lf == std::string_view::npos ? bytes.size() : lf + 1;
+  }
+  std::vector<std::size_t> lines(static_cast<std::size_t>(pieces) + 1, 0);
+  par.run(pieces, [&](int k) {
+    const std::size_t b = start[static_cast<std::size_t>(k)], e = start[static_cast<std::size_t>(k) + 1];
+    auto n = static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(b),
+                                                  bytes.begin() + static_cast<std::ptrdiff_t>(e), '\n'));
+    if (k == pieces - 1 && e > b && bytes[e - 1] != '\n') ++n;  // a last line without a line feed
+    lines[static_cast<std::size_t>(k) + 1] = n;
+  });
+  for (int k = 1; k <= pieces; ++k) lines[static_cast<std::size_t>(k)] += lines[static_cast<std::size_t>(k) - 1];
+  const std::size_t total = lines[static_cast<std::size_t>(pieces)];
+  t.buf_.resize(total * kLineWidth);
+  t.nlines_ = static_cast<int>(total);
+  par.run(pieces, [&](int k) {
+    std::size_t at = start[static_cast<std::size_t>(k)];
+    const std::size_t e = start[static_cast<std::size_t>(k) + 1];
+    char* out = t.buf_.data() + lines[static_cast<std::size_t>(k)] * kLineWidth;
+    while (at < e) {
+      const std::size_t found = bytes.find('\n', at);
+      const std::size_t lf = found == std::string_view::npos || found > e ? e : found;
+      std::size_t len = lf - at;
+      if (len > 0 && bytes[lf - 1] == '\r') --len;  // the CR belongs to the line end
+      const std::size_t n = std::min(len, std::size_t{kLineWidth});
+      std::memcpy(out, bytes.data() + at, n);
+      std::memset(out + n, ' ', kLineWidth - n);
+      out += kLineWidth;
+      at = lf + 1;
+    }
+  });
+  return t;
+}
+
+CheckpointText CheckpointText::fromFile(const std::string& path, std::string name,
+                                        const Parallel& par) {
+  // A regular file is mapped and split in place; anything else (a pipe, a
+  // device) is read piece by piece.
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) inputError(name, 0, std::string("cannot open: ") + std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (size == 0) {
+      ::close(fd);
+      return fromString("", std::move(name));
+    }
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map != MAP_FAILED) {
+      ::close(fd);
+      CheckpointText t = fromBytes(std::string_view(static_cast<const char*>(map), size), std::move(name), par);
+      ::munmap(map, size);
+      return t;
+    }
+  }
+  ::close(fd);
   CheckpointText t;
   t.name_ = std::move(name);
   std::FILE* in = std::fopen(path.c_str(), "rb");
@@ -162,7 +243,7 @@ void CheckpointText::writeCopy(const std::string& path) const {
 }
 
 void CheckpointText::release() {
-  std::vector<char>().swap(buf_);
+  decltype(buf_)().swap(buf_);
   nlines_ = 0;
 }
 

@@ -11,9 +11,33 @@
 #include <string_view>
 #include <vector>
 
+#include "core/parallel.h"
+
 namespace mv {
 
 inline constexpr int kLineWidth = 80;
+
+// An allocator that leaves new elements uninitialised: the lines are
+// written in full right after the storage is sized.
+template <typename T>
+struct Uninitialised : std::allocator<T> {
+  using value_type = T;
+  template <typename U>
+  struct rebind {
+    using other = Uninitialised<U>;
+  };
+  Uninitialised() = default;
+  template <typename U>
+  Uninitialised(const Uninitialised<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
 
 class CheckpointText {
  public:
@@ -22,8 +46,10 @@ class CheckpointText {
   // The lines of `text`; `name` is the file name for diagnostics.
   static CheckpointText fromString(std::string_view text, std::string name);
   // The lines of a file or a stream.  A failed read is an input error that
-  // names the file and the system's reason.
-  static CheckpointText fromFile(const std::string& path, std::string name);
+  // names the file and the system's reason.  A large regular file is split
+  // into lines on the threads of `par`.
+  static CheckpointText fromFile(const std::string& path, std::string name,
+                                 const Parallel& par = Parallel());
   static CheckpointText fromStream(std::istream& in, std::string name);
 
   // Write the lines, each of exactly 80 characters, to `path` (the scratch
@@ -46,7 +72,8 @@ class CheckpointText {
 
  private:
   class Builder;
-  std::vector<char> buf_;  // nlines_ * 80 characters
+  static CheckpointText fromBytes(std::string_view bytes, std::string name, const Parallel& par);
+  std::vector<char, Uninitialised<char>> buf_;  // nlines_ * 80 characters
   int nlines_ = 0;
   std::string name_;
 };
