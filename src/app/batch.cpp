@@ -14,8 +14,10 @@
 #include "app/classic_run.h"
 #include "app/pipeline.h"
 #include "checkpoint/text.h"
+#include "core/elements.h"
 #include "core/stop.h"
 #include "report/json.h"
+#include "report/svg.h"
 #include "report/text_report.h"
 
 namespace mv {
@@ -32,6 +34,27 @@ std::string diagnosticOf(const std::string& file, const Stop& s) {
   std::string message = s.message();
   if (!s.code.empty()) message += " (stop " + s.code + ")";
   return errorLine(displayName(file), s.line, message);
+}
+
+// The drawing of a complete analysis: atoms, bonds from the threshold on,
+// charges and free valences.
+std::string drawing(const RunResults& r, double minBond) {
+  const Checkpoint& ck = r.ck;
+  const BondOrders& b = r.bonds;
+  Drawing d;
+  d.title = ck.title;
+  d.method = ck.calc.method;
+  d.minBond = minBond;
+  for (int a = 1; a <= b.total.size(); ++a)
+    d.atoms.push_back({a, ck.atomicNumber(a), std::string(elementSymbol(ck.atomicNumber(a))),
+                       {ck.coords(1, a), ck.coords(2, a), ck.coords(3, a)},
+                       ck.nuclearCharge(a) - r.populations.qat(a), b.free(a)});
+  for (int a = 1; a <= b.total.size(); ++a)
+    for (int c = a + 1; c <= b.total.size(); ++c)
+      if (b.bonds(a, c) >= minBond) d.bonds.push_back({a, c, b.bonds(a, c)});
+  std::ostringstream out;
+  writeSvg(out, d);
+  return out.str();
 }
 
 std::string headerLine(const std::string& file) {
@@ -66,6 +89,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   }
   res.ok = !stop.has_value();
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
+  if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options.minBond);
   if (options.json) {
     JsonInput in;
     in.file = file;
