@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include "driver/report.h"
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -16,6 +15,10 @@ namespace mvtest {
 
 std::string dataPath(const std::string& name) {
   return std::string(MV_TEST_DATA) + "/" + name;
+}
+
+std::string examplePath(const std::string& name) {
+  return std::string(MV_EXAMPLES) + "/" + name;
 }
 
 std::string readFile(const std::string& path) {
@@ -66,16 +69,6 @@ RunResult runProgram(const std::string& fchk, bool withFile) {
   r.out = readFile(r.dir + "/stdout.txt");
   r.err = readFile(r.dir + "/stderr.txt");
   return r;
-}
-
-Capture::Capture() {
-  mv::setReportStream(&out);
-  mv::setErrorStream(&err);
-}
-
-Capture::~Capture() {
-  mv::setReportStream(nullptr);
-  mv::setErrorStream(nullptr);
 }
 
 std::vector<std::string> lines(const std::string& text) {
