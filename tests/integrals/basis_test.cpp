@@ -1,7 +1,8 @@
-// Basis-set tables: expansion of shells into Cartesian primitives, the pure
-// d and f combinations, the order map and the refusals; the pure functions
-// are checked through the overlap matrix they give.
-#include "checkpoint/basis.h"
+// The basis set: expansion of the shells into functions of Cartesian
+// primitives (pure d and f as fixed combinations, each function owning its
+// primitives), the order map, the per-atom ranges and the refusals; the
+// pure functions are checked through the overlap matrix they give.
+#include "integrals/basis.h"
 
 #include <gtest/gtest.h>
 
@@ -10,270 +11,309 @@
 #include <string>
 #include <vector>
 
-#include "driver/stop.h"
+#include "core/limits.h"
+#include "core/stop.h"
 #include "integrals/overlap.h"
 #include "integrals/primitives.h"
 #include "support/fchktext.h"
 #include "support/reportparse.h"
 #include "support/testutil.h"
-#include "tables.h"
 
 namespace {
 
 using namespace mv;
 
-RawBasis rb;  // static: too large for the stack
+const Limits kClassic = Limits::classicRun();
 
-class Basis : public ::testing::Test {
+class BasisExpansion : public ::testing::Test {
  protected:
-  void SetUp() override {
-    resetTables();
-    init();
-    rb = RawBasis();
-  }
+  Shells sh;
   // Append a shell of the given type on atom `atom` with exponents and
   // coefficients (and p coefficients for SP shells).
   void shell(int type, int atom, std::vector<double> ex, std::vector<double> cc,
              std::vector<double> pc = {}) {
-    const int i = ++rb.nshell;
-    rb.shtype(i) = type;
-    rb.shatom(i) = atom;
-    rb.shnprim(i) = static_cast<int>(ex.size());
+    ++sh.count;
+    sh.type.std().push_back(type);
+    sh.atom.std().push_back(atom);
+    sh.nprim.std().push_back(static_cast<int>(ex.size()));
     for (std::size_t j = 0; j < ex.size(); ++j) {
-      ++rb.nprim;
-      rb.rawexp(rb.nprim) = ex[j];
-      rb.rawcoef(rb.nprim) = cc[j];
-      rb.rawpcoef(rb.nprim) = pc.empty() ? 0.0 : pc[j];
+      ++sh.primitives;
+      sh.exponent.std().push_back(ex[j]);
+      sh.coefficient.std().push_back(cc[j]);
+      sh.pCoefficient.std().push_back(pc.empty() ? 0.0 : pc[j]);
     }
   }
-  // Build with the counts the shells imply.
-  void build(int natom) {
-    g.nat(1) = natom;
+  // Expand with the function count the shells imply.
+  Basis build(int natom) {
     int nbf = 0;
-    for (int i = 1; i <= rb.nshell; ++i) nbf += functionsOfType(rb.shtype(i));
-    g.nat(2) = nbf;
-    buildBasis(rb);
+    for (int i = 1; i <= sh.count; ++i) nbf += functionsOfType(sh.type(i));
+    return expandBasis(sh, natom, nbf, kClassic);
   }
-  // Run buildBasis expecting a stop; returns its code and the report.
-  std::string stopOf(std::string& out) {
-    mvtest::Capture cap;
-    std::string code = "none";
+  // Expand expecting a stop; returns it.
+  Stop stopOf(int natom, int nbf) {
     try {
-      buildBasis(rb);
+      expandBasis(sh, natom, nbf, kClassic);
     } catch (const Stop& st) {
-      code = st.code;
+      return st;
     }
-    out = cap.out.str();
-    return code;
+    ADD_FAILURE() << "no stop";
+    return Stop();
   }
-  static void expectRange(int k, int first, int last) {
-    EXPECT_EQ(g.pfirst(k), first) << "function " << k;
-    EXPECT_EQ(g.plast(k), last) << "function " << k;
-    EXPECT_EQ(g.cont(k), last - first + 1) << "function " << k;
+  static void expectRange(const Basis& b, int k, int first, int last) {
+    EXPECT_EQ(b.pfirst(k), first) << "function " << k;
+    EXPECT_EQ(b.plast(k), last) << "function " << k;
   }
+  // Coefficient of the r-th primitive of function k.
+  static double coeff(const Basis& b, int k, int r) { return b.coeff(b.pfirst(k) + r - 1); }
+  // Powers of primitive p as one number: 100 lx + 10 ly + lz.
+  static int powers(const Basis& b, int p) { return 100 * b.lx(p) + 10 * b.ly(p) + b.lz(p); }
 };
 
-TEST_F(Basis, CartesianShellsGiveIdentityMap) {
+TEST_F(BasisExpansion, CartesianShellsGiveIdentityMap) {
   shell(0, 1, {10.0, 2.0, 0.5}, {0.1, 0.4, 0.7});
   shell(1, 1, {1.5, 0.3}, {0.5, 0.6});
   shell(2, 2, {0.8}, {1.0});
   shell(3, 2, {0.6, 0.2}, {0.3, 0.8});
-  build(2);
-  ASSERT_EQ(g.nat(2), 1 + 3 + 6 + 10);
-  EXPECT_EQ(g.nat(3), 3 + 3 * 2 + 6 * 1 + 10 * 2);
-  for (int k = 1; k <= g.nat(2); ++k) EXPECT_EQ(g.map(k), k);
-  expectRange(1, 1, 3);
-  expectRange(2, 4, 5);     // p x
-  expectRange(4, 8, 9);     // p z
-  expectRange(5, 10, 10);   // d xx
-  expectRange(11, 16, 17);  // f xxx
-  expectRange(20, 34, 35);  // f xyz
-  EXPECT_EQ(g.expo(2), 2.0);
-  EXPECT_EQ(g.expo(9), 0.3);
-  EXPECT_EQ(g.expo(35), 0.2);
-  EXPECT_EQ(g.coeff(1, 3), 0.7);
-  EXPECT_EQ(g.coeff(4, 2), 0.6);
-  // Powers: p z, d xy (4th d block), f xyy (4th f block), f xyz.
-  EXPECT_EQ(g.lz(8), 1);
-  EXPECT_EQ(g.lx(13) * 10 + g.ly(13), 11);
-  EXPECT_EQ(g.lx(22) * 100 + g.ly(22) * 10 + g.lz(22), 120);
-  EXPECT_EQ(g.lx(34) * 100 + g.ly(34) * 10 + g.lz(34), 111);
-  EXPECT_EQ(g.lim(1, 1), 1);
-  EXPECT_EQ(g.lim(1, 2), 4);
-  EXPECT_EQ(g.lim(2, 1), 5);
-  EXPECT_EQ(g.lim(2, 2), 20);
+  const Basis b = build(2);
+  ASSERT_EQ(b.nbf, 1 + 3 + 6 + 10);
+  EXPECT_EQ(b.expandedPrimitives, 3 + 3 * 2 + 6 * 1 + 10 * 2);
+  EXPECT_EQ(b.maxPower, 3);
+  for (int k = 1; k <= b.nbf; ++k) EXPECT_EQ(b.map(k), k);
+  expectRange(b, 1, 1, 3);
+  expectRange(b, 2, 4, 5);     // p x
+  expectRange(b, 4, 8, 9);     // p z
+  expectRange(b, 5, 10, 10);   // d xx
+  expectRange(b, 11, 16, 17);  // f xxx
+  expectRange(b, 20, 34, 35);  // f xyz
+  EXPECT_EQ(b.expo(2), 2.0);
+  EXPECT_EQ(b.expo(9), 0.3);
+  EXPECT_EQ(b.expo(35), 0.2);
+  EXPECT_EQ(coeff(b, 1, 3), 0.7);
+  EXPECT_EQ(coeff(b, 4, 2), 0.6);
+  // Powers: p z, d xy (4th d function), f xyy (4th f function), f xyz.
+  EXPECT_EQ(powers(b, 8), 1);
+  EXPECT_EQ(powers(b, 13), 110);
+  EXPECT_EQ(powers(b, 22), 120);
+  EXPECT_EQ(powers(b, 34), 111);
+  EXPECT_EQ(b.first(1), 1);
+  EXPECT_EQ(b.last(1), 4);
+  EXPECT_EQ(b.first(2), 5);
+  EXPECT_EQ(b.last(2), 20);
+  EXPECT_EQ(b.atomOf(4), 1);
+  EXPECT_EQ(b.atomOf(5), 2);
 }
 
-TEST_F(Basis, SPShellUsesBothCoefficientSets) {
+TEST_F(BasisExpansion, SPShellUsesBothCoefficientSets) {
   shell(-1, 1, {3.0, 0.7}, {0.15, 0.9}, {0.16, 0.85});
   shell(0, 2, {0.4}, {1.0});
-  build(2);
-  EXPECT_EQ(g.nat(3), 8 + 1);
-  EXPECT_EQ(g.coeff(1, 1), 0.15);
-  EXPECT_EQ(g.coeff(1, 2), 0.9);
+  const Basis b = build(2);
+  EXPECT_EQ(b.expandedPrimitives, 8 + 1);
+  EXPECT_EQ(coeff(b, 1, 1), 0.15);
+  EXPECT_EQ(coeff(b, 1, 2), 0.9);
   for (int k = 2; k <= 4; ++k) {
-    EXPECT_EQ(g.coeff(k, 1), 0.16);
-    EXPECT_EQ(g.coeff(k, 2), 0.85);
-    EXPECT_EQ(g.expo(g.pfirst(k) + 1), 0.7);
+    EXPECT_EQ(coeff(b, k, 1), 0.16);
+    EXPECT_EQ(coeff(b, k, 2), 0.85);
+    EXPECT_EQ(b.expo(b.pfirst(k) + 1), 0.7);
   }
-  EXPECT_EQ(g.lx(3), 1);  // first primitive of the x block
-  EXPECT_EQ(g.ly(5), 1);
-  EXPECT_EQ(g.lz(7), 1);
-  EXPECT_EQ(g.lim(1, 2), 4);
-  EXPECT_EQ(g.lim(2, 1), 5);
+  EXPECT_EQ(powers(b, 3), 100);  // first primitive of p x
+  EXPECT_EQ(powers(b, 5), 10);
+  EXPECT_EQ(powers(b, 7), 1);
+  EXPECT_EQ(b.last(1), 4);
+  EXPECT_EQ(b.first(2), 5);
 }
 
-TEST_F(Basis, PureDRangesAndCoefficients) {
+TEST_F(BasisExpansion, PureDRangesAndCoefficients) {
   shell(0, 1, {1.0}, {1.0});
-  shell(-2, 1, {0.9}, {1.0});                      // uncontracted: Q = 2, s = 2
-  shell(-2, 1, {2.0, 1.0, 0.5}, {0.2, 0.3, 0.5});  // n = 3: Q = 8, s = 7
-  build(1);
-  expectRange(2, 2, 2);
-  expectRange(3, 3, 3);
-  expectRange(4, 4, 4);
-  expectRange(5, 5, 6);
-  expectRange(6, 5, 7);
-  EXPECT_EQ(g.nat(3), 1 + 6 + 18);
-  expectRange(10, 17, 22);
-  expectRange(11, 17, 25);
+  shell(-2, 1, {0.9}, {1.0});
+  shell(-2, 1, {2.0, 1.0, 0.5}, {0.2, 0.3, 0.5});
+  const Basis b = build(1);
+  // Functions xz, yz, xy, xx - yy, (2zz - xx - yy)/sqrt(3): one, one, one,
+  // two and three Cartesian components, each a run of the shell's primitives.
+  expectRange(b, 2, 2, 2);
+  expectRange(b, 3, 3, 3);
+  expectRange(b, 4, 4, 4);
+  expectRange(b, 5, 5, 6);
+  expectRange(b, 6, 7, 9);
+  expectRange(b, 7, 10, 12);
+  expectRange(b, 10, 19, 24);
+  expectRange(b, 11, 25, 33);
+  // The table of the method counts six components per d primitive.
+  EXPECT_EQ(b.expandedPrimitives, 1 + 6 + 18);
   const double c[3] = {0.2, 0.3, 0.5};
   for (int j = 1; j <= 3; ++j) {
-    EXPECT_EQ(g.coeff(10, j), c[j - 1]);
-    EXPECT_EQ(g.coeff(10, 3 + j), -c[j - 1]);
-    EXPECT_NEAR(g.coeff(11, j), -c[j - 1] / std::sqrt(3.0), 1e-15);
-    EXPECT_NEAR(g.coeff(11, 6 + j), 2 * c[j - 1] / std::sqrt(3.0), 1e-15);
+    EXPECT_EQ(coeff(b, 10, j), c[j - 1]);
+    EXPECT_EQ(coeff(b, 10, 3 + j), -c[j - 1]);
+    EXPECT_NEAR(coeff(b, 11, j), -c[j - 1] / std::sqrt(3.0), 1e-15);
+    EXPECT_NEAR(coeff(b, 11, 3 + j), -c[j - 1] / std::sqrt(3.0), 1e-15);
+    EXPECT_NEAR(coeff(b, 11, 6 + j), 2 * c[j - 1] / std::sqrt(3.0), 1e-15);
+    EXPECT_EQ(b.expo(b.pfirst(11) + 3 + j - 1), b.expo(b.pfirst(7) + j - 1));
   }
-  // Blocks xz, yz, xy, xx, yy, zz.
-  EXPECT_EQ(g.lx(8) + g.lz(8), 2);
-  EXPECT_EQ(g.lx(19), 2);
-  EXPECT_EQ(g.ly(20), 2);
-  EXPECT_EQ(g.lz(23), 2);
-  EXPECT_EQ(g.lz(25), 2);
+  // Components: xz, yz, xy; xx then yy; xx, yy then zz.
+  EXPECT_EQ(powers(b, b.pfirst(7)), 101);
+  EXPECT_EQ(powers(b, b.pfirst(8)), 11);
+  EXPECT_EQ(powers(b, b.pfirst(9)), 110);
+  EXPECT_EQ(powers(b, b.pfirst(10)), 200);
+  EXPECT_EQ(powers(b, b.plast(10)), 20);
+  EXPECT_EQ(powers(b, b.pfirst(11)), 200);
+  EXPECT_EQ(powers(b, b.pfirst(11) + 3), 20);
+  EXPECT_EQ(powers(b, b.plast(11)), 2);
   const int map[] = {1, 3, 4, 6, 5, 2, 8, 9, 11, 10, 7};
-  for (int k = 1; k <= 11; ++k) EXPECT_EQ(g.map(k), map[k - 1]) << k;
+  for (int k = 1; k <= 11; ++k) EXPECT_EQ(b.map(k), map[k - 1]) << k;
 }
 
-TEST_F(Basis, PureFRanges) {
+TEST_F(BasisExpansion, PureFRanges) {
   shell(0, 1, {1.0}, {1.0});
-  shell(-3, 1, {0.9}, {1.0});            // n = 1, Q = 2
-  shell(-3, 1, {2.0, 0.4}, {0.6, 0.5});  // n = 2, Q = 12
-  build(1);
-  const int r1[7][2] = {{2, 4}, {3, 4}, {5, 7}, {6, 7}, {8, 10}, {9, 10}, {11, 11}};
-  for (int c = 0; c < 7; ++c) expectRange(2 + c, r1[c][0], r1[c][1]);
-  const int r2[7][2] = {{12, 17}, {14, 17}, {18, 23}, {20, 23}, {24, 29}, {26, 29}, {30, 31}};
-  for (int c = 0; c < 7; ++c) expectRange(9 + c, r2[c][0], r2[c][1]);
-  EXPECT_EQ(g.nat(3), 31);
+  shell(-3, 1, {0.9}, {1.0});            // n = 1
+  shell(-3, 1, {2.0, 0.4}, {0.6, 0.5});  // n = 2
+  const Basis b = build(1);
+  // Components per function: 3, 2, 3, 2, 3, 2, 1.
+  const int r1[7][2] = {{2, 4}, {5, 6}, {7, 9}, {10, 11}, {12, 14}, {15, 16}, {17, 17}};
+  for (int c = 0; c < 7; ++c) expectRange(b, 2 + c, r1[c][0], r1[c][1]);
+  const int r2[7][2] = {{18, 23}, {24, 27}, {28, 33}, {34, 37}, {38, 43}, {44, 47}, {48, 49}};
+  for (int c = 0; c < 7; ++c) expectRange(b, 9 + c, r2[c][0], r2[c][1]);
+  EXPECT_EQ(b.expandedPrimitives, 31);
   const int map[] = {1, 3, 7, 4, 8, 2, 5, 6};
-  for (int k = 1; k <= 8; ++k) EXPECT_EQ(g.map(k), map[k - 1]) << k;
-  // Function 5 of the n = 2 shell: zzz, yyz, xxz blocks of both primitives.
-  EXPECT_NEAR(g.coeff(13, 2), std::sqrt(5.0) * 0.5, 1e-15);
-  EXPECT_EQ(g.coeff(13, 3), -1.5 * 0.6);
-  EXPECT_EQ(g.lz(24), 3);
-  EXPECT_EQ(g.ly(27) * 10 + g.lz(27), 21);
+  for (int k = 1; k <= 8; ++k) EXPECT_EQ(b.map(k), map[k - 1]) << k;
+  // Function 5 of the n = 2 shell: zzz, yyz, xxz components of both primitives.
+  EXPECT_NEAR(coeff(b, 13, 2), std::sqrt(5.0) * 0.5, 1e-15);
+  EXPECT_EQ(coeff(b, 13, 3), -1.5 * 0.6);
+  EXPECT_EQ(coeff(b, 13, 6), -1.5 * 0.5);
+  EXPECT_EQ(powers(b, b.pfirst(13)), 3);
+  EXPECT_EQ(powers(b, b.pfirst(13) + 2), 21);
+  EXPECT_EQ(powers(b, b.pfirst(13) + 4), 201);
+  EXPECT_EQ(b.maxPower, 3);
 }
 
-// S over the functions of one atom, which must be the identity.
-void expectIdentity(int n, double tol) {
-  MatView S = view(g.stv1);
-  for (int i = 1; i <= n; ++i)
-    for (int j = 1; j <= n; ++j) EXPECT_NEAR(S(i, j), i == j ? 1.0 : 0.0, tol) << i << "," << j;
+// S over the functions of one atom at the origin, which must be the identity.
+void expectIdentity(const Basis& b, double tol) {
+  const Matrix S = overlapMatrix(b, Matrix(3, b.natoms));
+  ASSERT_EQ(S.rows(), b.nbf);
+  for (int i = 1; i <= b.nbf; ++i)
+    for (int j = 1; j <= b.nbf; ++j)
+      EXPECT_NEAR(S(i, j), i == j ? 1.0 : 0.0, tol) << i << "," << j;
 }
 
-TEST_F(Basis, PureFunctionsAreOrthonormal) {
+TEST_F(BasisExpansion, PureFunctionsAreOrthonormal) {
   shell(0, 1, {1.0}, {1.0});
   shell(-3, 1, {0.9}, {1.0});
-  build(1);
-  buildOverlap();
-  expectIdentity(8, 1e-9);
+  expectIdentity(build(1), 1e-9);
 }
 
-TEST_F(Basis, ContractedPureFunctionsAreOrthonormal) {
+TEST_F(BasisExpansion, ContractedPureFunctionsAreOrthonormal) {
   shell(0, 1, {1.0}, {1.0});
   shell(-2, 1, {2.0, 0.6}, {0.4, 0.7});
   shell(-3, 1, {1.7, 0.5}, {0.3, 0.8});
-  build(1);
-  buildOverlap();
   // d and f are orthogonal by parity; within each shell the combinations are.
-  expectIdentity(13, 1e-9);
+  expectIdentity(build(1), 1e-9);
 }
 
-TEST_F(Basis, ClassicChecksInOrder) {
-  std::string out;
+TEST_F(BasisExpansion, ClassicChecksInOrder) {
   shell(1, 1, {1.0}, {1.0});
   shell(7, 1, {1.0}, {1.0});
-  g.nat(1) = 1;
-  g.nat(2) = 99;
-  EXPECT_EQ(stopOf(out), "4358");
-  EXPECT_EQ(mvtest::lines(out),
-            (std::vector<std::string>{"  The first shell in the system must not be a pure p one",
-                                      "           PROGRAM STOPS"}));
+  Stop st = stopOf(1, 99);
+  EXPECT_EQ(st.code, "4358");
+  EXPECT_EQ(st.records,
+            (std::vector<std::string>{" The first shell in the system must not be a pure p one",
+                                      "          PROGRAM STOPS"}));
 
-  rb.shtype(1) = -1;  // SP first is accepted; then the unknown type
-  EXPECT_EQ(stopOf(out), "");
-  EXPECT_EQ(out, "  Unknown orbital type - STOP\n");
+  sh.type(1) = -1;  // SP first is accepted; then the unknown type
+  st = stopOf(1, 99);
+  EXPECT_EQ(st.code, "");
+  EXPECT_EQ(st.records, std::vector<std::string>{" Unknown orbital type - STOP"});
 
-  rb.shtype(2) = 2;  // 4 + 6 functions, not 99
-  EXPECT_EQ(stopOf(out), "968");
-  EXPECT_EQ(out, "");
+  sh.type(2) = 2;  // 4 + 6 functions, not 99
+  st = stopOf(1, 99);
+  EXPECT_EQ(st.code, "968");
+  EXPECT_TRUE(st.records.empty());
+  EXPECT_EQ(st.message(), "the shell types give 10 basis functions, the file says 99");
 
-  rb.shtype(1) = -2;  // 5 + 6, and the first shell is pure
-  g.nat(2) = 11;
-  EXPECT_EQ(stopOf(out), "");
-  EXPECT_EQ(out, " The first shell must not be a pure D or F one!\n");
+  sh.type(1) = -2;  // 5 + 6, and the first shell is pure
+  st = stopOf(1, 11);
+  EXPECT_EQ(st.code, "");
+  EXPECT_EQ(st.records,
+            std::vector<std::string>{"The first shell must not be a pure D or F one!"});
+
+  // Without the classic limits shells up to l = 6 are expanded, and only
+  // beyond that the type is refused, naming the shell.
+  sh.type(1) = 0;
+  sh.type(2) = 7;
+  try {
+    expandBasis(sh, 1, 99, Limits::commandLine());
+    ADD_FAILURE() << "no stop";
+  } catch (const Stop& s) {
+    EXPECT_EQ(s.code, kCodeLimit);
+    EXPECT_EQ(s.records, std::vector<std::string>{
+                             " Shell 2 has type 7: shells of angular momentum above 6 are not "
+                             "supported. STOP"});
+  }
 }
 
-TEST_F(Basis, TableOverrunsAreRefused) {
-  std::string out;
+TEST_F(BasisExpansion, TableOverrunsAreRefused) {
   std::vector<double> nine(9, 1.0);
   shell(0, 1, {1.0}, {1.0});
-  shell(-3, 1, nine, nine);  // 27 primitives per function
-  g.nat(1) = 1;
-  g.nat(2) = 8;
-  EXPECT_EQ(stopOf(out), kCodeLimit);
-  EXPECT_NE(out.find("27 exceeds the limit of 26"), std::string::npos) << out;
+  shell(-3, 1, nine, nine);  // 27 primitives per function in the method's tables
+  Stop st = stopOf(1, 8);
+  EXPECT_EQ(st.code, kCodeLimit);
+  EXPECT_EQ(st.records,
+            std::vector<std::string>{"Primitives per basis function in shell 2: 27 exceeds the "
+                                     "limit of " +
+                                     std::to_string(kClassic.perFunction)});
 
   // 67 Cartesian f shells of 3 primitives: 2010 primitives after expansion.
-  rb = RawBasis();
+  sh = Shells();
   for (int i = 0; i < 67; ++i) shell(3, 1, {1.0, 0.5, 0.2}, {1.0, 1.0, 1.0});
-  g.nat(2) = 670;
-  EXPECT_EQ(stopOf(out), kCodeLimit);
-  EXPECT_NE(out.find("2010 exceeds the limit of 2000"), std::string::npos) << out;
+  st = stopOf(1, 670);
+  EXPECT_EQ(st.code, kCodeLimit);
+  EXPECT_EQ(st.records, std::vector<std::string>{"Primitives after expansion: 2010 exceeds the "
+                                                 "limit of " +
+                                                 std::to_string(kClassic.primitives)});
 }
 
-TEST_F(Basis, BadShellDataIsRefused) {
-  std::string out;
+TEST_F(BasisExpansion, BadShellDataIsRefused) {
   shell(0, 1, {1.0}, {1.0});
   shell(0, 2, {1.0}, {1.0});
   shell(0, 1, {1.0}, {1.0});  // back to atom 1
-  g.nat(1) = 2;
-  g.nat(2) = 3;
-  EXPECT_EQ(stopOf(out), kCodeBadIndex);
-  EXPECT_NE(out.find("Shell to atom map"), std::string::npos) << out;
+  Stop st = stopOf(2, 3);
+  EXPECT_EQ(st.code, kCodeBadIndex);
+  EXPECT_EQ(st.records, std::vector<std::string>{
+                            "Shell to atom map: shell 3 returns to atom 1 after atom 2"});
 
-  rb.shatom(3) = 3;  // beyond the atom count
-  EXPECT_EQ(stopOf(out), kCodeBadIndex);
-  EXPECT_NE(out.find("Shell to atom map"), std::string::npos) << out;
+  sh.atom(3) = 3;  // beyond the atom count
+  st = stopOf(2, 3);
+  EXPECT_EQ(st.code, kCodeBadIndex);
+  EXPECT_EQ(st.records,
+            std::vector<std::string>{"Shell to atom map: shell 3 is on atom 3, outside 1..2"});
 
-  rb.shatom(3) = 2;
-  rb.shnprim(2) = 0;
-  EXPECT_EQ(stopOf(out), kCodeBadIndex);
-  EXPECT_NE(out.find("Number of primitives per shell"), std::string::npos) << out;
+  sh.atom(3) = 2;
+  sh.nprim(2) = 0;
+  st = stopOf(2, 3);
+  EXPECT_EQ(st.code, kCodeBadIndex);
+  EXPECT_EQ(st.records, std::vector<std::string>{
+                            "Number of primitives per shell: shell 2 has 0, at least 1 is needed"});
 
-  rb.shnprim(2) = 2;  // 4 primitives claimed, 3 present
-  EXPECT_EQ(stopOf(out), kCodeBadIndex);
-  EXPECT_NE(out.find("Number of primitives per shell"), std::string::npos) << out;
+  sh.nprim(2) = 2;  // 4 primitives claimed, 3 present
+  st = stopOf(2, 3);
+  EXPECT_EQ(st.code, kCodeBadIndex);
+  EXPECT_EQ(st.records,
+            std::vector<std::string>{"Number of primitives per shell: the sum 4 exceeds the "
+                                     "number of primitive shells 3"});
 }
 
 // ------------------------------------------------ whole checkpoint files
-// Build the basis and S from a checkpoint file; return trace(P S) and the
-// gross population of every atom, with S carried into the file's order.
-double traceAndGross(const std::string& path, std::vector<double>& gross) {
-  const std::string text = mvtest::readFile(path);
-  resetTables();
-  init();
-  rb = RawBasis();
-  g.nat(1) = mvtest::fchkScalar(text, "Number of atoms");
-  g.nat(2) = mvtest::fchkScalar(text, "Number of basis functions");
+
+// The basis, the coordinates and S of a checkpoint file, its sections taken
+// out of the text independently of the reader.
+struct FileBasis {
+  Basis b;
+  Matrix coords;
+  Matrix S;  // in the program's order of functions
+};
+
+FileBasis basisOf(const std::string& text) {
+  FileBasis f;
+  Shells sh;
+  const int natoms = mvtest::fchkScalar(text, "Number of atoms");
+  const int nbf = mvtest::fchkScalar(text, "Number of basis functions");
   const auto types = mvtest::fchkArray(text, "Shell types");
   const auto nprim = mvtest::fchkArray(text, "Number of primitives per shell");
   const auto atoms = mvtest::fchkArray(text, "Shell to atom map");
@@ -281,39 +321,45 @@ double traceAndGross(const std::string& path, std::vector<double>& gross) {
   const auto cc = mvtest::fchkArray(text, "Contraction coefficients");
   const auto pc = mvtest::fchkArray(text, "P(S=P) Contraction coefficients");
   const auto xyz = mvtest::fchkArray(text, "Current cartesian coordinates");
-  rb.nshell = static_cast<int>(types.size());
-  rb.nprim = static_cast<int>(ex.size());
-  for (int i = 1; i <= rb.nshell; ++i) {
-    rb.shtype(i) = static_cast<int>(types[i - 1]);
-    rb.shnprim(i) = static_cast<int>(nprim[i - 1]);
-    rb.shatom(i) = static_cast<int>(atoms[i - 1]);
+  sh.count = static_cast<int>(types.size());
+  sh.primitives = static_cast<int>(ex.size());
+  for (std::size_t i = 0; i < types.size(); ++i) {
+    sh.type.std().push_back(static_cast<int>(types[i]));
+    sh.nprim.std().push_back(static_cast<int>(nprim[i]));
+    sh.atom.std().push_back(static_cast<int>(atoms[i]));
   }
-  for (int j = 1; j <= rb.nprim; ++j) {
-    rb.rawexp(j) = ex[j - 1];
-    rb.rawcoef(j) = cc[j - 1];
-    rb.rawpcoef(j) = pc.empty() ? 0.0 : pc[j - 1];
-  }
-  for (int a = 1; a <= g.nat(1); ++a)
-    for (int k = 1; k <= 3; ++k) g.coord(k, a) = xyz[3 * (a - 1) + k - 1];
-  buildBasis(rb);
-  buildOverlap();
+  sh.exponent.std() = ex;
+  sh.coefficient.std() = cc;
+  sh.pCoefficient.std() = pc.empty() ? std::vector<double>(ex.size(), 0.0) : pc;
+  f.coords = Matrix(3, natoms);
+  for (int a = 1; a <= natoms; ++a)
+    for (int k = 1; k <= 3; ++k) f.coords(k, a) = xyz[static_cast<std::size_t>(3 * (a - 1) + k - 1)];
+  f.b = expandBasis(sh, natoms, nbf, kClassic);
+  f.S = overlapMatrix(f.b, f.coords);
+  return f;
+}
 
-  const int n = g.nat(2);
-  std::vector<double> S(n * n), P(n * n);
-  for (int i = 1; i <= n; ++i)
-    for (int j = 1; j <= n; ++j) S[(g.map(i) - 1) * n + g.map(j) - 1] = view(g.stv1)(i, j);
+// trace(P S) of the file's SCF density with S carried into the file's
+// order, and the gross population of every atom.
+double traceAndGross(const std::string& path, std::vector<double>& gross) {
+  const std::string text = mvtest::readFile(path);
+  const FileBasis f = basisOf(text);
+  const int n = f.b.nbf;
+  const Matrix S = toFileOrder(f.S, f.b.map);
+  Matrix P(n, n);
   const auto tri = mvtest::fchkArray(text, "Total SCF Density");
-  int t = 0;
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j <= i; ++j) P[i * n + j] = P[j * n + i] = tri[t++];
+  std::size_t t = 0;
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= i; ++j) P(i, j) = P(j, i) = tri[t++];
   double trace = 0;
-  gross.assign(g.nat(1), 0.0);
-  for (int a = 1; a <= g.nat(1); ++a)
-    for (int mu = g.lim(a, 1); mu <= g.lim(a, 2); ++mu)
-      for (int nu = 0; nu < n; ++nu) {
-        // Functions keep their atom in both orders, so lim holds for the file's order too.
-        const double ps = P[(mu - 1) * n + nu] * S[nu * n + mu - 1];
-        gross[a - 1] += ps;
+  gross.assign(static_cast<std::size_t>(f.b.natoms), 0.0);
+  for (int a = 1; a <= f.b.natoms; ++a)
+    for (int mu = f.b.first(a); mu <= f.b.last(a); ++mu)
+      for (int nu = 1; nu <= n; ++nu) {
+        // Functions keep their atom in both orders, so the ranges hold for
+        // the file's order too.
+        const double ps = P(mu, nu) * S(nu, mu);
+        gross[static_cast<std::size_t>(a - 1)] += ps;
         trace += ps;
       }
   return trace;
@@ -336,58 +382,51 @@ TEST(BasisFiles, TraceAndPopulationsMatchReference) {
   }
 }
 
-// Atom of basis function mu according to lim.
-int atomOf(int mu) {
-  for (int a = 1; a <= g.nat(1); ++a)
-    if (mu >= g.lim(a, 1) && mu <= g.lim(a, 2)) return a;
-  return 0;
-}
-
 // S(mu, nu) formed directly from the primitive overlap, primitive pairs in
 // ascending order, with mu's function as the first centre.
-double directOverlap(int mu, int nu) {
-  const int a = atomOf(mu), b = atomOf(nu);
+double directOverlap(const FileBasis& f, const Vec1<double>& c, int mu, int nu) {
+  const Basis& b = f.b;
+  const int a = b.atomOf(mu), bb = b.atomOf(nu);
   double sum = 0;
-  for (int r = 1; r <= g.cont(mu); ++r) {
-    const int p = g.pfirst(mu) + r - 1;
-    for (int k = 1; k <= g.cont(nu); ++k) {
-      const int q = g.pfirst(nu) + k - 1;
-      const double gam = g.expo(p) + g.expo(q);
+  for (int p = b.pfirst(mu); p <= b.plast(mu); ++p) {
+    for (int q = b.pfirst(nu); q <= b.plast(nu); ++q) {
+      const double gam = b.expo(p) + b.expo(q);
       double pa[3], pb[3];
       for (int i = 1; i <= 3; ++i) {
-        pa[i - 1] = g.expo(q) * (g.coord(i, b) - g.coord(i, a)) / gam;
-        pb[i - 1] = g.expo(p) * (g.coord(i, a) - g.coord(i, b)) / gam;
+        pa[i - 1] = b.expo(q) * (f.coords(i, bb) - f.coords(i, a)) / gam;
+        pb[i - 1] = b.expo(p) * (f.coords(i, a) - f.coords(i, bb)) / gam;
       }
-      sum += (s(g.lx(p), g.ly(p), g.lz(p), g.lx(q), g.ly(q), g.lz(q), g.expo(p), g.expo(q),
-                ab2(a, b), pa[0], pb[0], pa[1], pb[1], pa[2], pb[2]) *
-              g.coeff(mu, r)) *
-             g.coeff(nu, k);
+      sum += (s(b.lx(p), b.ly(p), b.lz(p), b.lx(q), b.ly(q), b.lz(q), b.expo(p), b.expo(q),
+                ab2(f.coords, a, bb), pa[0], pb[0], pa[1], pb[1], pa[2], pb[2]) *
+              c(p)) *
+             c(q);
     }
   }
   return sum;
 }
 
 TEST(BasisFiles, AssemblyIsBitIdenticalToDirectSums) {
-  std::vector<double> gross;
-  traceAndGross(mvtest::dataPath("c10h8_rhf_ccpvtz_cart.fchk"), gross);
-  const int n = g.nat(2);
+  const FileBasis f =
+      basisOf(mvtest::readFile(mvtest::dataPath("c10h8_rhf_ccpvtz_cart.fchk")));
+  const int n = f.b.nbf;
   ASSERT_EQ(n, 470);
-  MatView S = view(g.stv1);
+  ASSERT_EQ(f.S.rows(), n);
+  ASSERT_EQ(f.S.cols(), n);
+  const Vec1<double> c = normalisedCoefficients(f.b);
   int differ = 0, asym = 0;
   for (int mu = 1; mu <= n; ++mu) {
     for (int nu = mu; nu <= n; ++nu) {
       // The value that remains: within an atom the upper triangle, between
       // atoms the evaluation with the higher-numbered atom first.
-      const bool swap = atomOf(nu) > atomOf(mu);
-      const double v = swap ? directOverlap(nu, mu) : directOverlap(mu, nu);
-      if (std::memcmp(&v, &S(mu, nu), sizeof v) != 0) ++differ;
-      if (std::memcmp(&S(nu, mu), &S(mu, nu), sizeof v) != 0) ++asym;
+      const bool swap = f.b.atomOf(nu) > f.b.atomOf(mu);
+      const double v = swap ? directOverlap(f, c, nu, mu) : directOverlap(f, c, mu, nu);
+      const double e = f.S(mu, nu), t = f.S(nu, mu);
+      if (std::memcmp(&v, &e, sizeof v) != 0) ++differ;
+      if (std::memcmp(&t, &e, sizeof v) != 0) ++asym;
     }
   }
   EXPECT_EQ(differ, 0);
   EXPECT_EQ(asym, 0);
-  EXPECT_EQ(S(n + 1, 1), 0.0);
-  EXPECT_EQ(S(1, n + 1), 0.0);
 }
 
 TEST(BasisFiles, GaussianDensitiesGiveElectronCount) {
