@@ -20,6 +20,13 @@ mv::Matrix identity(int n) {
   return a;
 }
 
+mv::Matrix copy(const mv::Matrix& a) {
+  mv::Matrix c(a.rows(), a.cols());
+  for (int j = 1; j <= a.cols(); ++j)
+    for (int i = 1; i <= a.rows(); ++i) c(i, j) = a(i, j);
+  return c;
+}
+
 mv::Matrix product(const mv::Matrix& x, const mv::Matrix& y) {
   mv::Matrix z(x.rows(), y.cols());
   for (int i = 1; i <= x.rows(); ++i)

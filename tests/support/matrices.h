@@ -12,6 +12,8 @@ namespace mvtest {
 // The matrix whose row i is rows[i-1].
 mv::Matrix fromRows(const std::vector<std::vector<double>>& rows);
 mv::Matrix identity(int n);
+// An element-by-element copy (a Matrix owns its storage and is only moved).
+mv::Matrix copy(const mv::Matrix& a);
 // x * y by the textbook sum.
 mv::Matrix product(const mv::Matrix& x, const mv::Matrix& y);
 // Largest |x(i,j) - y(i,j)|.
