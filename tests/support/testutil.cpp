@@ -58,12 +58,17 @@ std::string makeTempDir(const std::string& prefix) {
 }
 
 RunResult runProgram(const std::string& fchk, bool withFile) {
+  const std::string dir = makeTempDir("mvrun");
+  if (dir.empty()) return RunResult();
+  if (withFile) writeFile(dir + "/Test.FChk", fchk);
+  return runProgramIn(dir);
+}
+
+RunResult runProgramIn(const std::string& dir, const std::string& redirect) {
   RunResult r;
-  r.dir = makeTempDir("mvrun");
-  if (r.dir.empty()) return r;
-  if (withFile) writeFile(r.dir + "/Test.FChk", fchk);
-  std::string cmd =
-      "cd '" + r.dir + "' && timeout 120 '" + MV_PROGRAM + "' >stdout.txt 2>stderr.txt </dev/null";
+  r.dir = dir;
+  std::string cmd = "cd '" + r.dir + "' && timeout 120 '" + MV_PROGRAM + "' " +
+                    (redirect.empty() ? ">stdout.txt" : redirect) + " 2>stderr.txt </dev/null";
   int rc = std::system(cmd.c_str());
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
   r.out = readFile(r.dir + "/stdout.txt");

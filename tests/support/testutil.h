@@ -33,6 +33,9 @@ struct RunResult {
 // Run the built program in a fresh temporary directory holding `fchk` as
 // Test.FChk (no Test.FChk at all when withFile is false).
 RunResult runProgram(const std::string& fchk, bool withFile = true);
+// Run the built program in `dir` as it stands; `redirect` replaces the
+// redirection of standard output (">stdout.txt" otherwise).
+RunResult runProgramIn(const std::string& dir, const std::string& redirect = "");
 
 // Split text into lines (without the newline characters).
 std::vector<std::string> lines(const std::string& text);
