@@ -2,8 +2,6 @@
 // rebuild of a restricted open-shell density from the alpha orbitals, the
 // reread of a triangle stored column by column, and the ways the run ends,
 // with the records the report shows for each.
-#include "analysis/density.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/density.h"
 #include "checkpoint/reader.h"
 #include "checkpoint/text.h"
 #include "core/limits.h"
@@ -216,9 +215,10 @@ TEST(DensityCheck, RohfDensityIsRebuiltFromTheAlphaOrbitals) {
   EXPECT_EQ(c.lines(), want);
   EXPECT_NEAR(c.d.totalTrace, 3.0, 1e-15);
   EXPECT_NEAR(c.d.spinTrace, 1.0, 1e-15);
-  EXPECT_LT(mvtest::maxDifference(
-                c.d.density, mvtest::fromRows({{1.36, 0.48, 0.0}, {0.48, 1.64, 0.0}, {0.0, 0.0, 0.0}})),
-            1e-15);
+  EXPECT_LT(
+      mvtest::maxDifference(
+          c.d.density, mvtest::fromRows({{1.36, 0.48, 0.0}, {0.48, 1.64, 0.0}, {0.0, 0.0, 0.0}})),
+      1e-15);
 }
 
 TEST(DensityCheck, EqualSpinCountsGiveZeroSpinTrace) {

@@ -1,5 +1,7 @@
 // The symmetric eigen-solver: eigenvalues in descending order, orthonormal
 // eigenvectors in the columns, only the lower triangle read.
+#include "analysis/sdiag.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <random>
 #include <vector>
 
-#include "analysis/sdiag.h"
 #include "core/stop.h"
 
 namespace {

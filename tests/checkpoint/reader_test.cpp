@@ -166,13 +166,12 @@ TEST(Reader, PlainRhfGivesTheValuesOfTheFile) {
   // The records, in order: title, three blanks, counts, energy.
   EXPECT_EQ(r.out().find("other than plain"), std::string::npos);
   EXPECT_EQ(r.out().find("Using the"), std::string::npos);
-  std::string tail = mv::formatFree({Item(" ")}) +
-                     mv::formatFree({Item("Number of primitive shells:"), Item(6)}) +
-                     mv::formatFree({Item("nocc:"), Item(1), Item("    nalpha:"), Item(1),
-                                     Item("    nbeta:"), Item(1)}) +
-                     mv::formatFree({Item(" ")}) +
-                     mv::formatFree({Item(" E(SCF)="), Item(ck.escf)}) +
-                     mv::formatFree({Item(" ")});
+  std::string tail =
+      mv::formatFree({Item(" ")}) + mv::formatFree({Item("Number of primitive shells:"), Item(6)}) +
+      mv::formatFree(
+          {Item("nocc:"), Item(1), Item("    nalpha:"), Item(1), Item("    nbeta:"), Item(1)}) +
+      mv::formatFree({Item(" ")}) + mv::formatFree({Item(" E(SCF)="), Item(ck.escf)}) +
+      mv::formatFree({Item(" ")});
   std::string title = f.title + std::string(80 - f.title.size(), ' ');
   EXPECT_EQ(r.out(), title + "\n" + mv::formatFree({Item("   ")}) + tail);
 }
@@ -227,7 +226,8 @@ TEST(Reader, ShortFilesAndMissingSections) {
   // Five lines: the file counts as missing.
   Read r = read("a\nSP        RHF\nc\nd\ne\n");
   expectRefusal(r, "9999", " The required input file (Test.FChk) is missing. STOP");
-  EXPECT_EQ(r.out(), mv::formatFree({Item(" The required input file (Test.FChk) is missing. STOP")}));
+  EXPECT_EQ(r.out(),
+            mv::formatFree({Item(" The required input file (Test.FChk) is missing. STOP")}));
   r = read("");
   EXPECT_EQ(r.stop(), "9999");
   // Six lines: accepted, then the first section is missing.
@@ -286,10 +286,10 @@ TEST(Reader, BadValuesAreInputErrorsNamingSectionAndLine) {
   Fchk e;
   e["escf"] = "SCF Energy                                 R     Current\n";
   text = e.text();
-  expectInputError(read(text), lineOf(text, "SCF Energy"),
-                   // Columns 46 to 75 of the label line, as they stand.
-                   "section 'SCF Energy  ': '    Current" + std::string(19, ' ') +
-                       "' is not a real number");
+  expectInputError(
+      read(text), lineOf(text, "SCF Energy"),
+      // Columns 46 to 75 of the label line, as they stand.
+      "section 'SCF Energy  ': '    Current" + std::string(19, ' ') + "' is not a real number");
 
   Fchk s;
   s["shco"] =

@@ -3,9 +3,9 @@
 // independent readings of the same text.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <random>

@@ -710,9 +710,9 @@ TEST_P(Corruption, ShellTablesOutOfRange) {
           {std::string("type ") + t + at, withArrayValue(r.text(), "Shell types ", s, t), true});
       EXPECT_EQ(o.code, s == 0 && std::string(t) == "1" ? "4358" : "968") << "type " << t << at;
     }
-    for (const std::string& n : {std::string("0"), std::string("-1"),
-                                std::to_string(kLimits.perFunction + 1), std::string("100"),
-                                std::to_string(kLimits.rawPrimitives), std::string("2147483647")}) {
+    for (const std::string& n :
+         {std::string("0"), std::string("-1"), std::to_string(kLimits.perFunction + 1),
+          std::string("100"), std::to_string(kLimits.rawPrimitives), std::string("2147483647")}) {
       auto p = r.check({"primitives " + n + at,
                         withArrayValue(r.text(), "Number of primitives per", s, n), true});
       EXPECT_EQ(p.code, "8300") << "primitives " << n << at;

@@ -26,8 +26,7 @@ class Golden : public ::testing::TestWithParam<Stored> {};
 
 std::string storedReport(const Stored& s) {
   const std::string r = s.report;
-  return r.rfind("examples/", 0) == 0 ? mvtest::examplePath(r.substr(9))
-                                      : mvtest::dataPath(r);
+  return r.rfind("examples/", 0) == 0 ? mvtest::examplePath(r.substr(9)) : mvtest::dataPath(r);
 }
 
 TEST_P(Golden, ReportMatchesStoredReport) {

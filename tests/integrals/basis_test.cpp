@@ -189,8 +189,7 @@ void expectIdentity(const Basis& b, double tol) {
   const Matrix S = overlapMatrix(b, Matrix(3, b.natoms));
   ASSERT_EQ(S.rows(), b.nbf);
   for (int i = 1; i <= b.nbf; ++i)
-    for (int j = 1; j <= b.nbf; ++j)
-      EXPECT_NEAR(S(i, j), i == j ? 1.0 : 0.0, tol) << i << "," << j;
+    for (int j = 1; j <= b.nbf; ++j) EXPECT_NEAR(S(i, j), i == j ? 1.0 : 0.0, tol) << i << "," << j;
 }
 
 TEST_F(BasisExpansion, PureFunctionsAreOrthonormal) {
@@ -230,8 +229,7 @@ TEST_F(BasisExpansion, ClassicChecksInOrder) {
   sh.type(1) = -2;  // 5 + 6, and the first shell is pure
   st = stopOf(1, 11);
   EXPECT_EQ(st.code, "");
-  EXPECT_EQ(st.records,
-            std::vector<std::string>{"The first shell must not be a pure D or F one!"});
+  EXPECT_EQ(st.records, std::vector<std::string>{"The first shell must not be a pure D or F one!"});
 
   // Without the classic limits shells up to l = 6 are expanded, and only
   // beyond that the type is refused, naming the shell.
@@ -275,8 +273,8 @@ TEST_F(BasisExpansion, BadShellDataIsRefused) {
   shell(0, 1, {1.0}, {1.0});  // back to atom 1
   Stop st = stopOf(2, 3);
   EXPECT_EQ(st.code, kCodeBadIndex);
-  EXPECT_EQ(st.records, std::vector<std::string>{
-                            "Shell to atom map: shell 3 returns to atom 1 after atom 2"});
+  EXPECT_EQ(st.records,
+            std::vector<std::string>{"Shell to atom map: shell 3 returns to atom 1 after atom 2"});
 
   sh.atom(3) = 3;  // beyond the atom count
   st = stopOf(2, 3);
@@ -333,7 +331,8 @@ FileBasis basisOf(const std::string& text) {
   sh.pCoefficient.std() = pc.empty() ? std::vector<double>(ex.size(), 0.0) : pc;
   f.coords = Matrix(3, natoms);
   for (int a = 1; a <= natoms; ++a)
-    for (int k = 1; k <= 3; ++k) f.coords(k, a) = xyz[static_cast<std::size_t>(3 * (a - 1) + k - 1)];
+    for (int k = 1; k <= 3; ++k)
+      f.coords(k, a) = xyz[static_cast<std::size_t>(3 * (a - 1) + k - 1)];
   f.b = expandBasis(sh, natoms, nbf, kClassic);
   f.S = overlapMatrix(f.b, f.coords);
   return f;
@@ -406,8 +405,7 @@ double directOverlap(const FileBasis& f, const Vec1<double>& c, int mu, int nu) 
 }
 
 TEST(BasisFiles, AssemblyIsBitIdenticalToDirectSums) {
-  const FileBasis f =
-      basisOf(mvtest::readFile(mvtest::dataPath("c10h8_rhf_ccpvtz_cart.fchk")));
+  const FileBasis f = basisOf(mvtest::readFile(mvtest::dataPath("c10h8_rhf_ccpvtz_cart.fchk")));
   const int n = f.b.nbf;
   ASSERT_EQ(n, 470);
   ASSERT_EQ(f.S.rows(), n);

@@ -202,9 +202,8 @@ TEST(Overlap, ZeroContractionIsRefused) {
     FAIL() << "no stop";
   } catch (const Stop& st) {
     EXPECT_EQ(st.code, kCodeZeroFunction);
-    EXPECT_EQ(st.records,
-              std::vector<std::string>{
-                  "Basis function 1: contraction self-overlap 0 is not positive"});
+    EXPECT_EQ(st.records, std::vector<std::string>{
+                              "Basis function 1: contraction self-overlap 0 is not positive"});
   }
 }
 

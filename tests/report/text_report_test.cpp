@@ -96,8 +96,8 @@ TEST_F(MatrixPrinter, NineAtomsMakeTwoBlocksWithAllRows) {
 
 TEST(StopRecords, EachRecordIsOneFreeFormatWrite) {
   mv::Stop s;
-  s.records = {" This program should not be used for UHF or unrestricted DFT calculations!",
-               " ", "TOO MANY"};
+  s.records = {" This program should not be used for UHF or unrestricted DFT calculations!", " ",
+               "TOO MANY"};
   std::ostringstream out;
   mv::TextReport(out).stop(s);
   EXPECT_EQ(out.str(), mv::formatFree({mv::Item(s.records[0])}) + "  \n TOO MANY\n");

@@ -29,8 +29,8 @@ HandMadeH2::HandMadeH2() {
   add("shco", fchkRealArray("Coordinates of each shell", {0, 0, 0.7, 0, 0, -0.7}));
   add("escf", fchkRealScalar("SCF Energy", -1.1167593073));
   add("etot", fchkRealScalar("Total Energy", -1.1167593073));
-  add("mo", fchkRealArray("Alpha MO coefficients",
-                          {0.548842275, 0.548842275, 1.21245192, -1.21245192}));
+  add("mo",
+      fchkRealArray("Alpha MO coefficients", {0.548842275, 0.548842275, 1.21245192, -1.21245192}));
   add("dens", fchkRealArray("Total SCF Density", {0.602455686, 0.25, 0.602455686}));
 }
 

@@ -14,7 +14,7 @@
 namespace mvtest {
 
 struct StageOutcome {
-  std::string out;              // the report records, the stop's own records included
+  std::string out;               // the report records, the stop's own records included
   std::optional<mv::Stop> stop;  // how it ended early (none: it returned)
 
   bool stopped() const { return stop.has_value(); }
