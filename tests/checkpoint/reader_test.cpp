@@ -245,6 +245,13 @@ TEST(Reader, ShortFilesAndMissingSections) {
   EXPECT_EQ(r.stop(), "1000");
   EXPECT_EQ(r.error(), "no section 'P(S=P) Contracti'");
 
+  // The alpha orbitals are required whatever the kind of calculation.
+  Fchk m;
+  m.drop("mo");
+  r = read(m.text());
+  EXPECT_EQ(r.stop(), "1000");
+  EXPECT_EQ(r.error(), "no section 'Alpha MO coeffic'");
+
   Fchk h;
   h.drop("shco");
   r = read(h.text());
@@ -312,6 +319,14 @@ TEST(Reader, BadValuesAreInputErrorsNamingSectionAndLine) {
   text = c.text();
   expectInputError(read(text), lineOf(text, "Coordinates of each shell"),
                    "section 'Coordinates of e': end of file after 0 of 6 values");
+
+  // The file ends inside the density triangle.
+  Fchk t;
+  t["dens"] = mvtest::fchkRealArrayLabel("Total SCF Density", 3) + "\n" +
+              mvtest::fchkRealValues({0.6, 0.25});
+  text = t.text();
+  expectInputError(read(text), lineOf(text, "Total SCF Density"),
+                   "section 'Total SCF Density': end of file after 2 of 3 values");
 
   // A density shorter than the triangle meets the next label.
   Fchk d;
