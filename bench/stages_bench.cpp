@@ -1,32 +1,32 @@
 // Micro-benchmarks of the stages that dominate a run on a large basis: the
-// checkpoint copy and scan, the overlap assembly, one dense product and the
-// symmetric eigen-solver, plus the whole in-process run for reference.
+// checkpoint copy and read, the overlap assembly, one dense product and the
+// symmetric eigen-solver, plus the whole in-process analysis for reference.
 //
 // The checkpoint file of the large case is tests/data/c10h8_rhf_ccpvtz_cart
 // (naphthalene, 470 basis functions); another file can be named with the
 // environment variable MIRVANTE_BENCH_FCHK.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "analysis/analysis.h"
 #include "analysis/linalg.h"
-#include "checkpoint/input.h"
-#include "checkpoint/scratch.h"
-#include "driver/report.h"
-#include "driver/run.h"
-#include "driver/stop.h"
+#include "analysis/sdiag.h"
+#include "app/pipeline.h"
+#include "checkpoint/reader.h"
+#include "checkpoint/text.h"
+#include "core/limits.h"
+#include "core/matrix.h"
+#include "core/stop.h"
+#include "integrals/basis.h"
 #include "integrals/overlap.h"
-#include "integrals/primitives.h"
-#include "tables.h"
+#include "report/text_report.h"
 
 namespace {
 
@@ -45,23 +45,14 @@ std::string slurp(const std::string& path) {
   return ss.str();
 }
 
-// The report of the in-process runs goes nowhere.
-std::ostringstream sink;
-void silence() {
-  sink.str("");
-  setReportStream(&sink);
-  setErrorStream(&sink);
-}
+const Limits kLimits = Limits::classicRun();
 
-// Fresh tables, the checkpoint loaded into the scratch copy and read.
-bool loadCheckpoint(const std::string& text) {
-  resetTables();
-  silence();
-  tmp.loadText(text);
+// The checkpoint file read and its basis expanded; false when it stops.
+bool loadCheckpoint(Checkpoint& ck, Basis& basis) {
   try {
-    init();
-    inputFromScratch();
-  } catch (...) {
+    ck = readCheckpoint(CheckpointText::fromString(slurp(checkpointPath()), "Test.FChk"), kLimits);
+    basis = expandBasis(ck.shells, ck.natoms, ck.nbf, kLimits);
+  } catch (const Stop&) {
     return false;
   }
   return true;
@@ -69,15 +60,22 @@ bool loadCheckpoint(const std::string& text) {
 
 // A symmetric matrix of order n with elements in [-1, 1] and a dominant
 // positive diagonal, from a fixed seed.
-void fillSymmetric(MatView a, int n, unsigned seed) {
+Matrix symmetric(int n, unsigned seed) {
   std::mt19937_64 gen(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
+  Matrix a(n, n);
   for (int j = 1; j <= n; ++j)
     for (int i = j; i <= n; ++i) {
       const double x = (i == j) ? 1.0 + n * 0.01 + u(gen) : u(gen) * 0.05;
       a(i, j) = x;
       a(j, i) = x;
     }
+  return a;
+}
+
+void copyInto(Matrix& to, const Matrix& from) {
+  for (int j = 1; j <= from.cols(); ++j)
+    std::memcpy(to.col(j), from.col(j), static_cast<std::size_t>(from.rows()) * sizeof(double));
 }
 
 // Copy of "Test.FChk" into "Tmp" (read, pad to 80 columns, write).
@@ -86,61 +84,58 @@ void BM_CopyCheckpoint(benchmark::State& state) {
   std::filesystem::create_directories(dir);
   const std::string in = checkpointPath();
   const std::string out = (dir / "Tmp").string();
-  for (auto _ : state) benchmark::DoNotOptimize(tmp.copyFrom(in, out));
+  for (auto _ : state) {
+    const CheckpointText t = CheckpointText::fromFile(in, "Test.FChk");
+    t.writeCopy(out);
+    benchmark::DoNotOptimize(t.lineCount());
+  }
   state.SetBytesProcessed(state.iterations() *
                           static_cast<int64_t>(std::filesystem::file_size(in)));
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_CopyCheckpoint)->Unit(benchmark::kMillisecond);
 
-// Scan of the loaded copy: every section, the MO coefficients and the density.
-void BM_ScanCheckpoint(benchmark::State& state) {
+// The reader on the loaded text: every section, the MO coefficients and the density.
+void BM_ReadCheckpoint(benchmark::State& state) {
   const std::string text = slurp(checkpointPath());
-  silence();
-  tmp.loadText(text);
-  init();
+  const CheckpointText t = CheckpointText::fromString(text, "Test.FChk");
   for (auto _ : state) {
-    sink.str("");
-    inputFromScratch();
+    try {
+      Checkpoint ck = readCheckpoint(t, kLimits);
+      benchmark::DoNotOptimize(ck.density.col(1));
+    } catch (const Stop&) {
+      state.SkipWithError("the reader stopped");
+      break;
+    }
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
-BENCHMARK(BM_ScanCheckpoint)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadCheckpoint)->Unit(benchmark::kMillisecond);
 
 // Overlap assembly: normalisation of the primitives, renormalisation of the
-// contractions and S, from the coefficients as read in every iteration.
+// contractions and S, from the basis as expanded.
 void BM_BuildOverlap(benchmark::State& state) {
-  if (!loadCheckpoint(slurp(checkpointPath()))) {
+  Checkpoint ck;
+  Basis basis;
+  if (!loadCheckpoint(ck, basis)) {
     state.SkipWithError("cannot read the checkpoint file");
     return;
   }
-  static decltype(g.coeff) fresh;
-  fresh = g.coeff;
   for (auto _ : state) {
-    state.PauseTiming();
-    g.coeff = fresh;
-    state.ResumeTiming();
-    buildOverlap();
-    benchmark::DoNotOptimize(g.stv1.a[0]);
+    Matrix s = overlapMatrix(basis, ck.coords);
+    benchmark::DoNotOptimize(s.col(1));
   }
-  state.counters["nbf"] = g.nat(2);
+  state.counters["nbf"] = basis.nbf;
 }
 BENCHMARK(BM_BuildOverlap)->Unit(benchmark::kMillisecond);
-
-// Work matrices of the dense benchmarks, on cache lines like the program's.
-alignas(64) Square ma;
-alignas(64) Square mb;
-alignas(64) Square mc;
-alignas(64) Square md;
-Vec<double, kLd> wv;
 
 // C = A * B of order n.
 void BM_MatMul(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  fillSymmetric(view(ma), n, 1);
-  fillSymmetric(view(mb), n, 2);
+  const Matrix a = symmetric(n, 1), b = symmetric(n, 2);
+  Matrix c(n, n);
   for (auto _ : state) {
-    matmul(view(mc), view(ma), view(mb), n);
+    matmul(c.view(), a.view(), b.view(), n);
     benchmark::ClobberMemory();
   }
   state.counters["GFlop/s"] = benchmark::Counter(
@@ -151,62 +146,63 @@ BENCHMARK(BM_MatMul)->Arg(100)->Arg(250)->Arg(500)->Unit(benchmark::kMillisecond
 // C = U diag(w) U^T of order n.
 void BM_Spectral(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  fillSymmetric(view(ma), n, 3);
-  for (int k = 1; k <= n; ++k) wv(k) = 1.0 / k;
+  const Matrix u = symmetric(n, 3);
+  Matrix c(n, n), scratch(n, n);
+  std::vector<double> w(static_cast<std::size_t>(n));
+  for (int k = 1; k <= n; ++k) w[static_cast<std::size_t>(k - 1)] = 1.0 / k;
   for (auto _ : state) {
-    spectral(view(mc), view(ma), wv.data(), view(md), n);
+    spectral(c.view(), u.view(), w.data(), scratch.view(), n);
     benchmark::ClobberMemory();
   }
 }
 BENCHMARK(BM_Spectral)->Arg(500)->Unit(benchmark::kMillisecond);
 
-// All eigenvalues and eigenvectors of a symmetric matrix of order n.
-void BM_Sdiag(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  fillSymmetric(view(mb), n, 4);
+// All eigenvalues and eigenvectors of the symmetric matrix `from`.
+void diagonalise(benchmark::State& state, const Matrix& from) {
+  const int n = from.rows();
+  Matrix a(n, n);
+  std::vector<double> w(static_cast<std::size_t>(n));
   for (auto _ : state) {
     state.PauseTiming();
-    std::memcpy(ma.a, mb.a, sizeof ma.a);
+    copyInto(a, from);
     state.ResumeTiming();
-    sdiag(ma.a, kLd, wv.data(), n);
+    sdiag(a.col(1), a.ld(), w.data(), n);
     benchmark::ClobberMemory();
   }
+  state.counters["n"] = n;
+}
+
+void BM_Sdiag(benchmark::State& state) {
+  diagonalise(state, symmetric(static_cast<int>(state.range(0)), 4));
 }
 BENCHMARK(BM_Sdiag)->Arg(100)->Arg(250)->Arg(500)->Unit(benchmark::kMillisecond);
 
 // The eigen-solver on the overlap matrix of the checkpoint file (as in the
-// analysis, in the program's own basis-function order).
+// analysis, in the checkpoint's order of functions).
 void BM_SdiagOverlap(benchmark::State& state) {
-  if (!loadCheckpoint(slurp(checkpointPath()))) {
+  Checkpoint ck;
+  Basis basis;
+  if (!loadCheckpoint(ck, basis)) {
     state.SkipWithError("cannot read the checkpoint file");
     return;
   }
-  buildOverlap();
-  const int n = g.nat(2);
-  std::memcpy(mb.a, g.stv1.a, sizeof mb.a);
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::memcpy(ma.a, mb.a, sizeof ma.a);
-    state.ResumeTiming();
-    sdiag(ma.a, kLd, wv.data(), n);
-    benchmark::ClobberMemory();
-  }
-  state.counters["nbf"] = n;
+  diagonalise(state, toFileOrder(overlapMatrix(basis, ck.coords), basis.map));
 }
 BENCHMARK(BM_SdiagOverlap)->Unit(benchmark::kMillisecond);
 
-// The whole run in process, from the loaded scratch copy to the last table.
+// The whole analysis in process, from the loaded text to the last table,
+// with its report written to memory.
 void BM_WholeRun(benchmark::State& state) {
   const std::string text = slurp(checkpointPath());
-  silence();
-  tmp.loadText(text);
   for (auto _ : state) {
     state.PauseTiming();
-    resetTables();
-    sink.str("");
+    CheckpointText t = CheckpointText::fromString(text, "Test.FChk");
+    std::ostringstream out;
+    TextReport report(out);
+    RunResults results;
     state.ResumeTiming();
     try {
-      mainRoutine(false);
+      analyse(std::move(t), RunOptions(), results, &report);
     } catch (const Stop&) {
       state.SkipWithError("the run stopped");
       break;

@@ -1,7 +1,9 @@
 // Fuzz target: the whole pipeline, in-process, on arbitrary bytes as the
-// checkpoint file.  Every input must end in a complete report with finite
-// numbers, or in a stop; anything else (a crash, a sanitizer report, a
-// non-finite number in a complete report) is a finding.
+// checkpoint file.  Every input is analysed in a fresh run of its own (its
+// own results and report, nothing shared with the previous input).  It must
+// end in a complete report with finite numbers, or in a stop; anything else
+// (a crash, a sanitizer report, a non-finite number in a complete report)
+// is a finding.
 //
 // Besides libFuzzer's byte-level mutations, a line-aware mutator edits the
 // file the way damaged checkpoint files differ from good ones: numbers
@@ -18,49 +20,14 @@
 #include <string_view>
 #include <vector>
 
-#include "checkpoint/scratch.h"
-#include "driver/report.h"
-#include "driver/run.h"
-#include "driver/stop.h"
-#include "tables.h"
+#include "app/pipeline.h"
+#include "checkpoint/text.h"
+#include "core/stop.h"
+#include "report/text_report.h"
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
 
 namespace {
-
-// Zero the shared tables for the next input.  Everything but the five big
-// matrices is cleared in full.  Every stage indexes the big matrices with the
-// basis-function count it read (at most kLd), so the last run can only have
-// written their first nat(2) columns (the packed density triangle, which
-// opensh holds as a flat array, fits in them too); only those are cleared.
-// With MV_FUZZ_VERIFY_RESET set, every run checks that the whole table
-// block is zero afterwards.
-void resetTables() {
-  using mv::g;
-  static bool verify = std::getenv("MV_FUZZ_VERIFY_RESET") != nullptr;
-  static bool fresh = true;
-  if (fresh) {
-    mv::resetTables();
-    fresh = false;
-    return;
-  }
-  int n = g.nat(2);
-  if (n < 0 || n > mv::kLd) n = mv::kLd;
-  const std::size_t used = static_cast<std::size_t>(n) * mv::kLd;
-  for (mv::Square* m : {&g.stv1, &g.stv2, &g.c1, &g.c2, &g.opensh}) std::fill_n(m->a, used, 0.0);
-  char* base = reinterpret_cast<char*>(&g);
-  const std::size_t bigFirst = static_cast<std::size_t>(reinterpret_cast<char*>(&g.stv1) - base);
-  const std::size_t bigEnd = static_cast<std::size_t>(reinterpret_cast<char*>(&g.hold) - base);
-  std::memset(base, 0, bigFirst);
-  std::memset(base + bigEnd, 0, sizeof(mv::Tables) - bigEnd);
-  if (verify) {
-    for (std::size_t k = 0; k < sizeof(mv::Tables); ++k)
-      if (base[k] != 0) {
-        std::fprintf(stderr, "table byte %zu not reset\n", k);
-        std::abort();
-      }
-  }
-}
 
 // Values that damaged files hold where numbers belong.
 // clang-format off
@@ -147,21 +114,18 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::ostringstream out, err;
-  mv::setReportStream(&out);
-  mv::setErrorStream(&err);
-  resetTables();
-  mv::tmp.loadText(std::string_view(reinterpret_cast<const char*>(data), size));
-  bool complete = false;
+  std::ostringstream out;
+  mv::TextReport report(out);
+  mv::RunResults results;
   try {
-    mv::mainRoutine(false);
-    complete = true;
-  } catch (const mv::Stop&) {
-  } catch (const mv::InputError&) {
+    report.banner();
+    mv::analyse(mv::CheckpointText::fromString(
+                    std::string_view(reinterpret_cast<const char*>(data), size), "Test.FChk"),
+                mv::RunOptions(), results, &report);
+  } catch (const mv::Stop& s) {
+    report.stop(s);
   }
-  mv::setReportStream(nullptr);
-  mv::setErrorStream(nullptr);
-  if (complete) {
+  if (results.complete) {
     // Only the analysis part: the echoed title line may hold any text.
     const std::string all = out.str();
     const std::size_t at = all.find("Mulliken populations");

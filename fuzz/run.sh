@@ -2,11 +2,11 @@
 # Build the fuzz target with clang's libFuzzer and the address and
 # undefined-behaviour sanitizers, then run it for a given time.
 #   fuzz/run.sh [seconds] [extra libFuzzer options...]
-# The working corpus is fuzz/corpus-work (seeded from the small fixtures);
-# crashing inputs land in fuzz/findings and belong, once fixed, in
-# tests/data/fuzz/ as regression cases (NAME.fchk, run by the end-to-end
-# corruption tests).  The dictionary fuzz/checkpoint.dict holds the labels
-# and values of checkpoint files.
+# The working corpus is fuzz/corpus-work (seeded from the small fixtures and
+# the hand-made files of tests/data/bad); crashing inputs land in
+# fuzz/findings and belong, once fixed, in tests/data/bad/ as regression
+# cases (NAME.fchk, run by the end-to-end corruption tests).  The dictionary
+# fuzz/checkpoint.dict holds the labels and values of checkpoint files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs="${1:-60}"
@@ -14,12 +14,12 @@ shift || true
 root="$PWD"
 build="$root/fuzz/build"
 mkdir -p "$build" "$root/fuzz/corpus-work" "$root/fuzz/findings"
-srcs=$(ls src/tables.cpp src/driver/{stop,report,banner,partition,run}.cpp \
-           src/checkpoint/*.cpp src/integrals/*.cpp src/analysis/*.cpp)
+srcs=$(ls src/core/*.cpp src/checkpoint/*.cpp src/integrals/*.cpp src/analysis/*.cpp \
+           src/report/*.cpp src/app/pipeline.cpp)
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -Isrc $srcs fuzz/fuzz_checkpoint.cpp -o "$build/fuzz_checkpoint"
-# Seeds: the fixtures small enough to mutate quickly, and earlier findings.
-for f in tests/data/*.fchk tests/data/fuzz/* tests/data/bad/*; do
+# Seeds: the fixtures small enough to mutate quickly, and the kept inputs.
+for f in tests/data/*.fchk tests/data/bad/*; do
   [ -f "$f" ] || continue
   [ "$(stat -c %s "$f")" -le 300000 ] || continue
   cp -n "$f" "$root/fuzz/corpus-work/" 2>/dev/null || true

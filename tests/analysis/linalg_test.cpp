@@ -5,14 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
-#include "tables.h"
+#include "core/matrix.h"
 
 namespace {
 
-mv::Square a, b, c, scratch;
+// Matrices of leading dimension 500, the largest order tested.
+constexpr int kLd = 500;
+struct Square {
+  std::vector<double> a = std::vector<double>(static_cast<std::size_t>(kLd) * kLd);
+};
+mv::MatView view(Square& m) {
+  return mv::MatView{m.a.data(), kLd};
+}
 
-void fill(mv::Square& m, std::mt19937& gen) {
+Square a, b, c, scratch;
+
+void fill(Square& m, std::mt19937& gen) {
   std::uniform_real_distribution<double> dist(-1.0, 1.0);
   for (double& x : m.a) x = dist(gen);
 }

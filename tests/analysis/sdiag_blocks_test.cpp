@@ -8,25 +8,27 @@
 #include <random>
 #include <vector>
 
-#include "analysis/analysis.h"
-#include "tables.h"
+#include "analysis/sdiag.h"
 
 namespace {
 
+// Leading dimension of the test matrices.
+constexpr int kLd = 500;
+
 // Direct sum of random symmetric blocks of the given sizes, order n, in a
-// matrix of leading dimension mv::kLd (column-major, lower triangle used).
+// matrix of leading dimension kLd (column-major, lower triangle used).
 // The eigenvalues are those of the blocks together.
 int blockMatrix(std::vector<double>& a, const std::vector<int>& sizes, unsigned seed) {
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  a.assign(static_cast<std::size_t>(mv::kLd) * mv::kLd, 0.0);
+  a.assign(static_cast<std::size_t>(kLd) * kLd, 0.0);
   int at = 0;
   for (int b : sizes) {
     for (int j = 0; j < b; ++j)
       for (int i = j; i < b; ++i) {
         const double x = u(gen) + (i == j ? 2.0 : 0.0);
-        a[(at + i) + static_cast<std::size_t>(at + j) * mv::kLd] = x;
-        a[(at + j) + static_cast<std::size_t>(at + i) * mv::kLd] = x;
+        a[(at + i) + static_cast<std::size_t>(at + j) * kLd] = x;
+        a[(at + j) + static_cast<std::size_t>(at + i) * kLd] = x;
       }
     at += b;
   }
@@ -36,7 +38,7 @@ int blockMatrix(std::vector<double>& a, const std::vector<int>& sizes, unsigned 
 void checkEigenpairs(const std::vector<double>& orig, const std::vector<double>& vec,
                      const std::vector<double>& d, int n) {
   auto at = [](const std::vector<double>& m, int i, int j) {
-    return m[i + static_cast<std::size_t>(j) * mv::kLd];
+    return m[i + static_cast<std::size_t>(j) * kLd];
   };
   double resid = 0.0, ortho = 0.0;
   for (int j = 0; j < n; ++j)
@@ -65,21 +67,21 @@ TEST(SdiagBlocks, DecoupledRowsBetweenCoupledBlocks) {
     std::vector<double> a;
     const int n = blockMatrix(a, sizes, seed++);
     std::vector<double> v = a;
-    std::vector<double> d(mv::kLd, 0.0);
-    mv::sdiag(v.data(), mv::kLd, d.data(), n);
+    std::vector<double> d(kLd, 0.0);
+    mv::sdiag(v.data(), kLd, d.data(), n);
     checkEigenpairs(a, v, d, n);
 
     // The eigenvalues are those of the blocks, each solved on its own.
     std::vector<double> want;
     int at = 0;
     for (int b : sizes) {
-      std::vector<double> blk(static_cast<std::size_t>(mv::kLd) * mv::kLd, 0.0);
+      std::vector<double> blk(static_cast<std::size_t>(kLd) * kLd, 0.0);
       for (int j = 0; j < b; ++j)
         for (int i = 0; i < b; ++i)
-          blk[i + static_cast<std::size_t>(j) * mv::kLd] =
-              a[(at + i) + static_cast<std::size_t>(at + j) * mv::kLd];
-      std::vector<double> e(mv::kLd, 0.0);
-      mv::sdiag(blk.data(), mv::kLd, e.data(), b);
+          blk[i + static_cast<std::size_t>(j) * kLd] =
+              a[(at + i) + static_cast<std::size_t>(at + j) * kLd];
+      std::vector<double> e(kLd, 0.0);
+      mv::sdiag(blk.data(), kLd, e.data(), b);
       want.insert(want.end(), e.begin(), e.begin() + b);
       at += b;
     }
@@ -95,23 +97,23 @@ namespace {
 TEST(SdiagUnlessAllBelow, SameEigenvaluesAndVectorsOnlyWhenNeeded) {
   std::vector<double> a;
   const int n = blockMatrix(a, {1, 4, 2, 7, 1, 9, 3}, 5);
-  std::vector<double> full = a, dfull(mv::kLd, 0.0);
-  mv::sdiag(full.data(), mv::kLd, dfull.data(), n);
+  std::vector<double> full = a, dfull(kLd, 0.0);
+  mv::sdiag(full.data(), kLd, dfull.data(), n);
   const double largest = dfull[0];
 
   // Threshold above every eigenvalue: the eigenvalues alone, the same bits.
-  std::vector<double> v = a, d(mv::kLd, 0.0);
-  EXPECT_FALSE(mv::sdiagUnlessAllBelow(v.data(), mv::kLd, d.data(), n, largest * 2.0 + 1.0));
+  std::vector<double> v = a, d(kLd, 0.0);
+  EXPECT_FALSE(mv::sdiagUnlessAllBelow(v.data(), kLd, d.data(), n, largest * 2.0 + 1.0));
   for (int k = 0; k < n; ++k) EXPECT_EQ(d[k], dfull[k]) << "eigenvalue " << k + 1;
 
   // Threshold at the largest eigenvalue: it is not below, so the vectors are
   // formed, bit for bit those of the plain solver.
   v = a;
-  EXPECT_TRUE(mv::sdiagUnlessAllBelow(v.data(), mv::kLd, d.data(), n, largest));
+  EXPECT_TRUE(mv::sdiagUnlessAllBelow(v.data(), kLd, d.data(), n, largest));
   for (int k = 0; k < n; ++k) EXPECT_EQ(d[k], dfull[k]) << "eigenvalue " << k + 1;
   for (int j = 0; j < n; ++j)
     for (int i = 0; i < n; ++i) {
-      const std::size_t at = i + static_cast<std::size_t>(j) * mv::kLd;
+      const std::size_t at = i + static_cast<std::size_t>(j) * kLd;
       ASSERT_EQ(v[at], full[at]) << "eigenvector element " << i + 1 << "," << j + 1;
     }
 

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string examplesDir() {
-  return std::string(MV_TEST_DATA) + "/../../examples";
+  return MV_EXAMPLES;
 }
 
 struct Example {

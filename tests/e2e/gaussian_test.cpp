@@ -8,17 +8,15 @@
 #include <map>
 #include <string>
 
-#include "analysis/analysis.h"
-#include "checkpoint/input.h"
-#include "checkpoint/scratch.h"
-#include "driver/partition.h"
-#include "driver/stop.h"
+#include "checkpoint/reader.h"
+#include "checkpoint/text.h"
+#include "core/limits.h"
+#include "core/stop.h"
+#include "integrals/basis.h"
 #include "integrals/overlap.h"
-#include "integrals/primitives.h"
 #include "support/fchktext.h"
 #include "support/reportparse.h"
 #include "support/testutil.h"
-#include "tables.h"
 
 namespace fs = std::filesystem;
 
@@ -150,26 +148,22 @@ TEST(RealCheckpointFiles, StoredOrbitalsAreOrthonormal) {
     if (kExpected.at(name).rfind("full", 0) != 0) continue;
     SCOPED_TRACE(name);
     const std::string text = mvtest::readFile(path);
-    mvtest::Capture cap;
-    mv::resetTables();
-    mv::tmp.loadText(text);
-    mv::init();
-    int natoms = 0, nbasis = 0;
+    // The stages up to S in the checkpoint's order, as the run forms them.
+    const mv::Limits limits = mv::Limits::classicRun();
+    mv::Checkpoint ck;
+    mv::Matrix s;
     try {
-      mv::inputFromScratch();
-      mv::buildOverlap();
-      mv::getparm(mv::g.lim.col(1), mv::g.lim.col(2), natoms, nbasis, mv::kMaxAtomRead,
-                  mv::kMaxAtoms);
-      static mv::Square h;
-      mv::getsome(mv::kLd, nbasis, natoms, mv::view(h));
+      ck = mv::readCheckpoint(mv::CheckpointText::fromString(text, "Test.FChk"), limits);
+      const mv::Basis basis = mv::expandBasis(ck.shells, ck.natoms, ck.nbf, limits);
+      s = mv::toFileOrder(mv::overlapMatrix(basis, ck.coords), basis.map);
     } catch (const mv::Stop& st) {
-      FAIL() << "stopped with code '" << st.code << "'";
+      FAIL() << "stopped with code '" << st.code << "': " << st.message();
     }
-    const int n = mv::g.nat(2);
+    const int n = ck.nbf;
     const int count = mvtest::fchkScalar(text, "Alpha MO coefficients");
     const int norb = count / n;
     ASSERT_GT(norb, 0);
-    mv::MatView c = mv::view(mv::g.c1), s = mv::view(mv::g.stv1);
+    const mv::Matrix& c = ck.mo;
     double worst = 0.0;
     std::vector<double> sc(n);
     for (int q = 1; q <= norb; ++q) {

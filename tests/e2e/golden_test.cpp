@@ -1,21 +1,38 @@
 // Whole reports compared line by line with stored reports.  Each stored
 // report was checked by hand against the record layouts, and its numbers
 // against the independent reference values of the fixture (populations,
-// bond orders, valences), before it was accepted.
+// bond orders, valences), before it was accepted.  The reports of the
+// bundled examples are stored once, in examples/, where users read them;
+// the others in tests/data/golden.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "support/testutil.h"
 
 namespace {
 
-class Golden : public ::testing::TestWithParam<const char*> {};
+struct Stored {
+  const char* fixture;  // NAME of tests/data/NAME.fchk
+  const char* report;   // the stored report
+};
+
+void PrintTo(const Stored& s, std::ostream* os) {
+  *os << s.fixture;
+}
+
+class Golden : public ::testing::TestWithParam<Stored> {};
+
+std::string storedReport(const Stored& s) {
+  const std::string r = s.report;
+  return r.rfind("examples/", 0) == 0 ? mvtest::examplePath(r.substr(9)) : mvtest::dataPath(r);
+}
 
 TEST_P(Golden, ReportMatchesStoredReport) {
-  const std::string name = GetParam();
-  const std::string want = mvtest::readFile(mvtest::dataPath("golden/" + name + ".out"));
-  ASSERT_FALSE(want.empty());
+  const std::string name = GetParam().fixture;
+  const std::string want = mvtest::readFile(storedReport(GetParam()));
+  ASSERT_FALSE(want.empty()) << storedReport(GetParam());
   auto run = mvtest::runProgram(mvtest::readFile(mvtest::dataPath(name + ".fchk")));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
@@ -34,8 +51,14 @@ TEST_P(Golden, ReportMatchesStoredReport) {
   EXPECT_EQ(run.out.back(), '\n');
 }
 
-INSTANTIATE_TEST_SUITE_P(Reports, Golden,
-                         ::testing::Values("h2_rhf_sto3g", "h2o_rhf_sto3g", "ch2_rohf_631gs",
-                                           "c10h8_rhf_ccpvtz_cart"));
+const Stored kStored[] = {
+    {"h2_rhf_sto3g", "golden/h2_rhf_sto3g.out"},
+    {"h2o_rhf_sto3g", "examples/water/report.txt"},
+    {"ch2_rohf_631gs", "examples/methylene-rohf/report.txt"},
+    {"c10h8_rhf_ccpvtz_cart", "golden/c10h8_rhf_ccpvtz_cart.out"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Reports, Golden, ::testing::ValuesIn(kStored),
+                         [](const auto& info) { return std::string(info.param.fixture); });
 
 }  // namespace

@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include "driver/report.h"
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -16,6 +15,10 @@ namespace mvtest {
 
 std::string dataPath(const std::string& name) {
   return std::string(MV_TEST_DATA) + "/" + name;
+}
+
+std::string examplePath(const std::string& name) {
+  return std::string(MV_EXAMPLES) + "/" + name;
 }
 
 std::string readFile(const std::string& path) {
@@ -55,27 +58,22 @@ std::string makeTempDir(const std::string& prefix) {
 }
 
 RunResult runProgram(const std::string& fchk, bool withFile) {
+  const std::string dir = makeTempDir("mvrun");
+  if (dir.empty()) return RunResult();
+  if (withFile) writeFile(dir + "/Test.FChk", fchk);
+  return runProgramIn(dir);
+}
+
+RunResult runProgramIn(const std::string& dir, const std::string& redirect) {
   RunResult r;
-  r.dir = makeTempDir("mvrun");
-  if (r.dir.empty()) return r;
-  if (withFile) writeFile(r.dir + "/Test.FChk", fchk);
-  std::string cmd =
-      "cd '" + r.dir + "' && timeout 120 '" + MV_PROGRAM + "' >stdout.txt 2>stderr.txt </dev/null";
+  r.dir = dir;
+  std::string cmd = "cd '" + r.dir + "' && timeout 120 '" + MV_PROGRAM + "' " +
+                    (redirect.empty() ? ">stdout.txt" : redirect) + " 2>stderr.txt </dev/null";
   int rc = std::system(cmd.c_str());
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
   r.out = readFile(r.dir + "/stdout.txt");
   r.err = readFile(r.dir + "/stderr.txt");
   return r;
-}
-
-Capture::Capture() {
-  mv::setReportStream(&out);
-  mv::setErrorStream(&err);
-}
-
-Capture::~Capture() {
-  mv::setReportStream(nullptr);
-  mv::setErrorStream(nullptr);
 }
 
 std::vector<std::string> lines(const std::string& text) {

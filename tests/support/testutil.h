@@ -1,7 +1,6 @@
 // Helpers shared by the test suites.
 #pragma once
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,6 +8,9 @@ namespace mvtest {
 
 // Path of a file of the bundled test data.
 std::string dataPath(const std::string& name);
+// Path of a file of the bundled examples (examples/NAME/...), whose stored
+// reports are also the golden reports of the suite.
+std::string examplePath(const std::string& name);
 // Whole contents of a file ("" when it cannot be read).
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
@@ -31,14 +33,9 @@ struct RunResult {
 // Run the built program in a fresh temporary directory holding `fchk` as
 // Test.FChk (no Test.FChk at all when withFile is false).
 RunResult runProgram(const std::string& fchk, bool withFile = true);
-
-// Redirect the report and error streams into strings for the lifetime of
-// the object.
-struct Capture {
-  std::ostringstream out, err;
-  Capture();
-  ~Capture();
-};
+// Run the built program in `dir` as it stands; `redirect` replaces the
+// redirection of standard output (">stdout.txt" otherwise).
+RunResult runProgramIn(const std::string& dir, const std::string& redirect = "");
 
 // Split text into lines (without the newline characters).
 std::vector<std::string> lines(const std::string& text);

@@ -1,15 +1,14 @@
 // The layout writer and the free-format writer.  Expected records are
 // worked out by hand from the formatting rules.
-#include "driver/report.h"
+#include "report/format.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
-
-#include "support/testutil.h"
 
 using mv::formatFree;
 using mv::formatLayout;
@@ -156,12 +155,12 @@ TEST(FreeWriter, EightyColumnRule) {
   EXPECT_EQ(formatFree({std::string(90, 'c')}), " " + std::string(90, 'c') + "\n");
 }
 
-TEST(Writers, GoToTheReportStream) {
-  mvtest::Capture cap;
-  mv::writeFree({"E(SCF)=", -1.5});
-  mv::writeLayout("(I2)", {4});
-  EXPECT_EQ(cap.out.str(), " E(SCF)= -1.5\n 4\n");
-  EXPECT_EQ(cap.err.str(), "");
+TEST(Writers, GoToTheGivenStream) {
+  std::ostringstream out;
+  mv::writeFree(out, {"E(SCF)=", -1.5});
+  mv::writeLayout(out, "(I2)", {4});
+  mv::writeLayout(out, "(1X)");
+  EXPECT_EQ(out.str(), " E(SCF)= -1.5\n 4\n\n");
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Bond orders, valences and unpaired electrons on densities whose answers are
 // known in closed form: closed-shell, restricted open-shell and natural-orbital
-// densities built from orbitals orthonormal in the metric of S.
+// densities built from orbitals orthonormal in the metric of S; and the
+// records of the report rendered from the results.
+#include "analysis/bondorder.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,44 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis.h"
-#include "analysis/bondorder.h"
-#include "driver/stop.h"
+#include "core/stop.h"
+#include "report/text_report.h"
+#include "support/matrices.h"
+#include "support/outcome.h"
 #include "support/testutil.h"
-#include "tables.h"
 
 namespace {
 
-using mv::g;
-
-// A dense n by n matrix for the test's own reference computations.
-struct Dense {
-  int n;
-  std::vector<double> a;
-  explicit Dense(int size) : n(size), a(static_cast<size_t>(size) * size, 0.0) {}
-  double& operator()(int i, int j) { return a[(i - 1) + static_cast<size_t>(j - 1) * n]; }
-  double operator()(int i, int j) const { return a[(i - 1) + static_cast<size_t>(j - 1) * n]; }
-};
-
-Dense mul(const Dense& x, const Dense& y) {
-  Dense z(x.n);
-  for (int i = 1; i <= x.n; ++i)
-    for (int j = 1; j <= x.n; ++j) {
-      double s = 0.0;
-      for (int k = 1; k <= x.n; ++k) s += x(i, k) * y(k, j);
-      z(i, j) = s;
-    }
-  return z;
-}
-
-Dense identity(int n) {
-  Dense d(n);
-  for (int i = 1; i <= n; ++i) d(i, i) = 1.0;
-  return d;
-}
+using mv::Matrix;
+using mvtest::identity;
+using mvtest::product;
 
 // Overlap-like matrix: normalised Gram matrix of random vectors.
-Dense randomOverlap(int n, unsigned seed) {
+Matrix randomOverlap(int n, unsigned seed) {
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> dist(-1.0, 1.0);
   const int dim = n + 4;
@@ -54,7 +33,7 @@ Dense randomOverlap(int n, unsigned seed) {
     for (double& x : v[i]) x = dist(gen);
     v[i][i] += 2.0;  // keep the vectors well apart
   }
-  Dense s(n);
+  Matrix s(n, n);
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= n; ++j) {
       double ij = 0.0, ii = 0.0, jj = 0.0;
@@ -69,12 +48,13 @@ Dense randomOverlap(int n, unsigned seed) {
 }
 
 // A full set of orbitals (columns) orthonormal in the metric of S.
-Dense orthonormalOrbitals(const Dense& s, unsigned seed) {
-  const int n = s.n;
+Matrix orthonormalOrbitals(const Matrix& s, unsigned seed) {
+  const int n = s.rows();
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  Dense c(n);
-  for (double& x : c.a) x = dist(gen);
+  Matrix c(n, n);
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i) c(i, j) = dist(gen);
   auto dot = [&](int p, int q) {
     double sum = 0.0;
     for (int i = 1; i <= n; ++i)
@@ -94,10 +74,11 @@ Dense orthonormalOrbitals(const Dense& s, unsigned seed) {
 }
 
 // sum over k of occ[k] C(:,k) C(:,k)^T
-Dense density(const Dense& c, const std::vector<double>& occ) {
-  Dense p(c.n);
-  for (int i = 1; i <= c.n; ++i)
-    for (int j = 1; j <= c.n; ++j) {
+Matrix density(const Matrix& c, const std::vector<double>& occ) {
+  const int n = c.rows();
+  Matrix p(n, n);
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= n; ++j) {
       double sum = 0.0;
       for (size_t k = 0; k < occ.size(); ++k)
         sum += occ[k] * c(i, static_cast<int>(k) + 1) * c(j, static_cast<int>(k) + 1);
@@ -110,72 +91,73 @@ Dense density(const Dense& c, const std::vector<double>& occ) {
 struct Molecule {
   std::vector<int> first, last, z;
   int nat() const { return static_cast<int>(first.size()); }
+  mv::Vec1<int> v(const std::vector<int>& x) const {
+    mv::Vec1<int> r(nat());
+    r.std() = x;
+    return r;
+  }
 };
 
 // Sum over mu in A, nu in B of M(mu,nu) M(nu,mu).
-double pairTerm(const Dense& m, const Molecule& mol, int a, int b) {
+double pairTerm(const Matrix& m, const Molecule& mol, int a, int b) {
   double sum = 0.0;
   for (int mu = mol.first[a - 1]; mu <= mol.last[a - 1]; ++mu)
     for (int nu = mol.first[b - 1]; nu <= mol.last[b - 1]; ++nu) sum += m(mu, nu) * m(nu, mu);
   return sum;
 }
 
-// Load P, S, the atoms and the Mulliken populations into the shared tables.
-void load(const Dense& p, const Dense& s, const Molecule& mol) {
-  mv::resetTables();
-  const int n = p.n;
-  for (int j = 1; j <= n; ++j)
-    for (int i = 1; i <= n; ++i) {
-      view(g.c2)(i, j) = p(i, j);
-      view(g.stv1)(i, j) = s(i, j);
-    }
-  const Dense w = mul(p, s);
-  for (int a = 1; a <= mol.nat(); ++a) {
-    g.lim(a, 1) = mol.first[a - 1];
-    g.lim(a, 2) = mol.last[a - 1];
-    g.ia(a) = mol.z[a - 1];
-    double q = 0.0;
-    for (int mu = mol.first[a - 1]; mu <= mol.last[a - 1]; ++mu) q += w(mu, mu);
-    g.qat(a) = q;
+// The inputs of the analysis: P, S, the atoms' ranges and numbers, and the
+// Mulliken gross populations sum over mu in A of (P S)(mu, mu).
+struct Inputs {
+  Matrix p, s;
+  mv::Vec1<int> first, last, z;
+  mv::Vec1<double> qat;
+  Inputs(const Matrix& p0, const Matrix& s0, const Molecule& mol)
+      : p(mvtest::copy(p0)),
+        s(mvtest::copy(s0)),
+        first(mol.v(mol.first)),
+        last(mol.v(mol.last)),
+        z(mol.v(mol.z)),
+        qat(mol.nat()) {
+    const Matrix w = product(p, s);
+    for (int a = 1; a <= mol.nat(); ++a)
+      for (int mu = mol.first[a - 1]; mu <= mol.last[a - 1]; ++mu) qat(a) += w(mu, mu);
   }
-}
+};
 
-void analyse(const Molecule& mol, int nbf) {
-  mv::analyseBondOrders(view(g.c2), view(g.c1), view(g.stv1), g.lim.col(1), g.lim.col(2), mol.nat(),
-                        nbf);
+// The three steps of the analysis; `spin` the spin density for the second
+// term, or none for the square root.
+mv::BondOrders analyse(const Inputs& in, const Matrix* spin = nullptr) {
+  mv::BondOrderAnalysis bo(mvtest::copy(in.p), in.s, in.first, in.last, in.qat, spin);
+  bo.unpaired();
+  bo.symmetrised();
+  bo.bondOrders();
+  return bo.take();
 }
 
 // Compare every result with the closed forms: W = P S, R the known square
-// root of D S; also the matrices left behind (W in c1, R in c2).
-void expectResults(const Dense& p, const Dense& s, const Dense& r, const Molecule& mol,
-                   double unpaired, double tol) {
-  const int n = p.n;
-  const Dense w = mul(p, s);
-  const mv::BondOrderResults& res = mv::bondOrderResults();
+// root of D S.
+void expectResults(const mv::BondOrders& res, const Inputs& in, const Matrix& r,
+                   const Molecule& mol, double unpaired, double tol) {
+  const Matrix w = product(in.p, in.s);
   EXPECT_NEAR(res.unpaired, unpaired, tol);
   EXPECT_NEAR(res.trace, unpaired, tol);
-  EXPECT_LT(res.asymmetry, tol);
+  EXPECT_LT(res.hermiticity, tol);
+  ASSERT_EQ(res.bonds.rows(), mol.nat());
   for (int a = 1; a <= mol.nat(); ++a) {
     double used = 0.0;
     for (int b = 1; b <= mol.nat(); ++b) {
       if (b == a) continue;
       const double bond = pairTerm(w, mol, a, b) + pairTerm(r, mol, a, b);
-      EXPECT_NEAR(res.bomat(a, b), bond, tol) << "bond order " << a << "-" << b;
+      EXPECT_NEAR(res.bonds(a, b), bond, tol) << "bond order " << a << "-" << b;
       used += bond;
     }
-    const double total = 2.0 * g.qat(a) - pairTerm(w, mol, a, a);
+    EXPECT_EQ(res.bonds(a, a), 0.0);
+    const double total = 2.0 * in.qat(a) - pairTerm(w, mol, a, a);
     EXPECT_NEAR(res.total(a), total, tol) << "total valence " << a;
-    EXPECT_NEAR(res.bomat(a, a), used, tol) << "valence used in bonds " << a;
+    EXPECT_NEAR(res.used(a), used, tol) << "valence used in bonds " << a;
     EXPECT_NEAR(res.free(a), total - used, tol) << "free valence " << a;
   }
-  double dw = 0.0, dr = 0.0;
-  for (int j = 1; j <= n; ++j)
-    for (int i = 1; i <= n; ++i) {
-      dw = std::max(dw, std::fabs(view(g.c1)(i, j) - w(i, j)));
-      dr = std::max(dr, std::fabs(view(g.c2)(i, j) - r(i, j)));
-    }
-  EXPECT_LT(dw, 1e-12) << "P S not left in the work matrix";
-  EXPECT_LT(dr, tol) << "R not left in the density matrix";
 }
 
 // Four atoms over 12 functions and a fifth atom without functions.
@@ -183,7 +165,7 @@ Molecule fiveAtoms() {
   return Molecule{{1, 4, 8, 10, 13}, {3, 7, 9, 12, 12}, {6, 8, 1, 1, 2}};
 }
 
-TEST(TarselNumbers, HydrogenMoleculeSto3gMatchesReference) {
+TEST(BondOrderNumbers, HydrogenMoleculeSto3gMatchesReference) {
   // H2/STO-3G of h2_rhf_sto3g.fchk: bond length 1.398397332 bohr, density
   // elements 0.602455686.  S12 from the closed-form overlap of normalised s
   // Gaussians; psi4's bond index 0.9999999999999991.
@@ -198,60 +180,62 @@ TEST(TarselNumbers, HydrogenMoleculeSto3gMatchesReference) {
       self += cf[i] * cf[j] * ov;
       cross += cf[i] * cf[j] * ov * std::exp(-a * b / (a + b) * r2);
     }
-  Dense s = identity(2);
+  Matrix s = identity(2);
   s(1, 2) = s(2, 1) = cross / self;
-  Dense p(2);
-  for (double& x : p.a) x = 0.602455686;
+  const Matrix p = mvtest::fromRows({{0.602455686, 0.602455686}, {0.602455686, 0.602455686}});
   const Molecule mol{{1, 2}, {1, 2}, {1, 1}};
-  load(p, s, mol);
-  EXPECT_NEAR(g.qat(1), 1.0, 1e-7);  // psi4 gross population
-  analyse(mol, 2);
-  const auto& res = mv::bondOrderResults();
-  EXPECT_NEAR(res.bomat(1, 2), 0.9999999999999991, 1e-7);
-  EXPECT_NEAR(res.bomat(2, 2), 0.9999999999999991, 1e-7);
+  const Inputs in(p, s, mol);
+  EXPECT_NEAR(in.qat(1), 1.0, 1e-7);  // psi4 gross population
+  const mv::BondOrders res = analyse(in);
+  EXPECT_NEAR(res.bonds(1, 2), 0.9999999999999991, 1e-7);
+  EXPECT_NEAR(res.used(2), 0.9999999999999991, 1e-7);
   EXPECT_NEAR(res.unpaired, 0.0, 1e-7);
   EXPECT_NEAR(res.free(1), 0.0, 1e-7);
+  EXPECT_FALSE(res.spinTerm);
 }
 
-TEST(TarselNumbers, ClosedShellDeterminant) {
+TEST(BondOrderNumbers, ClosedShellDeterminant) {
   // Four doubly occupied orbitals: R vanishes, bond orders are the W term,
   // free valences vanish.
-  const Dense s = randomOverlap(12, 3);
-  const Dense c = orthonormalOrbitals(s, 4);
-  const Dense p = density(c, {2.0, 2.0, 2.0, 2.0});
+  const Matrix s = randomOverlap(12, 3);
+  const Matrix c = orthonormalOrbitals(s, 4);
+  const Matrix p = density(c, {2.0, 2.0, 2.0, 2.0});
   const Molecule mol = fiveAtoms();
-  load(p, s, mol);
-  analyse(mol, 12);
-  expectResults(p, s, Dense(12), mol, 0.0, 1e-10);
-  const auto& res = mv::bondOrderResults();
+  const Inputs in(p, s, mol);
+  const mv::BondOrders res = analyse(in);
+  expectResults(res, in, Matrix(12, 12), mol, 0.0, 1e-10);
   for (int a = 1; a <= 5; ++a) EXPECT_NEAR(res.free(a), 0.0, 1e-10);
   // The atom without functions has no bonds and no valence.
-  for (int b = 1; b <= 4; ++b) EXPECT_EQ(res.bomat(5, b), 0.0);
+  for (int b = 1; b <= 4; ++b) EXPECT_EQ(res.bonds(5, b), 0.0);
   EXPECT_EQ(res.total(5), 0.0);
 }
 
-TEST(TarselNumbers, RestrictedOpenShell) {
+TEST(BondOrderNumbers, RestrictedOpenShell) {
   // Alpha orbitals 1..5, beta 1..3: N = 2 and R = (Pa - Pb) S; the free
   // valence is the one-centre spin term.
-  const Dense s = randomOverlap(12, 5);
-  const Dense c = orthonormalOrbitals(s, 6);
-  const Dense p = density(c, {2.0, 2.0, 2.0, 1.0, 1.0});
-  const Dense spin = density(c, {0.0, 0.0, 0.0, 1.0, 1.0});
-  const Dense r = mul(spin, s);
+  const Matrix s = randomOverlap(12, 5);
+  const Matrix c = orthonormalOrbitals(s, 6);
+  const Matrix p = density(c, {2.0, 2.0, 2.0, 1.0, 1.0});
+  const Matrix spin = density(c, {0.0, 0.0, 0.0, 1.0, 1.0});
+  const Matrix r = product(spin, s);
   const Molecule mol = fiveAtoms();
-  load(p, s, mol);
-  analyse(mol, 12);
-  expectResults(p, s, r, mol, 2.0, 1e-9);
-  const auto& res = mv::bondOrderResults();
+  const Inputs in(p, s, mol);
+  const mv::BondOrders res = analyse(in);
+  expectResults(res, in, r, mol, 2.0, 1e-9);
   for (int a = 1; a <= 4; ++a) EXPECT_NEAR(res.free(a), pairTerm(r, mol, a, a), 1e-9);
+
+  // The same second term taken from the spin density instead of the square root.
+  const mv::BondOrders fromSpin = analyse(in, &spin);
+  EXPECT_TRUE(fromSpin.spinTerm);
+  expectResults(fromSpin, in, r, mol, 2.0, 1e-9);
 }
 
-TEST(TarselNumbers, NaturalOrbitalOccupations) {
+TEST(BondOrderNumbers, NaturalOrbitalOccupations) {
   // P = sum n_k phi_k phi_k^T over a full S-orthonormal set: D S has the
   // eigenvalues n(2-n) on the same orbitals, so R = Phi diag(sqrt(n(2-n))) Phi^T S.
   const int n = 12;
-  const Dense s = randomOverlap(n, 8);
-  const Dense c = orthonormalOrbitals(s, 9);
+  const Matrix s = randomOverlap(n, 8);
+  const Matrix c = orthonormalOrbitals(s, 9);
   const std::vector<double> occ = {2.0, 1.98, 1.95, 1.9, 1.5, 0.5, 0.1, 0.05, 0.02, 0.0, 0.0, 0.0};
   std::vector<double> root(occ.size());
   double unpaired = 0.0;
@@ -259,27 +243,35 @@ TEST(TarselNumbers, NaturalOrbitalOccupations) {
     root[k] = std::sqrt(occ[k] * (2.0 - occ[k]));
     unpaired += occ[k] * (2.0 - occ[k]);
   }
-  const Dense p = density(c, occ);
-  const Dense r = mul(density(c, root), s);
+  const Matrix p = density(c, occ);
+  const Matrix r = product(density(c, root), s);
   const Molecule mol = fiveAtoms();
-  load(p, s, mol);
-  analyse(mol, n);
-  expectResults(p, s, r, mol, unpaired, 1e-9);
+  const Inputs in(p, s, mol);
+  expectResults(analyse(in), in, r, mol, unpaired, 1e-9);
 }
 
 // ------------------------------------------------------------- the report
 
-std::vector<std::string> report(const Molecule& mol, int nbf) {
-  mvtest::Capture cap;
-  mv::tarsel(view(g.c2), view(g.c1), view(g.stv1), g.lim.col(1), g.lim.col(2), mol.nat(), nbf);
-  return mvtest::lines(cap.out.str());
+// The analysis with its records, in the order of the run.
+mvtest::StageOutcome report(const Inputs& in) {
+  return mvtest::runStage([&](mv::TextReport& rep) {
+    mv::BondOrderAnalysis bo(mvtest::copy(in.p), in.s, in.first, in.last, in.qat, nullptr);
+    bo.unpaired();
+    rep.unpaired(bo.results());
+    bo.symmetrised();
+    rep.hermiticity(bo.results());
+    bo.bondOrders();
+    const mv::BondOrders& b = bo.results();
+    rep.bondMatrix(b, in.z);
+    rep.totalValences(b, in.z);
+    rep.usedValences(b, in.z);
+    rep.freeValences(b, in.z);
+  });
 }
 
-TEST(TarselReport, TwoAtomsWholeReport) {
-  Dense p(2);
-  p.a = {1.0, 1.0, 1.0, 1.0};
+TEST(BondOrderReport, TwoAtomsWholeReport) {
   const Molecule mol{{1, 2}, {1, 2}, {1, 1}};
-  load(p, identity(2), mol);
+  const Inputs in(mvtest::fromRows({{1.0, 1.0}, {1.0, 1.0}}), identity(2), mol);
   const std::string b10(10, ' '), b11(11, ' ');
   const std::vector<std::string> want = {
       " Number of effectively unpaired electrons=  0.000000",
@@ -315,13 +307,16 @@ TEST(TarselReport, TwoAtomsWholeReport) {
       "  ",
       "  1  H  0.00000  2  H   0.00000",
   };
-  EXPECT_EQ(report(mol, 2), want);
+  const mvtest::StageOutcome o = report(in);
+  EXPECT_FALSE(o.stopped());
+  EXPECT_EQ(o.lines(), want);
 }
 
 // Closed-shell pairs (1,2), (3,4), ... on one function per atom, S = I; an
 // odd last atom holds a lone doubly occupied orbital.
-void loadPairs(int nat, const std::vector<int>& z) {
-  Dense p(nat);
+Inputs pairs(const std::vector<int>& z) {
+  const int nat = static_cast<int>(z.size());
+  Matrix p(nat, nat);
   for (int a = 1; a + 1 <= nat; a += 2)
     for (int i = a; i <= a + 1; ++i)
       for (int j = a; j <= a + 1; ++j) p(i, j) = 1.0;
@@ -330,9 +325,9 @@ void loadPairs(int nat, const std::vector<int>& z) {
   for (int a = 1; a <= nat; ++a) {
     mol.first.push_back(a);
     mol.last.push_back(a);
-    mol.z.push_back(z[a - 1]);
+    mol.z.push_back(z[static_cast<std::size_t>(a - 1)]);
   }
-  load(p, identity(nat), mol);
+  return Inputs(p, identity(nat), mol);
 }
 
 // Index of the record equal to `text`, or -1.
@@ -342,14 +337,13 @@ int find(const std::vector<std::string>& out, const std::string& text) {
   return -1;
 }
 
-TEST(TarselReport, FiveAtomsEndEachTableWithAnEmptyRecord) {
-  loadPairs(5, {8, 1, 6, 1, 7});
-  const auto out = report(Molecule{{1, 2, 3, 4, 5}, {1, 2, 3, 4, 5}, {8, 1, 6, 1, 7}}, 5);
+TEST(BondOrderReport, FiveAtomsEndEachTableWithAnEmptyRecord) {
+  const auto out = report(pairs({8, 1, 6, 1, 7})).lines();
   const std::string row =
       "  1  O  1.00000  2  H   1.00000  3  C   1.00000  4  H   1.00000  5  N   0.00000";
   const int t = find(out, std::string(11, ' ') + "TOTAL VALENCES");
   ASSERT_GE(t, 0);
-  ASSERT_GE(static_cast<int>(out.size()), t + 6);
+  ASSERT_GE(static_cast<int>(out.size()), t + 11);
   EXPECT_EQ(out[t + 2],
             "  ATOM  VALENCE  ATOM   VALENCE  ATOM   VALENCE  ATOM   VALENCE  ATOM   "
             "VALENCE ");
@@ -360,22 +354,13 @@ TEST(TarselReport, FiveAtomsEndEachTableWithAnEmptyRecord) {
   EXPECT_EQ(out[t + 7], std::string(11, ' ') + "VALENCES USED IN BONDS (SUM OF BOND ORDERS)");
   EXPECT_EQ(out[t + 9], row);
   EXPECT_EQ(out[t + 10], "");
-  ASSERT_FALSE(out.empty());
   EXPECT_EQ(out.back(), "");
   EXPECT_EQ(out[out.size() - 2],
             "  1  O  0.00000  2  H   0.00000  3  C   0.00000  4  H   0.00000  5  N   0.00000");
 }
 
-TEST(TarselReport, SevenAtomsGiveTwoRecordsPerTable) {
-  const std::vector<int> z = {6, 1, 6, 1, 8, 1, 10};
-  loadPairs(7, z);
-  Molecule mol;
-  for (int a = 1; a <= 7; ++a) {
-    mol.first.push_back(a);
-    mol.last.push_back(a);
-    mol.z.push_back(z[a - 1]);
-  }
-  const auto out = report(mol, 7);
+TEST(BondOrderReport, SevenAtomsGiveTwoRecordsPerTable) {
+  const auto out = report(pairs({6, 1, 6, 1, 8, 1, 10})).lines();
   const int t = find(out, std::string(11, ' ') + "TOTAL VALENCES");
   ASSERT_GE(t, 0);
   ASSERT_GE(static_cast<int>(out.size()), t + 8);
@@ -395,47 +380,51 @@ TEST(TarselReport, SevenAtomsGiveTwoRecordsPerTable) {
 
 // ------------------------------------------------------------- refusals
 
-TEST(TarselRefusal, OverlapNotPositiveDefinite) {
+TEST(BondOrderRefusal, OverlapNotPositiveDefinite) {
   // Two identical functions: S is singular (eigenvalues 2 and 0); S with an
   // overlap above 1 has a negative eigenvalue.
+  const std::string head = " The overlap matrix is not positive definite (smallest eigenvalue ";
+  const std::string tail = "); the basis is linearly dependent.";
   for (double s12 : {1.0, 2.0}) {
-    Dense s = identity(2);
+    SCOPED_TRACE(s12);
+    Matrix s = identity(2);
     s(1, 2) = s(2, 1) = s12;
-    Dense p(2);
-    p(1, 1) = p(2, 2) = 0.5;
     const Molecule mol{{1, 2}, {1, 2}, {1, 1}};
-    load(p, s, mol);
-    mvtest::Capture cap;
-    try {
-      mv::tarsel(view(g.c2), view(g.c1), view(g.stv1), g.lim.col(1), g.lim.col(2), 2, 2);
-      ADD_FAILURE() << "no stop for S12 = " << s12;
-    } catch (const mv::Stop& st) {
-      EXPECT_EQ(st.code, mv::kCodeSingularS);
-      const std::string out = cap.out.str();
-      EXPECT_NE(out.find(" Number of effectively unpaired electrons="), std::string::npos);
-      EXPECT_NE(out.find("The overlap matrix is not positive definite"), std::string::npos) << out;
-      EXPECT_EQ(out.find("BOND ORDER"), std::string::npos);
+    const mvtest::StageOutcome o =
+        report(Inputs(mvtest::fromRows({{0.5, 0.0}, {0.0, 0.5}}), s, mol));
+    ASSERT_TRUE(o.stopped());
+    EXPECT_EQ(o.code(), mv::kCodeSingularS);
+    ASSERT_EQ(o.stop->records.size(), 1u);
+    const std::string& rec = o.stop->records[0];
+    EXPECT_EQ(rec.rfind(head, 0), 0u) << rec;
+    EXPECT_EQ(rec.substr(rec.size() - tail.size()), tail) << rec;
+    if (s12 == 2.0) {
+      EXPECT_EQ(rec, head + "-1" + tail);
     }
+    EXPECT_NE(o.out.find(" Number of effectively unpaired electrons="), std::string::npos);
+    EXPECT_EQ(o.out.find("BOND ORDER"), std::string::npos);
   }
 }
 
-TEST(TarselRefusal, ArgumentsOutsideTheTables) {
-  Dense p(2);
+TEST(BondOrderRefusal, NonFiniteResultsAreRefusedNamingTheQuantity) {
+  const double v[3] = {1.0, std::nan(""), 2.0};
+  try {
+    mv::requireFinite(v, 3, "free valences");
+    ADD_FAILURE() << "no stop";
+  } catch (const mv::Stop& st) {
+    EXPECT_EQ(st.code, mv::kCodeBadValue);
+    EXPECT_EQ(st.records, std::vector<std::string>{
+                              " The bond-order analysis gives a value that is not a finite number "
+                              "(free valences): the density holds elements out of range. STOP"});
+  }
+  EXPECT_NO_THROW(mv::requireFinite(v, 1, "free valences"));
+  // A density whose products overflow stops at the first non-finite result.
   const Molecule mol{{1, 2}, {1, 2}, {1, 1}};
-  load(p, identity(2), mol);
-  try {
-    mv::analyseBondOrders(view(g.c2), view(g.c1), view(g.stv1), g.lim.col(1), g.lim.col(2), 21, 2);
-    ADD_FAILURE() << "21 atoms accepted";
-  } catch (const mv::Stop& st) {
-    EXPECT_EQ(st.code, mv::kCodeLimit);
-  }
-  g.lim(2, 2) = 3;  // a function beyond nbf
-  try {
-    mv::analyseBondOrders(view(g.c2), view(g.c1), view(g.stv1), g.lim.col(1), g.lim.col(2), 2, 2);
-    ADD_FAILURE() << "function range beyond nbf accepted";
-  } catch (const mv::Stop& st) {
-    EXPECT_EQ(st.code, mv::kCodeBadIndex);
-  }
+  const mvtest::StageOutcome o =
+      report(Inputs(mvtest::fromRows({{1e200, 1e200}, {1e200, 1e200}}), identity(2), mol));
+  ASSERT_TRUE(o.stopped());
+  EXPECT_EQ(o.code(), mv::kCodeBadValue);
+  EXPECT_EQ(o.out.find("BOND ORDER"), std::string::npos);
 }
 
 }  // namespace

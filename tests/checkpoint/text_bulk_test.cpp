@@ -1,8 +1,9 @@
-// The scratch copy of files much larger than the pieces in which they are
+// The checkpoint text and its scratch copy, for files much larger than the pieces in which they are
 // read, and the conversion of many real numbers, checked against simple
 // independent readings of the same text.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "checkpoint/scratch.h"
+#include "checkpoint/freeformat.h"
+#include "checkpoint/text.h"
 #include "support/testutil.h"
 
 namespace fs = std::filesystem;
@@ -61,9 +63,10 @@ void expectCopy(const std::string& text, const std::string& what) {
   const std::string in = dir + "/Test.FChk";
   const std::string out = dir + "/Tmp";
   mvtest::writeFile(in, text);
-  mv::Scratch s;
+  const mv::CheckpointText s = mv::CheckpointText::fromFile(in, "Test.FChk");
+  s.writeCopy(out);
   const std::vector<std::string> want = expectedLines(text);
-  ASSERT_EQ(s.copyFrom(in, out), static_cast<int>(want.size())) << what;
+  ASSERT_EQ(s.lineCount(), static_cast<int>(want.size())) << what;
   std::string written;
   for (int k = 1; k <= s.lineCount(); ++k) {
     ASSERT_EQ(std::string(s.line(k)), want[k - 1]) << what << ", line " << k;
@@ -75,14 +78,14 @@ void expectCopy(const std::string& text, const std::string& what) {
 
 }  // namespace
 
-TEST(ScratchCopyLarge, LinesOfAllLengthsAcrossReadPieces) {
+TEST(CheckpointTextLarge, LinesOfAllLengthsAcrossReadPieces) {
   const std::string text = mixedText();
   expectCopy(text, "mixed lines");
   expectCopy(text.substr(0, text.size() - 1), "no final line feed");
   expectCopy(text + "tail\r", "final line with a carriage return and no line feed");
 }
 
-TEST(ScratchCopyLarge, LineEndsAtEveryOffsetOfAPowerOfTwo) {
+TEST(CheckpointTextLarge, LineEndsAtEveryOffsetOfAPowerOfTwo) {
   // Line ends and long lines placed around every offset near 2^k (k >= 12),
   // where pieces of a read are likely to end: a CR LF split over two
   // pieces, a line of more than 80 columns split over two pieces.
@@ -144,10 +147,10 @@ TEST(FreeReaderBulk, RealsMatchTheCorrectlyRoundedConversion) {
 
   std::string text;
   for (std::size_t k = 0; k < tokens.size(); ++k) text += tokens[k] + (k % 2 == 1 ? "\n" : " ");
-  mv::Scratch s;
-  s.loadText(text);
+  const mv::CheckpointText s = mv::CheckpointText::fromString(text, "Test.FChk");
   std::vector<double> got(tokens.size(), 99.0);
-  ASSERT_EQ(mv::readFree(s, static_cast<int>(got.size()), got.data()).status, mv::ReadStatus::Ok);
+  ASSERT_EQ(mv::readReals(s, 1, static_cast<long long>(got.size()), got.data()).status,
+            mv::ReadStatus::Ok);
   for (std::size_t k = 0; k < tokens.size(); ++k) {
     std::string c = tokens[k];
     for (char& ch : c)

@@ -1,36 +1,24 @@
-// The banner, the element symbols and the matrix printer.
+// The report rendered from values: the banner, the matrix printer, and the
+// records of the stages that have no suite of their own to check them.
+#include "report/text_report.h"
+
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "driver/report.h"
+#include "core/stop.h"
+#include "report/format.h"
+#include "support/matrices.h"
 #include "support/testutil.h"
-#include "tables.h"
 
 namespace {
 
-TEST(ElementSymbols, LabelsByAtomicNumber) {
-  EXPECT_EQ(mv::mend(1), "  H ");
-  EXPECT_EQ(mv::mend(2), " He ");
-  EXPECT_EQ(mv::mend(6), "  C ");
-  EXPECT_EQ(mv::mend(17), " Cl ");
-  EXPECT_EQ(mv::mend(26), " Fe ");
-  EXPECT_EQ(mv::mend(53), "  I ");
-  EXPECT_EQ(mv::mend(62), " Sm ");
-  EXPECT_EQ(mv::mend(79), " Au ");
-  EXPECT_EQ(mv::mend(92), "  U ");
-  EXPECT_EQ(mv::mend(93), " Np ");
-  EXPECT_EQ(mv::mend(118), " Og ");
-  EXPECT_EQ(mv::mend(0), " Bq ");
-  EXPECT_EQ(mv::mend(119), "  ? ");
-  EXPECT_EQ(mv::mend(-1), "  ? ");
-}
-
 TEST(Banner, RecordShapes) {
-  mvtest::Capture cap;
-  mv::kiir();
-  const std::vector<std::string> r = mvtest::lines(cap.out.str());
+  std::ostringstream out;
+  mv::TextReport(out).banner();
+  const std::vector<std::string> r = mvtest::lines(out.str());
   ASSERT_EQ(r.size(), 19u);
   const std::string rule = " " + std::string(79, '-');
   const std::string b7(7, ' ');
@@ -59,19 +47,21 @@ TEST(Banner, RecordShapes) {
   EXPECT_NE(r[16].find("Program \"MIRVANTE\", Version 1.00"), std::string::npos);
   EXPECT_EQ(r[17], "");
   EXPECT_EQ(r[18], rule);
-  EXPECT_EQ(cap.err.str(), "");
 }
 
-// A 9-atom matrix a(i, j) = i + j/100 with leading dimension 20.
+// A 9-atom matrix a(i, j) = i + j/100.
 struct MatrixPrinter : ::testing::Test {
-  static inline double a[20 * 20];
+  mv::Matrix a{9, 9};
+  mv::Vec1<int> ia = mvtest::vec1({6, 1, 1, 1, 1, 8, 1, 7, 17});
   void SetUp() override {
-    const int z[9] = {6, 1, 1, 1, 1, 8, 1, 7, 17};
-    for (int i = 1; i <= 9; ++i) {
-      mv::g.ia(i) = z[i - 1];
-      for (int j = 1; j <= 9; ++j) a[(i - 1) + (j - 1) * 20] = i + j / 100.0;
-    }
-    a[(2 - 1) + (9 - 1) * 20] = -0.00004;  // rounds to zero: no sign
+    for (int i = 1; i <= 9; ++i)
+      for (int j = 1; j <= 9; ++j) a(i, j) = i + j / 100.0;
+    a(2, 9) = -0.00004;  // rounds to zero: no sign
+  }
+  std::vector<std::string> print(int n) const {
+    std::ostringstream out;
+    mv::TextReport(out).mprint(a, n, ia);
+    return mvtest::lines(out.str());
   }
   static constexpr const char* kHeader1 =
       "             1  C     2  H     3  H     4  H     5  H     6  O     7  H     8  N ";
@@ -80,9 +70,7 @@ struct MatrixPrinter : ::testing::Test {
 };
 
 TEST_F(MatrixPrinter, EightAtomsMakeOneBlock) {
-  mvtest::Capture cap;
-  mv::mprint(a, 8, 20);
-  const std::vector<std::string> r = mvtest::lines(cap.out.str());
+  const std::vector<std::string> r = print(8);
   ASSERT_EQ(r.size(), 10u);
   EXPECT_EQ(r[0], kHeader1);
   EXPECT_EQ(r[1], "");
@@ -92,9 +80,7 @@ TEST_F(MatrixPrinter, EightAtomsMakeOneBlock) {
 }
 
 TEST_F(MatrixPrinter, NineAtomsMakeTwoBlocksWithAllRows) {
-  mvtest::Capture cap;
-  mv::mprint(a, 9, 20);
-  const std::vector<std::string> r = mvtest::lines(cap.out.str());
+  const std::vector<std::string> r = print(9);
   ASSERT_EQ(r.size(), 26u);
   EXPECT_EQ(r[0], kHeader1);
   EXPECT_EQ(r[2], kRow1);
@@ -106,6 +92,38 @@ TEST_F(MatrixPrinter, NineAtomsMakeTwoBlocksWithAllRows) {
   EXPECT_EQ(r[17], "   1  C    1.0900");
   EXPECT_EQ(r[18], "   2  H    0.0000");
   EXPECT_EQ(r[25], "   9 Cl    9.0900");
+}
+
+TEST(StopRecords, EachRecordIsOneFreeFormatWrite) {
+  mv::Stop s;
+  s.records = {" This program should not be used for UHF or unrestricted DFT calculations!", " ",
+               "TOO MANY"};
+  std::ostringstream out;
+  mv::TextReport(out).stop(s);
+  EXPECT_EQ(out.str(), mv::formatFree({mv::Item(s.records[0])}) + "  \n TOO MANY\n");
+  // A stop without records adds nothing.
+  std::ostringstream none;
+  mv::TextReport(none).stop(mv::Stop());
+  EXPECT_EQ(none.str(), "");
+}
+
+TEST(SpinNote, OnlyOutsideTheClassicRunAndNamingTheSecondTerm) {
+  mv::Checkpoint ck;
+  ck.title = std::string(80, ' ');
+  ck.calc.plain = true;
+  ck.densityLabel = "Total SCF Density                          R   N=           3";
+  std::ostringstream scf, none, corr;
+  mv::TextReport(scf).header(ck, true);
+  mv::TextReport(none).header(ck, false);
+  // A free-format text record begins with a blank of its own.
+  EXPECT_EQ(scf.str(), none.str() +
+                           "  Spin-unrestricted wave function: spin term from the file's spin "
+                           "density\n");
+  ck.densityLabel = "Total MP2 Density                          R   N=           3";
+  mv::TextReport(corr).header(ck, true);
+  EXPECT_EQ(corr.str(), none.str() +
+                            "  Spin-unrestricted wave function: square-root term from the total "
+                            "density\n");
 }
 
 }  // namespace
