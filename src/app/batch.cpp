@@ -76,7 +76,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   try {
     if (!options.json) report.banner();
     CheckpointText t = file == "-" ? CheckpointText::fromStream(std::cin, displayName(file))
-                                   : CheckpointText::fromFile(file, file);
+                                   : CheckpointText::fromFile(file, file, par);
     analyse(std::move(t), ro, r, options.json ? nullptr : &report);
   } catch (const Stop& s) {
     if (!options.json) report.stop(s);

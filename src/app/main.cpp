@@ -11,6 +11,7 @@
 
 #include "app/classic_run.h"
 #include "app/cli.h"
+#include "app/output.h"
 #include "core/stop.h"
 
 namespace {
@@ -85,14 +86,11 @@ void holdClosedStreams() {
 
 // Standard output must have taken the whole report: an output error that
 // no stage handles ends the run with a diagnostic and status 2.
-int checkOutput(int status) {
+int checkOutput(const mv::DescriptorBuffer& out, int status) {
   std::cout.flush();
-  errno = 0;
-  const bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
-  if (!failed) return status;
-  const int err = errno;
+  if (out.error() == 0 && std::cout) return status;
   std::cerr << "mirvante: cannot write the report to standard output: "
-            << (err != 0 ? std::strerror(err) : "write error") << '\n';
+            << std::strerror(out.error() != 0 ? out.error() : EIO) << '\n';
   return mv::kStatusInputError;
 }
 
@@ -100,6 +98,11 @@ int checkOutput(int status) {
 
 int main(int argc, char** argv) {
   holdClosedStreams();
+  // The report goes through a buffer of its own that remembers why a write
+  // failed; it is written out at the end of the process, also after an
+  // interrupt of the classic run.
+  static mv::DescriptorBuffer out(STDOUT_FILENO);
+  std::cout.rdbuf(&out);
   std::signal(SIGFPE, onFpe);
   std::signal(SIGABRT, onAbrt);
   std::signal(SIGTRAP, onTrap);
@@ -108,9 +111,9 @@ int main(int argc, char** argv) {
     // The classic run: no arguments, Test.FChk in the working directory.
     std::signal(SIGTERM, onTerm);
     installUnlessIgnored(SIGINT, onInt);
-    return checkOutput(mv::runClassic(std::cout, std::cerr));
+    return checkOutput(out, mv::runClassic(std::cout, std::cerr));
   }
   std::signal(SIGTERM, onBatchInterrupt);
   installUnlessIgnored(SIGINT, onBatchInterrupt);
-  return checkOutput(mv::runCommandLine(argc, argv, std::cout, std::cerr, &interrupted));
+  return checkOutput(out, mv::runCommandLine(argc, argv, std::cout, std::cerr, &interrupted));
 }

@@ -34,7 +34,9 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   Checkpoint& ck = r.ck;
 
   // The checkpoint file, in the order its records appear in the report.
-  CheckpointReader reader(text, limits, ck);
+  const Parallel serial;
+  const Parallel& par = options.par != nullptr ? *options.par : serial;
+  CheckpointReader reader(text, limits, ck, par);
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.body();

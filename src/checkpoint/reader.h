@@ -11,12 +11,15 @@
 #include "checkpoint/checkpoint.h"
 #include "checkpoint/text.h"
 #include "core/limits.h"
+#include "core/parallel.h"
 
 namespace mv {
 
 class CheckpointReader {
  public:
-  CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck);
+  // Long arrays are converted on the threads of `par`.
+  CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck,
+                   const Parallel& par = Parallel());
 
   // The title (line 1) and the kind of calculation (line 2).  A text of
   // five lines or fewer is no checkpoint file (stop "9999").
@@ -46,6 +49,7 @@ class CheckpointReader {
   const CheckpointText& t_;
   const Limits& limits_;
   Checkpoint& ck_;
+  const Parallel& par_;
 };
 
 // All three steps.

@@ -200,7 +200,7 @@ Basis expandBasis(const Shells& sh, int natoms, int nbf, const Limits& limits) {
   long long count = 0;
   for (int i = 1; i <= sh.count; ++i) {
     const int type = sh.type(i);
-    if (std::abs(type) > limits.maxL) {
+    if (type < -limits.maxL || type > limits.maxL) {
       if (limits.classic) stopPlain({" Unknown orbital type - STOP"});
       refuse(" Shell " + std::to_string(i) + " has type " + std::to_string(type) +
                  ": shells of angular momentum above " + std::to_string(limits.maxL) +

@@ -159,10 +159,8 @@ TEST(ClassicRun, ReportThatCannotBeWrittenIsAnOutputError) {
   }
 }
 
-// The diagnostic names the system's reason.  Disabled: the reason is lost
-// (the line ends in "write error") because the front end resets errno after
-// the flush of the report that failed and before it asks for the reason.
-TEST(ClassicRun, DISABLED_ReportWriteErrorNamesTheSystemsReason) {
+// The diagnostic names the system's reason.
+TEST(ClassicRun, ReportWriteErrorNamesTheSystemsReason) {
   EXPECT_EQ(runWithStdout(">/dev/full").err,
             std::string(kReportError) + "No space left on device\n");
   EXPECT_EQ(runWithStdout(">&-").err, std::string(kReportError) + "Bad file descriptor\n");

@@ -1,0 +1,263 @@
+// The command-line mode, run as users run it: the built program with files
+// as arguments, from a working directory of its own.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/reportparse.h"
+#include "support/testutil.h"
+
+namespace fs = std::filesystem;
+using mvtest::dataPath;
+using mvtest::readFile;
+using mvtest::writeFile;
+
+namespace {
+
+struct CliRun {
+  std::string out, err;
+  int status = -1;
+};
+
+std::string shellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// The program with `args`, in directory `cwd`, standard input from `in`.
+CliRun mirvante(const std::vector<std::string>& args, const std::string& cwd,
+             const std::string& in = "/dev/null") {
+  const std::string io = mvtest::makeTempDir("mvcliio");
+  std::string cmd = "cd " + shellQuote(cwd) + " && timeout 300 " + shellQuote(MV_PROGRAM);
+  for (const std::string& a : args) cmd += " " + shellQuote(a);
+  cmd += " <" + shellQuote(in) + " >" + shellQuote(io + "/out") + " 2>" + shellQuote(io + "/err");
+  const int rc = std::system(cmd.c_str());
+  CliRun r;
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
+  r.out = readFile(io + "/out");
+  r.err = readFile(io + "/err");
+  fs::remove_all(io);
+  return r;
+}
+
+std::set<std::string> listing(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+const std::vector<std::string> kFixtures = {
+    "h2_rhf_sto3g",      "h2o_rhf_sto3g",        "h2o_rhf_sto3g_colorder",
+    "h2o_rhf_631gs_sp",  "h2o_rhf_631gs_cart",   "h2o_b3lyp_ccpvdz",
+    "h2o_mp2_ccpvdz",    "ch2_rohf_631gs",       "ch2_rohf_631gs_baddens",
+    "ch2o_rhf_ccpvdz",   "n2_rhf_ccpvtz",        "c10h8_rhf_ccpvtz_cart"};
+
+TEST(CommandLine, OneFileGivesTheClassicReportAndWritesNothing) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  const auto before = listing(dataPath(""));
+  for (const std::string& name : kFixtures) {
+    const std::string file = dataPath(name + ".fchk");
+    const mvtest::RunResult classic = mvtest::runProgram(readFile(file));
+    ASSERT_EQ(classic.status, 0) << name;
+    const CliRun r = mirvante({file}, cwd);
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_EQ(r.err, "") << name;
+    EXPECT_EQ(r.out, classic.out) << name;
+    fs::remove_all(classic.dir);
+  }
+  EXPECT_TRUE(listing(cwd).empty()) << "files written in the working directory";
+  EXPECT_EQ(listing(dataPath("")), before) << "files written beside the inputs";
+  fs::remove_all(cwd);
+}
+
+TEST(CommandLine, SeveralFilesAreHeadedAsHeadDoesAndStandardInputReads) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  const std::string a = dataPath("h2_rhf_sto3g.fchk"), b = dataPath("h2o_rhf_sto3g.fchk");
+  const CliRun ra = mirvante({a}, cwd), rb = mirvante({b}, cwd);
+  const CliRun both = mirvante({a, "-"}, cwd, b);
+  EXPECT_EQ(both.status, 0);
+  EXPECT_EQ(both.out, "==> " + a + " <==\n" + ra.out + "\n==> standard input <==\n" + rb.out);
+  fs::remove_all(cwd);
+}
+
+// The values of the JSON object agree with the text report to its digits.
+void expectSameAsReport(const nlohmann::json& j, const std::string& report) {
+  const mvtest::ParsedReport p = mvtest::parseReport(report);
+  ASSERT_EQ(static_cast<int>(j["atoms"].size()), p.natoms);
+  for (int a = 0; a < p.natoms; ++a) {
+    const auto& at = j["atoms"][static_cast<std::size_t>(a)];
+    EXPECT_NEAR(at["population"].get<double>(), p.populations[static_cast<std::size_t>(a)], 5.01e-11);
+    EXPECT_NEAR(at["total_valence"].get<double>(), p.totalValence[static_cast<std::size_t>(a)], 5.01e-6);
+    EXPECT_NEAR(at["bonded_valence"].get<double>(), p.usedValence[static_cast<std::size_t>(a)], 5.01e-6);
+    EXPECT_NEAR(at["free_valence"].get<double>(), p.freeValence[static_cast<std::size_t>(a)], 5.01e-6);
+    for (int c = 0; c < p.natoms; ++c)
+      EXPECT_NEAR(j["bond_orders"][static_cast<std::size_t>(a)][static_cast<std::size_t>(c)].get<double>(),
+                  p.bonds[static_cast<std::size_t>(a * p.natoms + c)], 5.01e-5);
+  }
+  EXPECT_NEAR(j["unpaired_electrons"].get<double>(), p.unpaired, 5.01e-7);
+}
+
+TEST(CommandLine, JsonLinesForGoodMissingAndTruncatedFiles) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  const std::string good1 = dataPath("h2o_rhf_sto3g.fchk"), good2 = dataPath("ch2_rohf_631gs.fchk");
+  const std::string text = readFile(good1);
+  const std::string cut = cwd + "/cut.fchk";
+  writeFile(cut, text.substr(0, text.find("Total SCF Density") + 200));
+  const std::string missing = cwd + "/missing.fchk";
+  const CliRun r = mirvante({"--json", good1, missing, cut, good2}, cwd);
+  EXPECT_EQ(r.status, 1);
+  const auto lines = mvtest::lines(r.out);
+  ASSERT_EQ(lines.size(), 4u);
+  const std::vector<std::string> files = {good1, missing, cut, good2};
+  const std::vector<std::string> statuses = {"ok", "error", "error", "ok"};
+  for (std::size_t k = 0; k < 4; ++k) {
+    const auto j = nlohmann::json::parse(lines[k]);
+    EXPECT_EQ(j["file"], files[k]);
+    EXPECT_EQ(j["status"], statuses[k]) << lines[k];
+    if (statuses[k] == "ok") {
+      EXPECT_FALSE(j.contains("error"));
+      expectSameAsReport(j, mirvante({files[k]}, cwd).out);
+    } else {
+      EXPECT_TRUE(j["error"]["code"].is_null());
+      EXPECT_FALSE(j["error"]["message"].get<std::string>().empty());
+    }
+  }
+  EXPECT_EQ(r.err, "mirvante: " + missing + ": cannot open: No such file or directory\n" +
+                       "mirvante: " + cut + ":" +
+                       std::to_string(mvtest::lines(text.substr(0, text.find("Total SCF Density"))).size() + 1) +
+                       ": section 'Total SCF Density': end of file after 9 of 28 values\n");
+  const auto ch2 = nlohmann::json::parse(lines[3]);
+  EXPECT_EQ(ch2["spin"], "restricted open-shell");
+  EXPECT_EQ(ch2["density"], "Total SCF Density");
+  EXPECT_EQ(ch2["density_check"], "accepted");
+  EXPECT_EQ(ch2["bonds"].size(), 2u);  // the two C-H bonds; H-H is below 0.1
+  const double charge = ch2["atoms"][0]["nuclear_charge"].get<double>() -
+                        ch2["atoms"][0]["population"].get<double>();
+  EXPECT_EQ(ch2["atoms"][0]["charge"].get<double>(), charge);
+  fs::remove_all(cwd);
+}
+
+TEST(CommandLine, OutputIsTheSameBytesForAnyNumberOfThreads) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  std::vector<std::string> files;
+  for (const std::string& name : kFixtures) files.push_back(dataPath(name + ".fchk"));
+  for (const char* mode : {"--min-bond=0.1", "--json"}) {
+    std::vector<std::string> a1 = {mode, "-j", "1"}, a2 = {mode, "-j", "2"}, a3 = {mode, "-j", "3"};
+    a1.insert(a1.end(), files.begin(), files.end());
+    a2.insert(a2.end(), files.begin(), files.end());
+    a3.insert(a3.end(), files.begin(), files.end());
+    const CliRun r1 = mirvante(a1, cwd), r2 = mirvante(a2, cwd), r3 = mirvante(a3, cwd);
+    EXPECT_EQ(r1.status, 0);
+    EXPECT_EQ(r1.out, r2.out) << mode;
+    EXPECT_EQ(r1.out, r3.out) << mode;
+  }
+  fs::remove_all(cwd);
+}
+
+TEST(CommandLine, OutputDirectoryGetsOneFilePerInputAndNeverAnInput) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  const std::string a = dataPath("h2_rhf_sto3g.fchk"), b = dataPath("h2o_rhf_sto3g.fchk");
+  CliRun r = mirvante({"-o", "reports/new", a, b}, cwd);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(listing(cwd + "/reports/new"), (std::set<std::string>{"h2_rhf_sto3g.txt", "h2o_rhf_sto3g.txt"}));
+  EXPECT_EQ(readFile(cwd + "/reports/new/h2o_rhf_sto3g.txt"), mirvante({b}, cwd).out);
+  r = mirvante({"--json", "-o", "j", a}, cwd);
+  EXPECT_EQ(readFile(cwd + "/j/h2_rhf_sto3g.json"), mirvante({"--json", a}, cwd).out);
+
+  // Two inputs with one stem, and an input where an output would go.
+  fs::create_directory(cwd + "/other");
+  fs::copy_file(a, cwd + "/other/h2_rhf_sto3g.fchk");
+  r = mirvante({"-o", "x", a, "other/h2_rhf_sto3g.fchk"}, cwd);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("would both write the output x/h2_rhf_sto3g.txt"), std::string::npos) << r.err;
+  writeFile(cwd + "/in.txt", readFile(a));
+  r = mirvante({"-o", ".", "in.txt"}, cwd);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "mirvante: the output ./in.txt would overwrite the input in.txt\n");
+  EXPECT_EQ(readFile(cwd + "/in.txt"), readFile(a));
+  writeFile(cwd + "/plain", "");
+  r = mirvante({"-o", "plain", a}, cwd);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("mirvante: cannot make the output directory plain"), std::string::npos);
+  fs::remove_all(cwd);
+}
+
+TEST(CommandLine, HelpVersionAndUsageErrors) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  CliRun r = mirvante({"--help"}, cwd);
+  EXPECT_EQ(r.status, 0);
+  for (const char* opt : {"--json", "--output-dir", "--jobs", "--min-bond", "--svg", "Examples:"})
+    EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+  r = mirvante({"--version"}, cwd);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "MIRVANTE 1.00\n");
+  r = mirvante({"--frobnicate", "x.fchk"}, cwd);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "mirvante: The following argument was not expected: --frobnicate\n"
+            "Run 'mirvante --help' for the options.\n");
+  EXPECT_EQ(mirvante({"-j", "0", "x.fchk"}, cwd).status, 2);
+  EXPECT_EQ(mirvante({"--json"}, cwd).status, 2);
+  EXPECT_EQ(mirvante({"--min-bond", "abc", "x.fchk"}, cwd).status, 2);
+  EXPECT_EQ(mirvante({"-", "-"}, cwd).status, 2);
+  fs::remove_all(cwd);
+}
+
+TEST(CommandLine, AReportThatCannotBeWrittenIsAnError) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  const std::string cmd = "cd " + shellQuote(cwd) + " && " + shellQuote(MV_PROGRAM) + " " +
+                          shellQuote(dataPath("h2o_rhf_sto3g.fchk")) + " >/dev/full 2>err";
+  const int rc = std::system(cmd.c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), 2);
+  EXPECT_EQ(readFile(cwd + "/err"),
+            "mirvante: cannot write the report to standard output: No space left on device\n");
+  fs::remove_all(cwd);
+}
+
+// An interrupt stops the batch at once: what is written are complete
+// reports, in input order, and the status is 130.
+TEST(CommandLine, InterruptWritesWhatIsCompleteAndEndsWith130) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  const std::string big = dataPath("c10h8_rhf_ccpvtz_cart.fchk");
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (!freopen((cwd + "/out").c_str(), "w", stdout) || !freopen((cwd + "/err").c_str(), "w", stderr))
+      _exit(99);
+    std::vector<std::string> args = {MV_PROGRAM, "--json", "-j", "1"};
+    for (int k = 0; k < 200; ++k) args.push_back(big);
+    std::vector<char*> argv;
+    for (std::string& s : args) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    execv(MV_PROGRAM, argv.data());
+    _exit(98);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  kill(pid, SIGINT);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 130);
+  EXPECT_EQ(readFile(cwd + "/err"), "mirvante: interrupted\n");
+  const std::string out = readFile(cwd + "/out");
+  const auto lines = mvtest::lines(out);
+  EXPECT_LT(lines.size(), 200u);
+  EXPECT_TRUE(out.empty() || out.back() == '\n');
+  for (const std::string& l : lines) EXPECT_EQ(nlohmann::json::parse(l)["status"], "ok");
+  fs::remove_all(cwd);
+}
+
+}  // namespace
