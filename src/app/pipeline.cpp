@@ -52,7 +52,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
 
   // The overlap matrix, the partition of the functions among the atoms and
   // its agreement with the file's own counts.
-  Matrix sOwn = overlapMatrix(r.basis, ck.coords);
+  Matrix sOwn = overlapMatrix(r.basis, ck.coords, par);
   r.partition = getparm(r.basis.first, r.basis.last, limits);
   if (report) report->partition(r.partition);
   if (ck.natoms != r.partition.natoms)

@@ -74,30 +74,73 @@ bool hasRange(const Basis& b, int a) {
 // factors of every pair of powers are formed once, by the same operations
 // as the primitive overlap, and multiplied in the same order; every element
 // of S is therefore bit-identical to summing the primitive overlaps.
+//
+// The distinct exponents of every atom, with the highest Cartesian power
+// that occurs with each; built once and only read.
+struct ExponentIndex {
+  explicit ExponentIndex(const Basis& b) {
+    const int natoms = b.natoms;
+    eidx.assign(static_cast<std::size_t>(b.expo.size()) + 1, 0);
+    start.assign(static_cast<std::size_t>(natoms) + 1, 0);
+    count.assign(static_cast<std::size_t>(natoms) + 1, 0);
+    for (int a = 1; a <= natoms; ++a) {
+      start[static_cast<std::size_t>(a)] = static_cast<int>(exps.size());
+      if (!hasRange(b, a)) continue;
+      const std::size_t s0 = exps.size();
+      for (int mu = b.first(a); mu <= b.last(a); ++mu)
+        for (int p = b.pfirst(mu); p <= b.plast(mu); ++p) {
+          const double e = b.expo(p);
+          std::size_t i = s0;
+          while (i < exps.size() && exps[i] != e) ++i;
+          if (i == exps.size()) {
+            exps.push_back(e);
+            pows.push_back(0);
+          }
+          eidx[static_cast<std::size_t>(p)] = static_cast<int>(i - s0);
+          int l = b.lx(p) > b.ly(p) ? b.lx(p) : b.ly(p);
+          if (b.lz(p) > l) l = b.lz(p);
+          if (l > pows[i]) pows[i] = l;
+        }
+      count[static_cast<std::size_t>(a)] = static_cast<int>(exps.size() - s0);
+    }
+    span = b.maxPower + 1;
+    stride = static_cast<std::size_t>(3 * span * span);
+  }
+  std::size_t at(int d, int l1, int l2) const {
+    return static_cast<std::size_t>((d * span + l1) * span + l2);
+  }
+  std::vector<int> eidx;    // index of each primitive's exponent in its atom's list
+  std::vector<int> start;   // offset of each atom's list in exps
+  std::vector<int> count;   // distinct exponents of each atom
+  std::vector<double> exps;
+  std::vector<int> pows;    // highest Cartesian power that occurs with each exponent
+  int span = 1;             // powers 0 .. span - 1
+  std::size_t stride = 3;   // factors of one exponent pair
+};
+
+// The factors of one pair of atoms at a time (one table per thread).
 class PairTable {
  public:
-  PairTable(const Basis& b, const Vec1<double>& c, const Matrix& coords)
-      : b_(b), c_(c), coords_(coords) {
-    index();
-  }
+  PairTable(const Basis& b, const Vec1<double>& c, const Matrix& coords, const ExponentIndex& x)
+      : b_(b), c_(c), coords_(coords), x_(x) {}
 
   // S(mu, nu) for mu on atom a (first centre) and nu on atom b.
   double overlap(int mu, int nu, int a, int b, double d2) {
     if (!ready(a, b)) return direct(mu, nu, a, b, d2);
     const int p0 = b_.pfirst(mu), p1 = b_.plast(mu);
     const int q0 = b_.pfirst(nu), q1 = b_.plast(nu);
-    const int nb = count_[static_cast<std::size_t>(b)];
+    const int nb = x_.count[static_cast<std::size_t>(b)];
     double sum = 0.0;
     for (int p = p0; p <= p1; ++p) {
       const int lx = b_.lx(p), ly = b_.ly(p), lz = b_.lz(p);
       const double c1 = c_(p);
-      const std::size_t row = static_cast<std::size_t>(eidx_[static_cast<std::size_t>(p)]) * nb;
+      const std::size_t row = static_cast<std::size_t>(x_.eidx[static_cast<std::size_t>(p)]) * nb;
       for (int q = q0; q <= q1; ++q) {
-        const std::size_t pair = row + static_cast<std::size_t>(eidx_[static_cast<std::size_t>(q)]);
-        const double* f = factors_.data() + pair * stride_;
-        double v = f[idx(0, lx, b_.lx(q))] * v0_[pair];
-        v = f[idx(1, ly, b_.ly(q))] * v;
-        v = f[idx(2, lz, b_.lz(q))] * v;
+        const std::size_t pair = row + static_cast<std::size_t>(x_.eidx[static_cast<std::size_t>(q)]);
+        const double* f = factors_.data() + pair * x_.stride;
+        double v = f[x_.at(0, lx, b_.lx(q))] * v0_[pair];
+        v = f[x_.at(1, ly, b_.ly(q))] * v;
+        v = f[x_.at(2, lz, b_.lz(q))] * v;
         sum += (v * c1) * c_(q);
       }
     }
@@ -105,54 +148,17 @@ class PairTable {
   }
 
  private:
-  // Collect the distinct exponents of every atom.  A table is used only
-  // when no primitive is shared between atoms (each function owns its
-  // primitives, so none is) and the pair's table stays small.
-  void index() {
-    const int natoms = b_.natoms;
-    const int nprim = b_.expo.size();
-    eidx_.assign(static_cast<std::size_t>(nprim) + 1, 0);
-    start_.assign(static_cast<std::size_t>(natoms) + 1, 0);
-    count_.assign(static_cast<std::size_t>(natoms) + 1, 0);
-    for (int a = 1; a <= natoms; ++a) {
-      start_[static_cast<std::size_t>(a)] = static_cast<int>(exps_.size());
-      if (!hasRange(b_, a)) continue;
-      const std::size_t s0 = exps_.size();
-      for (int mu = b_.first(a); mu <= b_.last(a); ++mu)
-        for (int p = b_.pfirst(mu); p <= b_.plast(mu); ++p) {
-          const double e = b_.expo(p);
-          std::size_t i = s0;
-          while (i < exps_.size() && exps_[i] != e) ++i;
-          if (i == exps_.size()) {
-            exps_.push_back(e);
-            pows_.push_back(0);
-          }
-          eidx_[static_cast<std::size_t>(p)] = static_cast<int>(i - s0);
-          int l = b_.lx(p) > b_.ly(p) ? b_.lx(p) : b_.ly(p);
-          if (b_.lz(p) > l) l = b_.lz(p);
-          if (l > pows_[i]) pows_[i] = l;
-        }
-      count_[static_cast<std::size_t>(a)] = static_cast<int>(exps_.size() - s0);
-    }
-    span_ = b_.maxPower + 1;
-    stride_ = static_cast<std::size_t>(3 * span_ * span_);
-  }
-
-  std::size_t idx(int d, int l1, int l2) const {
-    return static_cast<std::size_t>((d * span_ + l1) * span_ + l2);
-  }
-
   // Make the table of the atom pair (a first) current; false when it
   // would be too large to pay.
   bool ready(int a, int b) {
     if (a == curA_ && b == curB_) return curOk_;
     curA_ = a;
     curB_ = b;
-    const std::size_t na = static_cast<std::size_t>(count_[static_cast<std::size_t>(a)]);
-    const std::size_t nb = static_cast<std::size_t>(count_[static_cast<std::size_t>(b)]);
-    curOk_ = na > 0 && nb > 0 && na * nb * stride_ <= kMaxTable;
+    const std::size_t na = static_cast<std::size_t>(x_.count[static_cast<std::size_t>(a)]);
+    const std::size_t nb = static_cast<std::size_t>(x_.count[static_cast<std::size_t>(b)]);
+    curOk_ = na > 0 && nb > 0 && na * nb * x_.stride <= kMaxTable;
     if (!curOk_) return false;
-    factors_.resize(na * nb * stride_);
+    factors_.resize(na * nb * x_.stride);
     v0_.resize(na * nb);
     const double dx = coords_(1, b) - coords_(1, a);
     const double dy = coords_(2, b) - coords_(2, a);
@@ -161,24 +167,24 @@ class PairTable {
     const double ey = coords_(2, a) - coords_(2, b);
     const double ez = coords_(3, a) - coords_(3, b);
     const double d2 = ab2(coords_, a, b);
-    const std::size_t sa = static_cast<std::size_t>(start_[static_cast<std::size_t>(a)]);
-    const std::size_t sb = static_cast<std::size_t>(start_[static_cast<std::size_t>(b)]);
+    const std::size_t sa = static_cast<std::size_t>(x_.start[static_cast<std::size_t>(a)]);
+    const std::size_t sb = static_cast<std::size_t>(x_.start[static_cast<std::size_t>(b)]);
     for (std::size_t i = 0; i < na; ++i) {
-      const double e1 = exps_[sa + i];
-      const int top1 = pows_[sa + i];
+      const double e1 = x_.exps[sa + i];
+      const int top1 = x_.pows[sa + i];
       for (std::size_t j = 0; j < nb; ++j) {
-        const double e2 = exps_[sb + j];
-        const int top2 = pows_[sb + j];
+        const double e2 = x_.exps[sb + j];
+        const int top2 = x_.pows[sb + j];
         const double gam = e1 + e2;
         const std::size_t pair = i * nb + j;
         v0_[pair] = std::exp(-(e1 * e2 / gam) * d2) * std::sqrt(kPi3 / (gam * gam * gam));
         const double pa[3] = {e2 * dx / gam, e2 * dy / gam, e2 * dz / gam};
         const double pb[3] = {e1 * ex / gam, e1 * ey / gam, e1 * ez / gam};
-        double* f = factors_.data() + pair * stride_;
+        double* f = factors_.data() + pair * x_.stride;
         // Only the powers that occur with these two exponents.
         for (int d = 0; d < 3; ++d)
           for (int l1 = 0; l1 <= top1; ++l1)
-            for (int l2 = 0; l2 <= top2; ++l2) f[idx(d, l1, l2)] = sk(l1, l2, e1, e2, pa[d], pb[d]);
+            for (int l2 = 0; l2 <= top2; ++l2) f[x_.at(d, l1, l2)] = sk(l1, l2, e1, e2, pa[d], pb[d]);
       }
     }
     return true;
@@ -209,13 +215,7 @@ class PairTable {
   const Basis& b_;
   const Vec1<double>& c_;
   const Matrix& coords_;
-  std::vector<int> eidx_;    // index of each primitive's exponent in its atom's list
-  std::vector<int> start_;   // offset of each atom's list in exps_
-  std::vector<int> count_;   // distinct exponents of each atom
-  std::vector<double> exps_;
-  std::vector<int> pows_;    // highest Cartesian power that occurs with each exponent
-  int span_ = 1;             // powers 0 .. span_ - 1
-  std::size_t stride_ = 3;   // factors of one exponent pair
+  const ExponentIndex& x_;
   std::vector<double> factors_, v0_;
   int curA_ = 0, curB_ = 0;
   bool curOk_ = false;
@@ -225,13 +225,18 @@ class PairTable {
 
 // The block of two different atoms is evaluated with the higher-numbered
 // atom as the first centre and mirrored, so S is exactly symmetric; within
-// one atom only the upper triangle is evaluated and mirrored.
-Matrix overlapMatrix(const Basis& b, const Matrix& coords) {
+// one atom only the upper triangle is evaluated and mirrored.  Each task
+// fills the blocks of one atom with every atom up to it (the last atoms,
+// which have the most blocks, first); no element is written by two tasks.
+Matrix overlapMatrix(const Basis& b, const Matrix& coords, const Parallel& par) {
   const Vec1<double> c = normalisedCoefficients(b);
   Matrix sm(b.nbf, b.nbf);
-  PairTable table(b, c, coords);
-  for (int a = 1; a <= b.natoms; ++a) {
-    if (!hasRange(b, a)) continue;
+  const ExponentIndex index(b);
+  const int natoms = b.natoms;
+  par.run(natoms, [&](int t) {
+    const int a = natoms - t;
+    if (!hasRange(b, a)) return;
+    PairTable table(b, c, coords, index);
     for (int bb = 1; bb <= a; ++bb) {
       if (!hasRange(b, bb)) continue;
       const double d2 = ab2(coords, a, bb);
@@ -244,7 +249,7 @@ Matrix overlapMatrix(const Basis& b, const Matrix& coords) {
         }
       }
     }
-  }
+  });
   // Extreme coordinates or exponents (finite as read) can overflow the
   // closed-form integrals, and nothing built on such an S could be analysed.
   for (int j = 1; j <= b.nbf; ++j)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/matrix.h"
+#include "core/parallel.h"
 #include "integrals/basis.h"
 
 namespace mv {
@@ -15,7 +16,8 @@ Vec1<double> normalisedCoefficients(const Basis& b);
 // S in the program's own order of functions, assembled atom block by atom
 // block; coords(k, a) is coordinate k of atom a.  An element that is not a
 // finite number (extreme coordinates or exponents) is refused.
-Matrix overlapMatrix(const Basis& b, const Matrix& coords);
+// The blocks of the atoms are shared out among the threads of `par`.
+Matrix overlapMatrix(const Basis& b, const Matrix& coords, const Parallel& par = Parallel());
 
 // S brought into the checkpoint's order of functions: element (map(j),
 // map(i)) of the result is S(j, i).

@@ -40,9 +40,11 @@ std::string shellQuote(const std::string& s) {
 CliRun mirvante(const std::vector<std::string>& args, const std::string& cwd,
              const std::string& in = "/dev/null") {
   const std::string io = mvtest::makeTempDir("mvcliio");
-  std::string cmd = "cd " + shellQuote(cwd) + " && timeout 300 " + shellQuote(MV_PROGRAM);
-  for (const std::string& a : args) cmd += " " + shellQuote(a);
-  cmd += " <" + shellQuote(in) + " >" + shellQuote(io + "/out") + " 2>" + shellQuote(io + "/err");
+  std::string cmd = "cd ";
+  cmd.append(shellQuote(cwd)).append(" && timeout 300 ").append(shellQuote(MV_PROGRAM));
+  for (const std::string& a : args) cmd.append(" ").append(shellQuote(a));
+  cmd.append(" <").append(shellQuote(in)).append(" >").append(shellQuote(io + "/out"));
+  cmd.append(" 2>").append(shellQuote(io + "/err"));
   const int rc = std::system(cmd.c_str());
   CliRun r;
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);

@@ -215,12 +215,10 @@ TEST(Beyond, ShellsAboveIAndFilesTooLargeForMemoryAreRefused) {
     }
     return mv::Stop{"none", {}, "", "", 0, 0};
   };
-  // The shell types of H2/STO-3G are "0 0": make the second a k shell (l = 7).
+  // The shell types of H2/STO-3G are "0 0": make the first a k shell (l = 7).
   std::string k = text;
-  const std::size_t types = k.find("Shell types");
-  const std::size_t values = k.find('\n', types) + 1;
-  k.replace(k.find('0', values), 1, "7");
-  k.replace(k.find('0', k.find(' ', values) + 1), 1, "-7");
+  const std::size_t values = k.find('\n', k.find("Shell types")) + 1;
+  k[k.find('0', values)] = '7';
   mv::Stop s = stopOf(k);
   EXPECT_EQ(s.code, "8100");
   EXPECT_EQ(s.records.at(0),
