@@ -1,0 +1,151 @@
+// The thread pool and the task runs of the kernels.
+//
+// A run lives on the stack of its caller.  While it has tasks left it is
+// listed in the pool, where idle workers find it; a worker that joins counts
+// itself as a helper under the pool's mutex and claims tasks from the run's
+// atomic counter until none is left.  The caller claims tasks the same way,
+// then takes the run off the list (no helper can join after that) and waits
+// until the helpers have left.  Every claimed task is being run by the
+// thread that claimed it, so the wait always ends: with every worker busy
+// elsewhere the caller simply runs all the tasks itself.
+#include "core/parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <exception>
+#include <utility>
+
+namespace mv {
+
+struct ThreadPool::Run {
+  const std::function<void(int)>* task = nullptr;
+  int ntasks = 0;
+  int maxHelpers = 0;
+  std::atomic<int> next{0};
+  int helpers = 0;  // guarded by the pool's mutex
+  std::condition_variable left;
+  std::mutex errorMutex;
+  std::exception_ptr error;
+  int errorTask = INT_MAX;
+
+  // Claim and run tasks until none is left.
+  void work() {
+    for (int t = next.fetch_add(1, std::memory_order_relaxed); t < ntasks;
+         t = next.fetch_add(1, std::memory_order_relaxed)) {
+      try {
+        (*task)(t);
+      } catch (...) {
+        const std::lock_guard<std::mutex> lock(errorMutex);
+        if (t < errorTask) {
+          errorTask = t;
+          error = std::current_exception();
+        }
+      }
+    }
+  }
+};
+
+ThreadPool::ThreadPool(int threads) : size_(threads < 1 ? 1 : threads) {
+  workers_.reserve(static_cast<std::size_t>(size_ - 1));
+  for (int k = 1; k < size_; ++k) workers_.emplace_back([this] { workerLoop(); });
+}
+
+ThreadPool::~ThreadPool() {
+  std::function<void()> job;
+  while (takeJob(job)) job();
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& w : workers_) w.join();
+}
+
+void ThreadPool::submit(std::function<void()> job) {
+  if (size_ == 1) {
+    job();
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  wake_.notify_one();
+}
+
+bool ThreadPool::takeJob(std::function<void()>& job) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (jobs_.empty()) return false;
+  job = std::move(jobs_.front());
+  jobs_.pop_front();
+  return true;
+}
+
+ThreadPool::Run* ThreadPool::helpable() {
+  for (Run* r : runs_)
+    if (r->helpers < r->maxHelpers && r->next.load(std::memory_order_relaxed) < r->ntasks) return r;
+  return nullptr;
+}
+
+void ThreadPool::addRun(Run* run) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    runs_.push_back(run);
+  }
+  wake_.notify_all();
+}
+
+void ThreadPool::removeRun(Run* run) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (std::size_t k = 0; k < runs_.size(); ++k) {
+    if (runs_[k] == run) {
+      runs_.erase(runs_.begin() + static_cast<std::ptrdiff_t>(k));
+      break;
+    }
+  }
+  run->left.wait(lock, [run] { return run->helpers == 0; });
+}
+
+void ThreadPool::workerLoop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    Run* run = nullptr;
+    wake_.wait(lock, [&] { return stopping_ || !jobs_.empty() || (run = helpable()) != nullptr; });
+    if (!jobs_.empty()) {
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      lock.unlock();
+      job();
+      lock.lock();
+      continue;
+    }
+    if (run != nullptr) {
+      ++run->helpers;
+      lock.unlock();
+      run->work();
+      lock.lock();
+      if (--run->helpers == 0) run->left.notify_all();
+      continue;
+    }
+    return;  // stopping, and no job left
+  }
+}
+
+Parallel::Parallel(ThreadPool& pool, int maxThreads)
+    : pool_(&pool), maxThreads_(maxThreads < 1 ? 1 : maxThreads) {}
+
+void Parallel::run(int ntasks, const std::function<void(int)>& task) const {
+  if (ntasks <= 0) return;
+  ThreadPool::Run run;
+  run.task = &task;
+  run.ntasks = ntasks;
+  const int threads = pool_ == nullptr ? 1 : std::min(maxThreads_, pool_->size());
+  run.maxHelpers = std::min(threads, ntasks) - 1;
+  if (run.maxHelpers > 0) pool_->addRun(&run);
+  run.work();
+  if (run.maxHelpers > 0) pool_->removeRun(&run);
+  if (run.error) std::rethrow_exception(run.error);
+}
+
+}  // namespace mv
