@@ -140,7 +140,7 @@ void BM_MatMul(benchmark::State& state) {
   fillSymmetric(view(ma), n, 1);
   fillSymmetric(view(mb), n, 2);
   for (auto _ : state) {
-    matmul(view(mc), view(ma), view(mb), n);
+    matmul(view(mc), view(ma), view(mb), n, Parallel());
     benchmark::ClobberMemory();
   }
   state.counters["GFlop/s"] = benchmark::Counter(
@@ -154,7 +154,7 @@ void BM_Spectral(benchmark::State& state) {
   fillSymmetric(view(ma), n, 3);
   for (int k = 1; k <= n; ++k) wv(k) = 1.0 / k;
   for (auto _ : state) {
-    spectral(view(mc), view(ma), wv.data(), view(md), n);
+    spectral(view(mc), view(ma), wv.data(), view(md), n, Parallel());
     benchmark::ClobberMemory();
   }
 }
@@ -168,7 +168,7 @@ void BM_Sdiag(benchmark::State& state) {
     state.PauseTiming();
     std::memcpy(ma.a, mb.a, sizeof ma.a);
     state.ResumeTiming();
-    sdiag(ma.a, kLd, wv.data(), n);
+    sdiag(ma.a, kLd, wv.data(), n, Parallel());
     benchmark::ClobberMemory();
   }
 }
@@ -188,7 +188,7 @@ void BM_SdiagOverlap(benchmark::State& state) {
     state.PauseTiming();
     std::memcpy(ma.a, mb.a, sizeof ma.a);
     state.ResumeTiming();
-    sdiag(ma.a, kLd, wv.data(), n);
+    sdiag(ma.a, kLd, wv.data(), n, Parallel());
     benchmark::ClobberMemory();
   }
   state.counters["nbf"] = n;

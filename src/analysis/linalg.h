@@ -6,6 +6,7 @@
 // exact arithmetic, each of its elements is still computed from its own sum.
 #pragma once
 
+#include "core/parallel.h"
 #include "tables.h"
 
 // The hot loops are compiled twice, for AVX2 and for the baseline x86-64
@@ -23,13 +24,17 @@
 
 namespace mv {
 
+// Any order n >= 0 and any leading dimensions (at least n) are accepted.
+// The column panels of C are shared out among the threads of `par`; the
+// result does not depend on how many there are.
+
 // C = A * B:  C(i,j) = sum over k of A(i,k) * B(k,j).
 // C must not share storage with A or B.
-void matmul(MatView c, MatView a, MatView b, int n);
+void matmul(MatView c, MatView a, MatView b, int n, const Parallel& par);
 
 // C = U diag(w) U^T:  C(i,j) = sum over k of (U(i,k) * w(k)) * U(j,k), with
-// w[k-1] = w(k).  `scratch` receives U^T; C, U and scratch must be three
-// different matrices.
-void spectral(MatView c, MatView u, const double* w, MatView scratch, int n);
+// w[k-1] = w(k).  C must not share storage with U.  `scratch` is not
+// written: the factor U^T is packed panel by panel straight from U.
+void spectral(MatView c, MatView u, const double* w, MatView scratch, int n, const Parallel& par);
 
 }  // namespace mv

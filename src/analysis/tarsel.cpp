@@ -107,9 +107,11 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
   MatView vst, vtemp;
   workMatrices(p, w, s, vst, vtemp);
   const MatView vsp = view(sp12), vsm = view(sm12);
+  // The dense kernels run on this thread alone.
+  const Parallel par;
 
   // W = P S and its one- and two-centre sums.
-  matmul(w, p, s, nbf);
+  matmul(w, p, s, nbf, par);
   for (int a = 1; a <= nat; ++a) {
     for (int b = a; b <= nat; ++b) {
       const double sum = pairSum(w, first, last, a, b);
@@ -125,7 +127,7 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
   }
 
   // E = 2W - W W = D S, in place of P.
-  matmul(p, w, w, nbf);
+  matmul(p, w, w, nbf, par);
   for (int j = 1; j <= nbf; ++j) {
     double* pj = p.col(j);
     const double* wj = w.col(j);
@@ -140,7 +142,7 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
   // S^1/2 and S^-1/2 from the eigenvectors of S.
   for (int j = 1; j <= nbf; ++j)
     for (int i = 1; i <= nbf; ++i) vst(i, j) = s(i, j);
-  sdiag(vst.p, vst.ld, eig.data(), nbf);
+  sdiag(vst.p, vst.ld, eig.data(), nbf, par);
   double smallest = eig(1);
   for (int k = 2; k <= nbf; ++k)
     if (!(eig(k) >= smallest)) smallest = eig(k);
@@ -157,12 +159,12 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
     eig(k) = std::sqrt(eig(k));
     eigr(k) = 1.0 / eig(k);
   }
-  spectral(vsp, vst, eig.data(), vtemp, nbf);
-  spectral(vsm, vst, eigr.data(), vtemp, nbf);
+  spectral(vsp, vst, eig.data(), vtemp, nbf, par);
+  spectral(vsm, vst, eigr.data(), vtemp, nbf, par);
 
   // X = S^1/2 E S^-1/2 = S^1/2 D S^1/2, in place of P.
-  matmul(vtemp, vsp, p, nbf);
-  matmul(p, vtemp, vsm, nbf);
+  matmul(vtemp, vsp, p, nbf, par);
+  matmul(p, vtemp, vsm, nbf, par);
 
   // Asymmetry and trace of X, reported only.
   double h = 0.0;
@@ -188,7 +190,7 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
   // X^1/2 from the eigenvectors of X (its lower triangle); eigenvalues below
   // the threshold, negative ones included, count as zero.  When all of them
   // do, X^1/2 vanishes and its eigenvectors are not needed.
-  sdiagUnlessAllBelow(p.p, p.ld, eig.data(), nbf, kZeroEig);
+  sdiagUnlessAllBelow(p.p, p.ld, eig.data(), nbf, kZeroEig, par);
   bool vanishing = true;
   for (int k = 1; k <= nbf; ++k) {
     if (eig(k) < kZeroEig) eig(k) = 0.0;
@@ -206,11 +208,11 @@ void analyse(MatView p, MatView w, MatView s, const int* first, const int* last,
     // S^-1/2 are built).
     for (int j = 1; j <= nbf; ++j)
       for (int i = 1; i <= nbf; ++i) vst(i, j) = p(i, j);
-    spectral(p, vst, eig.data(), vtemp, nbf);
+    spectral(p, vst, eig.data(), vtemp, nbf, par);
 
     // R = S^-1/2 X^1/2 S^1/2, in place of P.
-    matmul(vtemp, vsm, p, nbf);
-    matmul(p, vtemp, vsp, nbf);
+    matmul(vtemp, vsm, p, nbf, par);
+    matmul(p, vtemp, vsp, nbf, par);
   }
 
   // Second bond-order term.

@@ -66,7 +66,7 @@ TEST(SdiagBlocks, DecoupledRowsBetweenCoupledBlocks) {
     const int n = blockMatrix(a, sizes, seed++);
     std::vector<double> v = a;
     std::vector<double> d(mv::kLd, 0.0);
-    mv::sdiag(v.data(), mv::kLd, d.data(), n);
+    mv::sdiag(v.data(), mv::kLd, d.data(), n, mv::Parallel());
     checkEigenpairs(a, v, d, n);
 
     // The eigenvalues are those of the blocks, each solved on its own.
@@ -79,7 +79,7 @@ TEST(SdiagBlocks, DecoupledRowsBetweenCoupledBlocks) {
           blk[i + static_cast<std::size_t>(j) * mv::kLd] =
               a[(at + i) + static_cast<std::size_t>(at + j) * mv::kLd];
       std::vector<double> e(mv::kLd, 0.0);
-      mv::sdiag(blk.data(), mv::kLd, e.data(), b);
+      mv::sdiag(blk.data(), mv::kLd, e.data(), b, mv::Parallel());
       want.insert(want.end(), e.begin(), e.begin() + b);
       at += b;
     }
@@ -96,18 +96,19 @@ TEST(SdiagUnlessAllBelow, SameEigenvaluesAndVectorsOnlyWhenNeeded) {
   std::vector<double> a;
   const int n = blockMatrix(a, {1, 4, 2, 7, 1, 9, 3}, 5);
   std::vector<double> full = a, dfull(mv::kLd, 0.0);
-  mv::sdiag(full.data(), mv::kLd, dfull.data(), n);
+  mv::sdiag(full.data(), mv::kLd, dfull.data(), n, mv::Parallel());
   const double largest = dfull[0];
 
   // Threshold above every eigenvalue: the eigenvalues alone, the same bits.
   std::vector<double> v = a, d(mv::kLd, 0.0);
-  EXPECT_FALSE(mv::sdiagUnlessAllBelow(v.data(), mv::kLd, d.data(), n, largest * 2.0 + 1.0));
+  EXPECT_FALSE(
+      mv::sdiagUnlessAllBelow(v.data(), mv::kLd, d.data(), n, largest * 2.0 + 1.0, mv::Parallel()));
   for (int k = 0; k < n; ++k) EXPECT_EQ(d[k], dfull[k]) << "eigenvalue " << k + 1;
 
   // Threshold at the largest eigenvalue: it is not below, so the vectors are
   // formed, bit for bit those of the plain solver.
   v = a;
-  EXPECT_TRUE(mv::sdiagUnlessAllBelow(v.data(), mv::kLd, d.data(), n, largest));
+  EXPECT_TRUE(mv::sdiagUnlessAllBelow(v.data(), mv::kLd, d.data(), n, largest, mv::Parallel()));
   for (int k = 0; k < n; ++k) EXPECT_EQ(d[k], dfull[k]) << "eigenvalue " << k + 1;
   for (int j = 0; j < n; ++j)
     for (int i = 0; i < n; ++i) {
@@ -117,7 +118,7 @@ TEST(SdiagUnlessAllBelow, SameEigenvaluesAndVectorsOnlyWhenNeeded) {
 
   // Order 1.
   double one[1] = {0.5}, d1[1] = {0.0};
-  EXPECT_FALSE(mv::sdiagUnlessAllBelow(one, 1, d1, 1, 1.0));
+  EXPECT_FALSE(mv::sdiagUnlessAllBelow(one, 1, d1, 1, 1.0, mv::Parallel()));
   EXPECT_EQ(d1[0], 0.5);
 }
 
