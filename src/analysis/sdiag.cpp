@@ -18,7 +18,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -48,6 +50,29 @@ typedef double v4u __attribute__((vector_size(32), aligned(8), may_alias));
 std::size_t size(int n) {
   return static_cast<std::size_t>(n);
 }
+
+// Row panels of kRows rows.  When every column of A starts at the same
+// offset within a cache line, the panels are cut at cache-line boundaries
+// (after a short first panel), so that threads working on neighbouring
+// panels never write to the same line.
+struct RowPanels {
+  int first;   // rows of the first panel (1..kRows)
+  int count;   // panels covering rows 1..rows
+  int height;  // kRows
+  RowPanels(MatView A, int rows, int kRows) : height(kRows) {
+    int lead = 0;
+    if (A.ld % 8 == 0)
+      lead = static_cast<int>((8 - reinterpret_cast<std::uintptr_t>(A.p) / 8 % 8) % 8);
+    first = lead == 0 ? kRows : lead;
+    if (first > rows) first = rows;
+    count = rows <= first ? 1 : 1 + (rows - first + kRows - 1) / kRows;
+  }
+  // Rows r0..r1 of panel p (0-based) among rows 1..rows.
+  void bounds(int p, int rows, int& r0, int& r1) const {
+    r0 = p == 0 ? 1 : first + 1 + (p - 1) * height;
+    r1 = std::min(rows, p == 0 ? first : first + p * height);
+  }
+};
 
 // ------------------------------------------------------------- reduction
 
@@ -81,7 +106,7 @@ struct Reduction {
         uCur(size(order) + 1),
         eCur(size(order) + 1),
         s(size(order) + 1),
-        done(size(order / kPanelRows + 1)) {}
+        done(size(order / kPanelRows + 2)) {}
 };
 
 // Part (a) on rows r0..r1; Update: the pending update, Sums: the row parts
@@ -111,16 +136,27 @@ MV_INLINE_KERNEL void rowPanel(MatView A, int r0, int r1, const double* uP, cons
     if (Sums)
       for (int v = 0; v < kV; ++v) store4(s + r0 + 4 * v, acc[v]);
   } else {
+    // A short panel: the same per row, four rows to a vector where possible.
     if (Sums)
       for (int r = r0; r <= r1; ++r) s[r] = 0.0;
+    const int rv = r0 + (m / 4) * 4;  // first row past the vectors
     for (int k = 1; k < r0; ++k) {
-      double* ck = A.col(k);
+      double* ck = A.col(k) - 1;
       const double ek = eP[k], uk = uP[k], wk = uC[k];
-      for (int r = r0; r <= r1; ++r) {
-        double x = ck[r - 1];
+      int r = r0;
+      for (; r < rv; r += 4) {
+        v4 x = load4(ck + r);
+        if (Update) {
+          x = x - load4(uP + r) * ek - load4(eP + r) * uk;
+          store4(ck + r, x);
+        }
+        if (Sums) store4(s + r, load4(s + r) + x * wk);
+      }
+      for (; r <= r1; ++r) {
+        double x = ck[r];
         if (Update) {
           x = x - uP[r] * ek - eP[r] * uk;
-          ck[r - 1] = x;
+          ck[r] = x;
         }
         if (Sums) s[r] += x * wk;
       }
@@ -180,19 +216,23 @@ MV_INLINE_KERNEL void columnParts(MatView A, int r0, int r1, int l, const double
     columnDots(A, j0, std::min(j0 + kChains - 1, r1), uC, r1 + 1, l, s);
 }
 
-// One panel's share of the pass of step i.  Panels are counted from the top
-// but cut from the bottom up, so that only the top one (where no column
-// lies left of the panel) can be short.
+// One panel's share of the pass of step i.
 template <bool Update, bool Sums>
-MV_WIDE_KERNEL void reducePanel(Reduction& R, int i, int p, int panels) {
+MV_WIDE_KERNEL void reducePanel(Reduction& R, const RowPanels& rp, int i, int p) {
   const int l = i - 1;
-  const int r1 = l - (panels - 1 - p) * kPanelRows;
-  const int r0 = std::max(1, r1 - kPanelRows + 1);
+  const int panels = rp.count;
+  int r0, r1;
+  rp.bounds(p, l, r0, r1);
   rowPanel<Update, Sums>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(), R.s.data());
   if (!Sums) return;
   R.done[size(p)].store(i, std::memory_order_release);
   for (int q = p + 1; q < panels; ++q)
-    while (R.done[size(q)].load(std::memory_order_acquire) != i) __builtin_ia32_pause();
+    for (int spins = 0; R.done[size(q)].load(std::memory_order_acquire) != i; ++spins) {
+      if (spins < 4096)
+        __builtin_ia32_pause();
+      else
+        std::this_thread::yield();
+    }
   columnParts(R.A, r0, r1, l, R.uCur.data(), R.s.data());
 }
 
@@ -200,8 +240,9 @@ MV_WIDE_KERNEL void reducePanel(Reduction& R, int i, int p, int panels) {
 template <bool Update, bool Sums>
 void reducePass(Reduction& R, int i, const Parallel& par) {
   const int l = i - 1;
-  const int panels = (l + kPanelRows - 1) / kPanelRows;
-  auto task = [&](int t) { reducePanel<Update, Sums>(R, i, panels - 1 - t, panels); };
+  const RowPanels rp(R.A, l, kPanelRows);
+  const int panels = rp.count;
+  auto task = [&](int t) { reducePanel<Update, Sums>(R, rp, i, panels - 1 - t); };
   if (l < kThreadedOrder || par.maxThreads() == 1) {
     for (int t = 0; t < panels; ++t) task(t);
   } else {
@@ -443,6 +484,8 @@ struct RotationLog {
 constexpr int kLogRotations = 1 << 16;
 // Rows of the panels the rotations are applied to.
 constexpr int kRotRows = 32;
+// Columns between the one rotated and the one asked for ahead of time.
+constexpr int kPrefetchAhead = 4;
 
 // The recorded sweeps on rows k0..k1 of A.  Each row is rotated on its own,
 // in the recorded order: t = A(k,i+1); A(k,i+1) = sn A(k,i) + cs t;
@@ -462,6 +505,11 @@ MV_WIDE_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1
         const int i = sw.top - r;
         double* ci = A.col(i) + (k0 - 1);
         double* cj = A.col(i + 1) + (k0 - 1);
+        // The columns come from L2 one after the other, a page apart: ask
+        // for a later one ahead of time.
+        if (i > kPrefetchAhead)
+          for (int v = 0; v < kRotRows; v += 8)
+            __builtin_prefetch(ci - kPrefetchAhead * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
         const double c = cs[r], s = sn[r];
         for (int v = 0; v < kV; ++v) {
           const v4 vi = load4(ci + 4 * v);
@@ -472,12 +520,20 @@ MV_WIDE_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1
       double* last = A.col(sw.top - sw.count + 1) + (k0 - 1);
       for (int v = 0; v < kV; ++v) store4(last + 4 * v, x[v]);
     } else {
+      const int kv = k0 - 1 + (m / 4) * 4;  // first row (0-based) past the vectors
       for (int r = 0; r < sw.count; ++r) {
         const int i = sw.top - r;
         double* ci = A.col(i);
         double* cj = A.col(i + 1);
         const double c = cs[r], s = sn[r];
-        for (int k = k0 - 1; k < k1; ++k) {
+        int k = k0 - 1;
+        for (; k < kv; k += 4) {
+          const v4 t = load4(cj + k);
+          const v4 vi = load4(ci + k);
+          store4(cj + k, vi * s + t * c);
+          store4(ci + k, vi * c - t * s);
+        }
+        for (; k < k1; ++k) {
           const double t = cj[k];
           cj[k] = s * ci[k] + c * t;
           ci[k] = c * ci[k] - s * t;
@@ -489,10 +545,12 @@ MV_WIDE_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1
 
 void applyRotations(MatView A, RotationLog& log, int n, const Parallel& par) {
   if (log.sweeps.empty()) return;
-  const int panels = (n + kRotRows - 1) / kRotRows;
+  const RowPanels rp(A, n, kRotRows);
+  const int panels = rp.count;
   auto task = [&](int p) {
-    const int k0 = 1 + p * kRotRows;
-    rotateRows(A, log, k0, std::min(n, k0 + kRotRows - 1));
+    int k0, k1;
+    rp.bounds(p, n, k0, k1);
+    rotateRows(A, log, k0, k1);
   };
   if (n < kThreadedOrder || par.maxThreads() == 1) {
     for (int p = 0; p < panels; ++p) task(p);

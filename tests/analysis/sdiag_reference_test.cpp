@@ -14,12 +14,18 @@
 
 namespace {
 
-// Column-major matrix with leading dimension ld, 1-based access.
+// Column-major matrix with leading dimension ld, 1-based access, starting
+// `off` elements into its storage (to place the columns differently against
+// cache lines).
 struct Mat {
-  int ld;
+  int ld, off = 0;
   std::vector<double> a;
-  Mat(int ldim, int cols) : ld(ldim), a(static_cast<std::size_t>(ldim) * cols, 0.0) {}
-  double& operator()(int i, int j) { return a[(i - 1) + static_cast<std::size_t>(j - 1) * ld]; }
+  Mat(int ldim, int cols, int offset = 0)
+      : ld(ldim), off(offset), a(static_cast<std::size_t>(ldim) * cols + offset, 0.0) {}
+  double& operator()(int i, int j) {
+    return a[off + (i - 1) + static_cast<std::size_t>(j - 1) * ld];
+  }
+  double* data() { return a.data() + off; }
 };
 
 // Householder reduction, accumulation, QL with implicit shifts and the
@@ -157,10 +163,10 @@ bool referenceSolve(Mat& A, std::vector<double>& dv, int n, bool vectors) {
 // reduction's tolerance.
 enum class Kind { kDense, kBlocks, kGraded };
 
-Mat makeMatrix(int n, int ld, Kind kind, unsigned seed) {
+Mat makeMatrix(int n, int ld, Kind kind, unsigned seed, int off = 0) {
   std::mt19937_64 gen(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  Mat A(ld, n);
+  Mat A(ld, n, off);
   // Garbage above the diagonal and outside the block: never read.
   for (double& x : A.a) x = 1e300;
   std::vector<int> blockOf(n + 1, 0);
@@ -191,8 +197,8 @@ void expectSame(const Mat& want, const Mat& got, const std::vector<double>& dw,
     if (std::memcmp(&dw[k], &dg[k], sizeof(double)) != 0) ++badValues;
   for (int j = 0; j < n; ++j)
     for (int i = 0; i < n; ++i) {
-      const std::size_t wi = i + static_cast<std::size_t>(j) * want.ld;
-      const std::size_t gi = i + static_cast<std::size_t>(j) * got.ld;
+      const std::size_t wi = want.off + i + static_cast<std::size_t>(j) * want.ld;
+      const std::size_t gi = got.off + i + static_cast<std::size_t>(j) * got.ld;
       if (std::memcmp(&want.a[wi], &got.a[gi], sizeof(double)) != 0) ++badVectors;
     }
   EXPECT_EQ(badValues, 0) << what;
@@ -202,19 +208,20 @@ void expectSame(const Mat& want, const Mat& got, const std::vector<double>& dw,
 struct Case {
   int n, ld;
   Kind kind;
+  int off = 0;
 };
 
-const Case kCases[] = {{1, 1, Kind::kDense},     {2, 2, Kind::kDense},
-                       {3, 5, Kind::kDense},     {17, 17, Kind::kDense},
-                       {33, 40, Kind::kBlocks},  {96, 96, Kind::kGraded},
-                       {200, 203, Kind::kDense}, {230, 230, Kind::kBlocks},
-                       {513, 517, Kind::kDense}, {600, 600, Kind::kBlocks}};
+const Case kCases[] = {
+    {1, 1, Kind::kDense},      {2, 2, Kind::kDense},        {3, 5, Kind::kDense},
+    {17, 17, Kind::kDense},    {33, 40, Kind::kBlocks},     {96, 96, Kind::kGraded},
+    {200, 203, Kind::kDense},  {230, 230, Kind::kBlocks},   {513, 517, Kind::kDense},
+    {600, 600, Kind::kBlocks}, {301, 304, Kind::kDense, 3}, {301, 304, Kind::kDense, 6}};
 
 TEST(SdiagReference, EigenpairsEqualThePlainAlgorithmForAnyThreadCount) {
   mv::ThreadPool pool(3);
   unsigned seed = 11;
   for (const Case& c : kCases) {
-    const Mat input = makeMatrix(c.n, c.ld, c.kind, seed++);
+    const Mat input = makeMatrix(c.n, c.ld, c.kind, seed++, c.off);
     Mat want = input;
     std::vector<double> dw(c.n);
     ASSERT_TRUE(referenceSolve(want, dw, c.n, true));
@@ -222,7 +229,7 @@ TEST(SdiagReference, EigenpairsEqualThePlainAlgorithmForAnyThreadCount) {
       const mv::Parallel par(pool, threads);
       Mat got = input;
       std::vector<double> dg(c.n);
-      mv::sdiag(got.a.data(), c.ld, dg.data(), c.n, par);
+      mv::sdiag(got.data(), c.ld, dg.data(), c.n, par);
       const std::string what = "n = " + std::to_string(c.n) + ", lda = " + std::to_string(c.ld) +
                                ", " + std::to_string(threads) + " threads";
       expectSame(want, got, dw, dg, c.n, what.c_str());
@@ -237,7 +244,7 @@ TEST(SdiagReference, ValuesOnlyPathEqualsThePlainAlgorithmForAnyThreadCount) {
   mv::ThreadPool pool(3);
   unsigned seed = 101;
   for (const Case& c : kCases) {
-    const Mat input = makeMatrix(c.n, c.ld, c.kind, seed++);
+    const Mat input = makeMatrix(c.n, c.ld, c.kind, seed++, c.off);
     Mat values = input;
     std::vector<double> dv(c.n);
     ASSERT_TRUE(referenceSolve(values, dv, c.n, false));
@@ -252,14 +259,14 @@ TEST(SdiagReference, ValuesOnlyPathEqualsThePlainAlgorithmForAnyThreadCount) {
       // algorithm without vectors (and of the full solve).
       Mat got = input;
       std::vector<double> dg(c.n);
-      EXPECT_FALSE(mv::sdiagUnlessAllBelow(got.a.data(), c.ld, dg.data(), c.n, dw[0] + 1.0, par));
+      EXPECT_FALSE(mv::sdiagUnlessAllBelow(got.data(), c.ld, dg.data(), c.n, dw[0] + 1.0, par));
       for (int k = 0; k < c.n; ++k) {
         ASSERT_EQ(std::memcmp(&dg[k], &dv[k], sizeof(double)), 0) << what << ", value " << k;
         ASSERT_EQ(std::memcmp(&dg[k], &dw[k], sizeof(double)), 0) << what << ", value " << k;
       }
       // At the largest eigenvalue: the vectors too, those of the full solve.
       got = input;
-      EXPECT_TRUE(mv::sdiagUnlessAllBelow(got.a.data(), c.ld, dg.data(), c.n, dw[0], par));
+      EXPECT_TRUE(mv::sdiagUnlessAllBelow(got.data(), c.ld, dg.data(), c.n, dw[0], par));
       expectSame(want, got, dw, dg, c.n, what.c_str());
     }
   }
