@@ -1,6 +1,7 @@
 // Micro-benchmarks of the stages that dominate a run on a large basis: the
-// checkpoint copy and scan, the overlap assembly, one dense product and the
-// symmetric eigen-solver, plus the whole in-process run for reference.
+// checkpoint copy and scan, the overlap assembly and the symmetric
+// eigen-solver on the overlap matrix, plus the whole in-process run for
+// reference.  The dense kernels alone are in dense_bench.cpp.
 //
 // The checkpoint file of the large case is tests/data/c10h8_rhf_ccpvtz_cart
 // (naphthalene, 470 basis functions); another file can be named with the
@@ -13,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <random>
 #include <sstream>
 #include <string>
 
@@ -67,19 +67,6 @@ bool loadCheckpoint(const std::string& text) {
   return true;
 }
 
-// A symmetric matrix of order n with elements in [-1, 1] and a dominant
-// positive diagonal, from a fixed seed.
-void fillSymmetric(MatView a, int n, unsigned seed) {
-  std::mt19937_64 gen(seed);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (int j = 1; j <= n; ++j)
-    for (int i = j; i <= n; ++i) {
-      const double x = (i == j) ? 1.0 + n * 0.01 + u(gen) : u(gen) * 0.05;
-      a(i, j) = x;
-      a(j, i) = x;
-    }
-}
-
 // Copy of "Test.FChk" into "Tmp" (read, pad to 80 columns, write).
 void BM_CopyCheckpoint(benchmark::State& state) {
   const auto dir = std::filesystem::temp_directory_path() / "mirvante-bench-copy";
@@ -127,52 +114,11 @@ void BM_BuildOverlap(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildOverlap)->Unit(benchmark::kMillisecond);
 
-// Work matrices of the dense benchmarks, on cache lines like the program's.
+// Work matrices of the eigen-solver benchmark, on cache lines like the
+// program's.
 alignas(64) Square ma;
 alignas(64) Square mb;
-alignas(64) Square mc;
-alignas(64) Square md;
 Vec<double, kLd> wv;
-
-// C = A * B of order n.
-void BM_MatMul(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  fillSymmetric(view(ma), n, 1);
-  fillSymmetric(view(mb), n, 2);
-  for (auto _ : state) {
-    matmul(view(mc), view(ma), view(mb), n, Parallel());
-    benchmark::ClobberMemory();
-  }
-  state.counters["GFlop/s"] = benchmark::Counter(
-      2.0 * n * n * n, benchmark::Counter::kIsIterationInvariantRate, benchmark::Counter::kIs1000);
-}
-BENCHMARK(BM_MatMul)->Arg(100)->Arg(250)->Arg(500)->Unit(benchmark::kMillisecond);
-
-// C = U diag(w) U^T of order n.
-void BM_Spectral(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  fillSymmetric(view(ma), n, 3);
-  for (int k = 1; k <= n; ++k) wv(k) = 1.0 / k;
-  for (auto _ : state) {
-    spectral(view(mc), view(ma), wv.data(), view(md), n, Parallel());
-    benchmark::ClobberMemory();
-  }
-}
-BENCHMARK(BM_Spectral)->Arg(500)->Unit(benchmark::kMillisecond);
-
-// All eigenvalues and eigenvectors of a symmetric matrix of order n.
-void BM_Sdiag(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  fillSymmetric(view(mb), n, 4);
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::memcpy(ma.a, mb.a, sizeof ma.a);
-    state.ResumeTiming();
-    sdiag(ma.a, kLd, wv.data(), n, Parallel());
-    benchmark::ClobberMemory();
-  }
-}
-BENCHMARK(BM_Sdiag)->Arg(100)->Arg(250)->Arg(500)->Unit(benchmark::kMillisecond);
 
 // The eigen-solver on the overlap matrix of the checkpoint file (as in the
 // analysis, in the program's own basis-function order).
