@@ -15,12 +15,10 @@
 //  - QL: the plane rotations never depend on the matrix, so they are
 //    recorded and applied afterwards, chunk by chunk, to row panels.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -36,8 +34,10 @@ constexpr double kQlEps = 5e-10;      // relative convergence factor of the QL p
 constexpr int kMaxSweeps = 300;       // QL sweeps allowed for one eigenvalue
 
 // Orders of the active block below which a pass runs on the calling thread
-// alone (the result is the same either way).
+// alone (the result is the same either way): the reduction starts two runs
+// per step, the other phases one per block of steps or of rotations.
 constexpr int kThreadedOrder = 160;
+constexpr int kThreadedReduction = 384;
 
 typedef double v4 __attribute__((vector_size(32)));  // four consecutive elements
 // The same at any address aligned for a double, for loads and stores.
@@ -74,6 +74,33 @@ struct RowPanels {
   }
 };
 
+// Row panels put into at most `groups` runs of neighbouring panels of about
+// equal work, work(r0, r1, rows) for a panel of rows r0..r1.
+class PanelGroups {
+ public:
+  template <typename Work>
+  PanelGroups(const RowPanels& rp, int rows, int groups, Work work) {
+    std::vector<double> upTo(size(rp.count) + 1, 0.0);
+    for (int p = 0; p < rp.count; ++p) {
+      int r0, r1;
+      rp.bounds(p, rows, r0, r1);
+      upTo[size(p) + 1] = upTo[size(p)] + work(r0, r1, rows);
+    }
+    const double total = upTo[size(rp.count)];
+    starts_.push_back(0);
+    for (int p = 1; p < rp.count; ++p)
+      if (upTo[size(p)] >= total * static_cast<double>(starts_.size()) / groups)
+        starts_.push_back(p);
+    starts_.push_back(rp.count);
+  }
+  int count() const { return static_cast<int>(starts_.size()) - 1; }
+  int first(int g) const { return starts_[size(g)]; }
+  int last(int g) const { return starts_[size(g) + 1] - 1; }
+
+ private:
+  std::vector<int> starts_;
+};
+
 // ------------------------------------------------------------- reduction
 
 // Step i of the reduction (l = i - 1, u the reflected row i) forms
@@ -85,19 +112,19 @@ struct RowPanels {
 //  (a) rows r0..r1, column by column: each element is updated and at once
 //      adds its term to the row part of its sum (terms k <= j);
 //  (b) the column parts (terms k > j) of the panel's sums, once every panel
-//      below has finished (a), so that the columns it reads are updated.
-// Panels are claimed from the bottom up, so a panel waits only for panels
-// that are being worked on.
+//      has finished (a), so that the columns it reads are updated.
+// Each sum thus still takes its terms in ascending k, from the same values.
 constexpr int kPanelRows = 32;
+// Columns between the one worked on and the one asked for ahead of time.
+constexpr int kReducePrefetch = 16;
 
 // Work arrays of the reduction, 1-based.
 struct Reduction {
   MatView A;
   int n;
-  std::vector<double> uPrev, ePrev;    // pending update: row i+1 and e of step i+1
-  std::vector<double> uCur, eCur;      // this step: row i and e
-  std::vector<double> s;               // the sums s(j)
-  std::vector<std::atomic<int>> done;  // per panel: step whose part (a) finished
+  std::vector<double> uPrev, ePrev;  // pending update: row i+1 and e of step i+1
+  std::vector<double> uCur, eCur;    // this step: row i and e
+  std::vector<double> s;             // the sums s(j)
   explicit Reduction(MatView a, int order)
       : A(a),
         n(order),
@@ -105,8 +132,7 @@ struct Reduction {
         ePrev(size(order) + 1),
         uCur(size(order) + 1),
         eCur(size(order) + 1),
-        s(size(order) + 1),
-        done(size(order / kPanelRows + 2)) {}
+        s(size(order) + 1) {}
 };
 
 // Part (a) on rows r0..r1; Update: the pending update, Sums: the row parts
@@ -123,6 +149,11 @@ MV_INLINE_KERNEL void rowPanel(MatView A, int r0, int r1, const double* uP, cons
     const double* epr = eP + r0;
     for (int k = 1; k < r0; ++k) {
       double* ck = A.col(k) + (r0 - 1);
+      // The panel's rows of consecutive columns lie a column apart, out of
+      // reach of the hardware's stream detection: ask for a later one ahead.
+      if (k + kReducePrefetch < r0)
+        for (int v = 0; v < kPanelRows; v += 8)
+          __builtin_prefetch(ck + kReducePrefetch * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
       const double ek = eP[k], uk = uP[k], wk = uC[k];
       for (int v = 0; v < kV; ++v) {
         v4 x = load4(ck + 4 * v);
@@ -216,38 +247,47 @@ MV_INLINE_KERNEL void columnParts(MatView A, int r0, int r1, int l, const double
     columnDots(A, j0, std::min(j0 + kChains - 1, r1), uC, r1 + 1, l, s);
 }
 
-// One panel's share of the pass of step i.
+// Part (a) on the panels p0..p1 of the pass of step i.
 template <bool Update, bool Sums>
-MV_WIDE_KERNEL void reducePanel(Reduction& R, const RowPanels& rp, int i, int p) {
-  const int l = i - 1;
-  const int panels = rp.count;
-  int r0, r1;
-  rp.bounds(p, l, r0, r1);
-  rowPanel<Update, Sums>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(), R.s.data());
-  if (!Sums) return;
-  R.done[size(p)].store(i, std::memory_order_release);
-  for (int q = p + 1; q < panels; ++q)
-    for (int spins = 0; R.done[size(q)].load(std::memory_order_acquire) != i; ++spins) {
-      if (spins < 4096)
-        __builtin_ia32_pause();
-      else
-        std::this_thread::yield();
-    }
-  columnParts(R.A, r0, r1, l, R.uCur.data(), R.s.data());
+MV_WIDE_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
+  for (int p = p0; p <= p1; ++p) {
+    int r0, r1;
+    rp.bounds(p, i - 1, r0, r1);
+    rowPanel<Update, Sums>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(), R.s.data());
+  }
 }
 
-// The pass of step i over the leading l by l block.
+// Part (b) on the panels p0..p1 of the pass of step i.
+MV_WIDE_KERNEL void columnParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
+  for (int p = p0; p <= p1; ++p) {
+    int r0, r1;
+    rp.bounds(p, i - 1, r0, r1);
+    columnParts(R.A, r0, r1, i - 1, R.uCur.data(), R.s.data());
+  }
+}
+
+// The pass of step i over the leading l by l block: part (a) on every
+// panel, then part (b) on every panel.  Threads take groups of neighbouring
+// panels of about equal work: threads on neighbouring panels of one column
+// would keep taking cache lines from each other.
 template <bool Update, bool Sums>
 void reducePass(Reduction& R, int i, const Parallel& par) {
   const int l = i - 1;
   const RowPanels rp(R.A, l, kPanelRows);
-  const int panels = rp.count;
-  auto task = [&](int t) { reducePanel<Update, Sums>(R, rp, i, panels - 1 - t); };
-  if (l < kThreadedOrder || par.maxThreads() == 1) {
-    for (int t = 0; t < panels; ++t) task(t);
-  } else {
-    par.run(panels, task);
+  if (l < kThreadedReduction || par.maxThreads() == 1) {
+    rowParts<Update, Sums>(R, rp, i, 0, rp.count - 1);
+    if (Sums) columnParts(R, rp, i, 0, rp.count - 1);
+    return;
   }
+  // Part (a) of a panel sweeps the columns left of its last row, part (b)
+  // the rows below it.
+  const PanelGroups rows(rp, l, 2 * par.maxThreads(), [](int, int r1, int) { return r1; });
+  par.run(rows.count(),
+          [&](int g) { rowParts<Update, Sums>(R, rp, i, rows.first(g), rows.last(g)); });
+  if (!Sums) return;
+  const PanelGroups cols(rp, l, 2 * par.maxThreads(),
+                         [](int r0, int r1, int rows) { return (r1 - r0 + 1) * (rows - r1 + 16); });
+  par.run(cols.count(), [&](int g) { columnParts(R, rp, i, cols.first(g), cols.last(g)); });
 }
 
 // Phase 1: reduce rows n..2 to tridiagonal form.  d(i) receives the scale h
@@ -546,16 +586,20 @@ MV_WIDE_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1
 void applyRotations(MatView A, RotationLog& log, int n, const Parallel& par) {
   if (log.sweeps.empty()) return;
   const RowPanels rp(A, n, kRotRows);
-  const int panels = rp.count;
-  auto task = [&](int p) {
+  auto panel = [&](int p) {
     int k0, k1;
     rp.bounds(p, n, k0, k1);
     rotateRows(A, log, k0, k1);
   };
   if (n < kThreadedOrder || par.maxThreads() == 1) {
-    for (int p = 0; p < panels; ++p) task(p);
+    for (int p = 0; p < rp.count; ++p) panel(p);
   } else {
-    par.run(panels, task);
+    // Threads take groups of neighbouring panels (see reducePass).
+    const PanelGroups groups(rp, n, 2 * par.maxThreads(),
+                             [](int r0, int r1, int) { return r1 - r0 + 1; });
+    par.run(groups.count(), [&](int g) {
+      for (int p = groups.first(g); p <= groups.last(g); ++p) panel(p);
+    });
   }
   log.sweeps.clear();
   log.used = 0;
