@@ -14,8 +14,10 @@
 // supports.  Fused multiply-add stays disabled in both, so both variants
 // round every product and every sum alike and give identical results.
 // Helpers of such a loop are forced inline so that they share its variant.
+// Sanitizer builds keep the baseline variant alone (the loader's choice of
+// variant runs before the sanitizer's run time is set up).
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
-    !defined(__SANITIZE_ADDRESS__)
+    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define MV_WIDE_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define MV_WIDE_KERNEL
