@@ -238,13 +238,56 @@ MV_INLINE_KERNEL void columnDots(MatView A, int j0, int j1, const double* u, int
   }
 }
 
+typedef double v2u __attribute__((vector_size(16), aligned(8), may_alias));
+#define load2(p) (*reinterpret_cast<const v2u*>(p))
+
+// The same for the kWide columns j0 .. j0+kWide-1, one vector lane per
+// column: each pair of rows of four columns is loaded as two halves per
+// vector and regrouped into one vector per row, so that lane q still adds
+// A(r, j0+q) u(r) for r = ra, ra+1, ... in turn.
+constexpr int kWide = 16;
+
+MV_INLINE_KERNEL void columnDotsWide(MatView A, int j0, const double* u, int ra, int rb,
+                                     double* s) {
+  const double* c[kWide];
+  for (int q = 0; q < kWide; ++q) c[q] = A.col(j0 + q) - 1;
+  v4 t[kWide / 4];
+  for (int g = 0; g < kWide / 4; ++g) t[g] = load4(s + j0 + 4 * g);
+  int r = ra;
+  for (; r < rb; r += 2) {
+    const double u0 = u[r], u1 = u[r + 1];
+    for (int g = 0; g < kWide / 4; ++g) {
+      const double* const* cg = c + 4 * g;
+      // a: rows r, r+1 of columns 0 and 2; b: of columns 1 and 3.
+      const v4 a = __builtin_shufflevector(load2(cg[0] + r), load2(cg[2] + r), 0, 1, 2, 3);
+      const v4 b = __builtin_shufflevector(load2(cg[1] + r), load2(cg[3] + r), 0, 1, 2, 3);
+      t[g] += __builtin_shufflevector(a, b, 0, 4, 2, 6) * u0;
+      t[g] += __builtin_shufflevector(a, b, 1, 5, 3, 7) * u1;
+    }
+  }
+  for (int g = 0; g < kWide / 4; ++g) store4(s + j0 + 4 * g, t[g]);
+  if (r == rb)
+    for (int q = 0; q < kWide; ++q) s[j0 + q] += c[q][r] * u[r];
+}
+
 // Part (b) on the columns r0..r1 of the leading l by l block.
 MV_INLINE_KERNEL void columnParts(MatView A, int r0, int r1, int l, const double* uC, double* s) {
-  // Within the panel's own triangle, column by column, then below it for
-  // groups of columns side by side: each sum still runs down its column.
-  for (int j = r0; j <= r1; ++j) columnDots(A, j, j, uC, j + 1, r1, s);
-  for (int j0 = r0; j0 <= r1; j0 += kChains)
-    columnDots(A, j0, std::min(j0 + kChains - 1, r1), uC, r1 + 1, l, s);
+  for (int j0 = r0; j0 <= r1; j0 += kWide) {
+    const int j1 = std::min(j0 + kWide - 1, r1);
+    // Within the panel's own triangle: row by row, each row adding to the
+    // sums of the columns left of it.
+    for (int r = j0 + 1; r <= r1; ++r) {
+      const double ur = uC[r];
+      for (int j = j0; j <= std::min(j1, r - 1); ++j) s[j] += A(r, j) * ur;
+    }
+    // Below the panel, the columns side by side.
+    if (j1 - j0 + 1 == kWide) {
+      columnDotsWide(A, j0, uC, r1 + 1, l, s);
+    } else {
+      for (int k0 = j0; k0 <= j1; k0 += kChains)
+        columnDots(A, k0, std::min(k0 + kChains - 1, j1), uC, r1 + 1, l, s);
+    }
+  }
 }
 
 // Part (a) on the panels p0..p1 of the pass of step i.
