@@ -125,6 +125,49 @@ TEST(ThreadPool, RunsNestedInJobsFinishWhileEveryWorkerIsBusy) {
   for (auto& s : sums) EXPECT_EQ(s.load(), kTasks * (kTasks - 1) / 2);
 }
 
+TEST(ThreadPool, IdleWorkerTakesAQueuedJobBeforeHelpingARun) {
+  // Two workers.  Job 0 keeps one busy until job 1, on the other, has
+  // started a run of two tasks whose first waits for job 2 to start.  When
+  // job 0 ends, its worker finds both job 2 in the queue and the run's
+  // second task: it must take the job first, so the second task cannot
+  // start before job 2 has.
+  using Clock = std::chrono::steady_clock;
+  std::atomic<bool> inRun{false}, job2Started{false}, job1Done{false};
+  std::atomic<long> job2At{0}, task1At{0};
+  auto stamp = [] { return static_cast<long>(Clock::now().time_since_epoch().count()); };
+  auto waitFor = [](const std::atomic<bool>& flag) {
+    const auto until = Clock::now() + std::chrono::seconds(10);
+    while (!flag.load() && Clock::now() < until) std::this_thread::yield();
+    return flag.load();
+  };
+  bool task0SawJob2 = false;
+  mv::ThreadPool pool(3);
+  const mv::Parallel par(pool, 2);
+  pool.submit([&] {
+    waitFor(inRun);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  });
+  pool.submit([&] {
+    inRun = true;
+    par.run(2, [&](int t) {
+      if (t == 0) {
+        task0SawJob2 = waitFor(job2Started);
+      } else {
+        task1At = stamp();
+      }
+    });
+    job1Done = true;
+  });
+  pool.submit([&] {
+    job2At = stamp();
+    job2Started = true;
+  });
+  // The main thread takes no job: it waits here, not in the destructor.
+  ASSERT_TRUE(waitFor(job1Done));
+  EXPECT_TRUE(task0SawJob2);
+  EXPECT_LE(job2At.load(), task1At.load());
+}
+
 TEST(Parallel, TaskExceptionReachesTheCallerAfterTheOtherTasks) {
   mv::ThreadPool pool(3);
   for (int threads : {1, 2, 3}) {
