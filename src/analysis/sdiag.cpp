@@ -570,13 +570,98 @@ constexpr int kRotRows = 32;
 // Columns between the one rotated and the one asked for ahead of time.
 constexpr int kPrefetchAhead = 4;
 
+// Two sweeps from the same top column, the second ending no lower than the
+// first, on the kPairRows rows from k0: the second sweep follows the first
+// one column behind.  Its rotation of columns (q, q+1) needs the first
+// sweep's rotations of (q-1, q) and everything before, and nothing of the
+// first sweep after that touches columns q or q+1; so every element still
+// goes through the same rotations in the same order, while each column is
+// loaded and stored once for both sweeps.
+constexpr int kPairRows = 16;
+
+MV_INLINE_KERNEL void rotatePair(MatView A, const RotationLog& log, const RotationLog::Sweep& s1,
+                                 const RotationLog::Sweep& s2, int k0) {
+  constexpr int kV = kPairRows / 4;
+  const int top = s1.top;
+  const int bot1 = top - s1.count + 1, bot2 = top - s2.count + 1;
+  const double* c1 = log.cs.data() + s1.at;
+  const double* n1 = log.sn.data() + s1.at;
+  const double* c2 = log.cs.data() + s2.at;
+  const double* n2 = log.sn.data() + s2.at;
+  auto col = [&](int c) { return A.col(c) + (k0 - 1); };
+  v4 x1[kV], x2[kV];  // the columns each sweep carries along
+  {
+    const double* ct = col(top + 1);
+    const double* ci = col(top);
+    const double c = c1[0], s = n1[0];
+    for (int v = 0; v < kV; ++v) {
+      const v4 t = load4(ct + 4 * v);
+      const v4 vi = load4(ci + 4 * v);
+      x2[v] = vi * s + t * c;
+      x1[v] = vi * c - t * s;
+    }
+  }
+  for (int r = 1; r < s1.count; ++r) {
+    const int p = top - r;  // the first sweep rotates (p, p+1), the second (p+1, p+2)
+    const double* ci = col(p);
+    if (p > kPrefetchAhead)
+      for (int v = 0; v < kPairRows; v += 8)
+        __builtin_prefetch(ci - kPrefetchAhead * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
+    const double ca = c1[r], sa = n1[r];
+    if (p + 1 >= bot2) {
+      const double cb = c2[r - 1], sb = n2[r - 1];
+      double* out = col(p + 2);
+      for (int v = 0; v < kV; ++v) {
+        const v4 vi = load4(ci + 4 * v);
+        const v4 y = vi * sa + x1[v] * ca;
+        x1[v] = vi * ca - x1[v] * sa;
+        store4(out + 4 * v, y * sb + x2[v] * cb);
+        x2[v] = y * cb - x2[v] * sb;
+      }
+      if (p + 1 == bot2) {
+        double* last = col(p + 1);
+        for (int v = 0; v < kV; ++v) store4(last + 4 * v, x2[v]);
+      }
+    } else {
+      double* out = col(p + 1);
+      for (int v = 0; v < kV; ++v) {
+        const v4 vi = load4(ci + 4 * v);
+        store4(out + 4 * v, vi * sa + x1[v] * ca);
+        x1[v] = vi * ca - x1[v] * sa;
+      }
+    }
+  }
+  if (bot2 == bot1) {
+    const double cb = c2[s2.count - 1], sb = n2[s2.count - 1];
+    double* cj = col(bot1 + 1);
+    double* ci = col(bot1);
+    for (int v = 0; v < kV; ++v) {
+      store4(cj + 4 * v, x1[v] * sb + x2[v] * cb);
+      store4(ci + 4 * v, x1[v] * cb - x2[v] * sb);
+    }
+  } else {
+    double* ci = col(bot1);
+    for (int v = 0; v < kV; ++v) store4(ci + 4 * v, x1[v]);
+  }
+}
+
 // The recorded sweeps on rows k0..k1 of A.  Each row is rotated on its own,
 // in the recorded order: t = A(k,i+1); A(k,i+1) = sn A(k,i) + cs t;
 // A(k,i) = cs A(k,i) - sn t.  Column i+1 of a rotation is column i of the
 // one before, so it stays in registers along a sweep.
 MV_WIDE_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1) {
   const int m = k1 - k0 + 1;
-  for (const RotationLog::Sweep& sw : log.sweeps) {
+  const std::size_t sweeps = log.sweeps.size();
+  for (std::size_t w = 0; w < sweeps; ++w) {
+    const RotationLog::Sweep& sw = log.sweeps[w];
+    if (m == kRotRows && w + 1 < sweeps) {
+      const RotationLog::Sweep& next = log.sweeps[w + 1];
+      if (next.top == sw.top && next.count <= sw.count) {
+        for (int h = 0; h < kRotRows; h += kPairRows) rotatePair(A, log, sw, next, k0 + h);
+        ++w;
+        continue;
+      }
+    }
     const double* cs = log.cs.data() + sw.at;
     const double* sn = log.sn.data() + sw.at;
     if (m == kRotRows) {
