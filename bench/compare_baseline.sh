@@ -66,15 +66,22 @@ for ((r = 1; r <= rounds; r++)); do
   done
 done
 
+# Median and minimum over the rounds (on a shared machine the minimum shows
+# what the code does when it has the cores to itself).
 median() { sort -g | awk '{a[NR]=$1} END {if (NR == 0) print "-"; else if (NR % 2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'; }
-printf '%-44s %12s %12s %9s\n' benchmark old_ms new_ms speedup
+minimum() { sort -g | head -1; }
+times() { awk -v n="$1" -v w="$2" '$1 == n && $2 == w {print $3}' "$results"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || a == "" || b == 0) print "-"; else printf "%.2f", a / b }'; }
+printf '%-42s %10s %10s %8s %10s %10s %8s\n' benchmark old_med new_med speedup old_min new_min speedup
 for name in "${names[@]}"; do
-  o=$(awk -v n="$name" '$1 == n && $2 == "old" {print $3}' "$results" | median)
   # The 2-thread runs are compared with the baseline's single thread.
-  single=${name/threads:2/threads:1}
-  [ "$o" = "-" ] && o=$(awk -v n="$single" '$1 == n && $2 == "old" {print $3}' "$results" | median)
-  nw=$(awk -v n="$name" '$1 == n && $2 == "new" {print $3}' "$results" | median)
-  sp=$(awk -v a="$o" -v b="$nw" 'BEGIN { if (a == "-" || b == 0) print "-"; else printf "%.2f", a / b }')
-  printf '%-44s %12s %12s %9s\n' "$name" "$o" "$nw" "$sp"
+  base=$name
+  [ -n "$(times "$base" old)" ] || base=${name/threads:2/threads:1}
+  om=$(times "$base" old | median)
+  o1=$(times "$base" old | minimum)
+  nm=$(times "$name" new | median)
+  n1=$(times "$name" new | minimum)
+  printf '%-42s %10.1f %10.1f %8s %10.1f %10.1f %8s\n' "${name%/real_time}" "$om" "$nm" \
+    "$(ratio "$om" "$nm")" "$o1" "$n1" "$(ratio "$o1" "$n1")"
 done
 rm -f "$results"

@@ -34,10 +34,12 @@ constexpr double kQlEps = 5e-10;      // relative convergence factor of the QL p
 constexpr int kMaxSweeps = 300;       // QL sweeps allowed for one eigenvalue
 
 // Orders of the active block below which a pass runs on the calling thread
-// alone (the result is the same either way): the reduction starts two runs
-// per step, the other phases one per block of steps or of rotations.
+// alone (the result is the same either way).  The other phases start one
+// run per block of steps or of rotations; the reduction starts two runs per
+// step and, shared between threads, moves its triangle from core to core
+// every step, which does not pay while the triangle fits in one core's L2.
 constexpr int kThreadedOrder = 160;
-constexpr int kThreadedReduction = 384;
+constexpr int kThreadedReduction = 800;
 
 typedef double v4 __attribute__((vector_size(32)));  // four consecutive elements
 // The same at any address aligned for a double, for loads and stores.

@@ -212,10 +212,11 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {1, 1, Kind::kDense},      {2, 2, Kind::kDense},        {3, 5, Kind::kDense},
-    {17, 17, Kind::kDense},    {33, 40, Kind::kBlocks},     {96, 96, Kind::kGraded},
-    {200, 203, Kind::kDense},  {230, 230, Kind::kBlocks},   {513, 517, Kind::kDense},
-    {600, 600, Kind::kBlocks}, {301, 304, Kind::kDense, 3}, {301, 304, Kind::kDense, 6}};
+    {1, 1, Kind::kDense},       {2, 2, Kind::kDense},        {3, 5, Kind::kDense},
+    {17, 17, Kind::kDense},     {33, 40, Kind::kBlocks},     {96, 96, Kind::kGraded},
+    {200, 203, Kind::kDense},   {230, 230, Kind::kBlocks},   {513, 517, Kind::kDense},
+    {600, 600, Kind::kBlocks},  {301, 304, Kind::kDense, 3}, {301, 304, Kind::kDense, 6},
+    {820, 824, Kind::kDense, 2}};
 
 TEST(SdiagReference, EigenpairsEqualThePlainAlgorithmForAnyThreadCount) {
   mv::ThreadPool pool(3);
