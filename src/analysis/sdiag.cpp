@@ -7,8 +7,9 @@
 // operations in the same order as in the plain form of the algorithm (each
 // sum takes its terms in ascending index order); the work is only cut into
 // pieces that threads can take and that stay in cache:
-//  - reduction: the update of one step and the sums of the next go in one
-//    pass over row panels of the lower triangle;
+//  - reduction: the update of one step and the row parts of the next step's
+//    sums go in one pass over row panels of the lower triangle, the column
+//    parts in a second pass, sixteen columns side by side;
 //  - accumulation: each column of the orthogonal matrix evolves on its own,
 //    so the steps are taken in blocks, and column panels go through a whole
 //    block of steps while they sit in cache;
