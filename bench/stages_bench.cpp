@@ -135,7 +135,7 @@ void BM_MatMul(benchmark::State& state) {
   const Matrix a = symmetric(n, 1), b = symmetric(n, 2);
   Matrix c(n, n);
   for (auto _ : state) {
-    matmul(c.view(), a.view(), b.view(), n);
+    matmul(c.view(), a.view(), b.view(), n, Parallel());
     benchmark::ClobberMemory();
   }
   state.counters["GFlop/s"] = benchmark::Counter(
@@ -151,7 +151,7 @@ void BM_Spectral(benchmark::State& state) {
   std::vector<double> w(static_cast<std::size_t>(n));
   for (int k = 1; k <= n; ++k) w[static_cast<std::size_t>(k - 1)] = 1.0 / k;
   for (auto _ : state) {
-    spectral(c.view(), u.view(), w.data(), scratch.view(), n);
+    spectral(c.view(), u.view(), w.data(), scratch.view(), n, Parallel());
     benchmark::ClobberMemory();
   }
 }

@@ -32,13 +32,14 @@ void requireFinite(const double* v, int n, const char* what) {
 
 BondOrderAnalysis::BondOrderAnalysis(Matrix p, const Matrix& s, const Vec1<int>& first,
                                      const Vec1<int>& last, const Vec1<double>& qat,
-                                     const Matrix* spin)
+                                     const Matrix* spin, const Parallel& par)
     : p_(std::move(p)),
       s_(s),
       first_(first),
       last_(last),
       qat_(qat),
       spin_(spin),
+      par_(par),
       nbf_(s.rows()),
       nat_(qat.size()) {
   r_.bonds = Matrix(nat_, nat_);
@@ -61,7 +62,7 @@ void BondOrderAnalysis::unpaired() {
   Matrix& bomat = r_.bonds;
   // W = P S and its one- and two-centre sums.
   w_ = Matrix(n, n);
-  matmul(w_.view(), p_.view(), s_.view(), n);
+  matmul(w_.view(), p_.view(), s_.view(), n, par_);
   for (int a = 1; a <= nat_; ++a)
     for (int b = a; b <= nat_; ++b) {
       const double sum = pairSum(w_, a, b);
@@ -75,7 +76,7 @@ void BondOrderAnalysis::unpaired() {
   }
 
   // E = 2W - W W = D S, in place of P.
-  matmul(p_.view(), w_.view(), w_.view(), n);
+  matmul(p_.view(), w_.view(), w_.view(), n, par_);
   for (int j = 1; j <= n; ++j) {
     double* pj = p_.col(j);
     const double* wj = w_.col(j);
@@ -94,7 +95,7 @@ void BondOrderAnalysis::symmetrised() {
   copy(st_, s_, n);
   eig_ = Vec1<double>(n);
   eigr_ = Vec1<double>(n);
-  sdiag(st_.col(1), st_.ld(), eig_.data(), n);
+  sdiag(st_.col(1), st_.ld(), eig_.data(), n, par_);
   double smallest = eig_(1);
   for (int k = 2; k <= n; ++k)
     if (!(eig_(k) >= smallest)) smallest = eig_(k);
@@ -114,12 +115,12 @@ void BondOrderAnalysis::symmetrised() {
   sp12_ = Matrix(n, n);
   sm12_ = Matrix(n, n);
   temp_ = Matrix(n, n);
-  spectral(sp12_.view(), st_.view(), eig_.data(), temp_.view(), n);
-  spectral(sm12_.view(), st_.view(), eigr_.data(), temp_.view(), n);
+  spectral(sp12_.view(), st_.view(), eig_.data(), temp_.view(), n, par_);
+  spectral(sm12_.view(), st_.view(), eigr_.data(), temp_.view(), n, par_);
 
   // X = S^1/2 E S^-1/2 = S^1/2 D S^1/2, in place of P.
-  matmul(temp_.view(), sp12_.view(), p_.view(), n);
-  matmul(p_.view(), temp_.view(), sm12_.view(), n);
+  matmul(temp_.view(), sp12_.view(), p_.view(), n, par_);
+  matmul(p_.view(), temp_.view(), sm12_.view(), n, par_);
 
   // Asymmetry and trace of X, reported only.
   double h = 0.0;
@@ -140,12 +141,12 @@ void BondOrderAnalysis::bondOrders() {
   const int n = nbf_;
   if (spin_ != nullptr) {
     // R = Ps S, the spin density of the file times S.
-    matmul(p_.view(), spin_->view(), s_.view(), n);
+    matmul(p_.view(), spin_->view(), s_.view(), n, par_);
   } else {
     // X^1/2 from the eigenvectors of X (its lower triangle); eigenvalues
     // below the threshold, negative ones included, count as zero.  When all
     // of them do, X^1/2 vanishes and its eigenvectors are not needed.
-    sdiagUnlessAllBelow(p_.col(1), p_.ld(), eig_.data(), n, kZeroEig);
+    sdiagUnlessAllBelow(p_.col(1), p_.ld(), eig_.data(), n, kZeroEig, par_);
     bool vanishing = true;
     for (int k = 1; k <= n; ++k) {
       if (eig_(k) < kZeroEig) eig_(k) = 0.0;
@@ -162,10 +163,10 @@ void BondOrderAnalysis::bondOrders() {
       // The eigenvectors of X move to the copy of S (free since S^1/2 and
       // S^-1/2 are built).
       copy(st_, p_, n);
-      spectral(p_.view(), st_.view(), eig_.data(), temp_.view(), n);
+      spectral(p_.view(), st_.view(), eig_.data(), temp_.view(), n, par_);
       // R = S^-1/2 X^1/2 S^1/2, in place of P.
-      matmul(temp_.view(), sm12_.view(), p_.view(), n);
-      matmul(p_.view(), temp_.view(), sp12_.view(), n);
+      matmul(temp_.view(), sm12_.view(), p_.view(), n, par_);
+      matmul(p_.view(), temp_.view(), sp12_.view(), n, par_);
     }
   }
   // The work matrices are no longer needed.

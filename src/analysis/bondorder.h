@@ -11,6 +11,7 @@
 #pragma once
 
 #include "core/matrix.h"
+#include "core/parallel.h"
 
 namespace mv {
 
@@ -32,8 +33,9 @@ class BondOrderAnalysis {
   // p: the analysed density, taken over as work space; s: the overlap
   // matrix; first/last: each atom's functions; qat: gross populations;
   // spin: the spin density for the second term, or null for the square root.
+  // The dense products and eigen-solves run on the threads of `par`.
   BondOrderAnalysis(Matrix p, const Matrix& s, const Vec1<int>& first, const Vec1<int>& last,
-                    const Vec1<double>& qat, const Matrix* spin);
+                    const Vec1<double>& qat, const Matrix* spin, const Parallel& par = Parallel());
 
   // W = P S, the total valences, E = 2W - W W = D S and N = trace E.
   void unpaired();
@@ -55,6 +57,7 @@ class BondOrderAnalysis {
   const Vec1<int>& last_;
   const Vec1<double>& qat_;
   const Matrix* spin_;
+  Parallel par_;
   int nbf_ = 0;
   int nat_ = 0;
   Matrix w_, st_, sp12_, sm12_, temp_;

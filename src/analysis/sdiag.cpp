@@ -3,16 +3,26 @@
 // implicit shifts, and a sort of the eigenvalues into descending order.
 //
 // Only the lower triangle of the leading n by n block is read; its upper
-// triangle serves as work space.  The row-wise sums of the reduction are
-// evaluated by sweeping the lower triangle column by column, which keeps
-// every access unit-stride in column-major storage while each sum still
-// receives its terms in ascending index order.
+// triangle serves as work space.  Every element goes through the same
+// operations in the same order as in the plain form of the algorithm (each
+// sum takes its terms in ascending index order); the work is only cut into
+// pieces that threads can take and that stay in cache:
+//  - reduction: the update of one step and the row parts of the next step's
+//    sums go in one pass over row panels of the lower triangle, the column
+//    parts in a second pass, sixteen columns side by side;
+//  - accumulation: each column of the orthogonal matrix evolves on its own,
+//    so the steps are taken in blocks, and column panels go through a whole
+//    block of steps while they sit in cache;
+//  - QL: the plane rotations never depend on the matrix, so they are
+//    recorded and applied afterwards, chunk by chunk, to row panels.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "analysis/sdiag.h"
-
 #include "analysis/linalg.h"
 #include "core/stop.h"
 
@@ -23,128 +33,14 @@ namespace {
 constexpr double kReduceTol = 5e-15;  // absolute: rows this small need no reflection
 constexpr double kQlEps = 5e-10;      // relative convergence factor of the QL phase
 constexpr int kMaxSweeps = 300;       // QL sweeps allowed for one eigenvalue
-constexpr int kMaxBf = 500;           // order of the work vectors
 
-// Off-diagonal vector of the tridiagonal matrix (1-based, e[1..n]).
-double e[kMaxBf + 1];
-// Copy of the current row of the reduction (1-based).
-double u[kMaxBf + 1];
-// Partial sums of the row-wise products of the reduction (1-based).
-double acc[kMaxBf + 1];
-// The sums s(j) of one step of the reduction or the accumulation (1-based).
-double sv[kMaxBf + 1];
-
-// Independent sums computed side by side: an ordered sum is a chain of
-// dependent additions, so several of them run in parallel to keep the
-// floating-point units busy.
-constexpr int kChains = 8;
-
-// sv(j) += sum over r = r0..r1, ascending, of A(r,j) v(r), for j = j0..j1.
-MV_INLINE_KERNEL void columnDots(MatView A, int j0, int j1, const double* v, int r0, int r1,
-                                 double* s) {
-  if (j1 - j0 + 1 == kChains) {
-    const double* c[kChains];
-    double t[kChains];
-    for (int q = 0; q < kChains; ++q) {
-      c[q] = A.col(j0 + q);
-      t[q] = s[j0 + q];
-    }
-    for (int r = r0; r <= r1; ++r) {
-      const double vr = v[r];
-      for (int q = 0; q < kChains; ++q) t[q] += c[q][r - 1] * vr;
-    }
-    for (int q = 0; q < kChains; ++q) s[j0 + q] = t[q];
-    return;
-  }
-  for (int j = j0; j <= j1; ++j) {
-    const double* cj = A.col(j);
-    double t = s[j];
-    for (int r = r0; r <= r1; ++r) t += cj[r - 1] * v[r];
-    s[j] = t;
-  }
-}
-
-// Phase 1: reduce rows n..2 to tridiagonal form.  d(i) receives the scale h
-// of the reflection of row i (0 when the row needs none) and e(i) the
-// sub-diagonal element of row i.
-MV_WIDE_KERNEL void reduce(MatView A, double* d, int n) {
-  for (int i = n; i >= 2; --i) {
-    const int l = i - 1;
-    for (int k = 1; k <= l; ++k) u[k] = A(i, k);
-    double f = u[l];
-    double g = 0.0;
-    for (int k = 1; k <= i - 2; ++k) g += u[k] * u[k];
-    double h = g + f * f;
-    if (i == 2 || h < kReduceTol || g == 0.0) {
-      e[i] = f;
-      d[i - 1] = 0.0;
-      continue;
-    }
-    const double gp = f > 0.0 ? -std::sqrt(h) : std::sqrt(h);
-    h -= f * gp;
-    A(i, l) = f - gp;
-    u[l] = f - gp;
-
-    // s(j) = sum_k A(j,k) u(k) over k <= j, then A(k,j) u(k) over k > j.
-    // Column j supplies the k = j term of row j, the k > j tail of s(j) and
-    // the k = j term of every later row.  The columns go in blocks: first
-    // the block's own triangle, then the later rows' partial sums acc(r),
-    // then the tails of the block's sums side by side.
-    for (int j = 1; j <= l; ++j) acc[j] = 0.0;
-    for (int j0 = 1; j0 <= l; j0 += kChains) {
-      const int j1 = std::min(j0 + kChains - 1, l);
-      for (int j = j0; j <= j1; ++j) {
-        const double* cj = A.col(j);
-        const double uj = u[j];
-        double sum = acc[j] + cj[j - 1] * uj;
-        for (int r = j + 1; r <= j1; ++r) {
-          const double x = cj[r - 1];
-          acc[r] += x * uj;
-          sum += x * u[r];
-        }
-        sv[j] = sum;
-      }
-      for (int j = j0; j <= j1; ++j) {
-        const double* cj = A.col(j);
-        const double uj = u[j];
-        for (int r = j1 + 1; r <= l; ++r) acc[r] += cj[r - 1] * uj;
-      }
-      columnDots(A, j0, j1, u, j1 + 1, l, sv);
-    }
-    double ff = 0.0;
-    for (int j = 1; j <= l; ++j) {
-      const double aji = u[j] / h;
-      A(j, i) = aji;
-      e[j] = sv[j] / h;
-      ff += sv[j] * aji;
-    }
-    const double kk = ff / (h + h);
-    for (int j = 1; j <= l; ++j) e[j] -= kk * u[j];
-
-    // A(j,k) = A(j,k) - u(j) e(k) - e(j) u(k) on the lower triangle, column by column.
-    for (int k = 1; k <= l; ++k) {
-      double* ck = A.col(k);
-      const double ek = e[k];
-      const double uk = u[k];
-      for (int j = k; j <= l; ++j) ck[j - 1] = ck[j - 1] - u[j] * ek - e[j] * uk;
-    }
-    d[i - 1] = h;
-    e[i] = gp;
-  }
-}
-
-// Exchange A(i,j) and A(j,i) over the leading n by n block, tile by tile.
-MV_INLINE_KERNEL void transposeInPlace(MatView A, int n) {
-  constexpr int kTile = 16;
-  for (int j0 = 1; j0 <= n; j0 += kTile) {
-    const int j1 = std::min(j0 + kTile - 1, n);
-    for (int i0 = j0; i0 <= n; i0 += kTile) {
-      const int i1 = std::min(i0 + kTile - 1, n);
-      for (int j = j0; j <= j1; ++j)
-        for (int i = (i0 == j0 ? j + 1 : i0); i <= i1; ++i) std::swap(A(i, j), A(j, i));
-    }
-  }
-}
+// Orders of the active block below which a pass runs on the calling thread
+// alone (the result is the same either way).  The other phases start one
+// run per block of steps or of rotations; the reduction starts two runs per
+// step and, shared between threads, moves its triangle from core to core
+// every step, which does not pay while the triangle fits in one core's L2.
+constexpr int kThreadedOrder = 160;
+constexpr int kThreadedReduction = 800;
 
 typedef double v4 __attribute__((vector_size(32)));  // four consecutive elements
 // The same at any address aligned for a double, for loads and stores.
@@ -152,169 +48,501 @@ typedef double v4u __attribute__((vector_size(32), aligned(8), may_alias));
 #define load4(p) (*reinterpret_cast<const v4u*>(p))
 #define store4(p, v) (*reinterpret_cast<v4u*>(p) = (v))
 
-// The sums of the current and the next step of the accumulation (0-based,
-// on cache lines like the columns they are combined with).
-alignas(64) double sumsA[kMaxBf];
-alignas(64) double sumsB[kMaxBf];
+#define splat(x) (v4{(x), (x), (x), (x)})
 
-// s[j-1] = sum over r = 1..l, ascending, of T(j,r) u(r), for j = 1..m, with u
-// the column `uc` of T; four columns of T per pass over s.
-MV_INLINE_KERNEL void transposedDots(MatView T, int uc, int l, int m, double* s) {
-  const double* u = T.col(uc);
-  for (int j = 0; j < m; ++j) s[j] = 0.0;
-  int r = 1;
-  for (; r + 3 <= l; r += 4) {
-    const double* c0 = T.col(r);
-    const double* c1 = T.col(r + 1);
-    const double* c2 = T.col(r + 2);
-    const double* c3 = T.col(r + 3);
-    const double u0 = u[r - 1], u1 = u[r], u2 = u[r + 1], u3 = u[r + 2];
-    int j = 0;
-    for (; j + 4 <= m; j += 4) {
-      v4 t = load4(s + j);
-      t += load4(c0 + j) * u0;
-      t += load4(c1 + j) * u1;
-      t += load4(c2 + j) * u2;
-      t += load4(c3 + j) * u3;
-      store4(s + j, t);
+std::size_t size(int n) {
+  return static_cast<std::size_t>(n);
+}
+
+// Row panels of kRows rows.  When every column of A starts at the same
+// offset within a cache line, the panels are cut at cache-line boundaries
+// (after a short first panel), so that threads working on neighbouring
+// panels never write to the same line.
+struct RowPanels {
+  int first;   // rows of the first panel (1..kRows)
+  int count;   // panels covering rows 1..rows
+  int height;  // kRows
+  RowPanels(MatView A, int rows, int kRows) : height(kRows) {
+    int lead = 0;
+    if (A.ld % 8 == 0)
+      lead = static_cast<int>((8 - reinterpret_cast<std::uintptr_t>(A.p) / 8 % 8) % 8);
+    first = lead == 0 ? kRows : lead;
+    if (first > rows) first = rows;
+    count = rows <= first ? 1 : 1 + (rows - first + kRows - 1) / kRows;
+  }
+  // Rows r0..r1 of panel p (0-based) among rows 1..rows.
+  void bounds(int p, int rows, int& r0, int& r1) const {
+    r0 = p == 0 ? 1 : first + 1 + (p - 1) * height;
+    r1 = std::min(rows, p == 0 ? first : first + p * height);
+  }
+};
+
+// Row panels put into at most `groups` runs of neighbouring panels of about
+// equal work, work(r0, r1, rows) for a panel of rows r0..r1.
+class PanelGroups {
+ public:
+  template <typename Work>
+  PanelGroups(const RowPanels& rp, int rows, int groups, Work work) {
+    std::vector<double> upTo(size(rp.count) + 1, 0.0);
+    for (int p = 0; p < rp.count; ++p) {
+      int r0, r1;
+      rp.bounds(p, rows, r0, r1);
+      upTo[size(p) + 1] = upTo[size(p)] + work(r0, r1, rows);
     }
-    for (; j < m; ++j) {
-      double t = s[j];
-      t += c0[j] * u0;
-      t += c1[j] * u1;
-      t += c2[j] * u2;
-      t += c3[j] * u3;
-      s[j] = t;
+    const double total = upTo[size(rp.count)];
+    starts_.push_back(0);
+    for (int p = 1; p < rp.count; ++p)
+      if (upTo[size(p)] >= total * static_cast<double>(starts_.size()) / groups)
+        starts_.push_back(p);
+    starts_.push_back(rp.count);
+  }
+  int count() const { return static_cast<int>(starts_.size()) - 1; }
+  int first(int g) const { return starts_[size(g)]; }
+  int last(int g) const { return starts_[size(g) + 1] - 1; }
+
+ private:
+  std::vector<int> starts_;
+};
+
+// ------------------------------------------------------------- reduction
+
+// Step i of the reduction (l = i - 1, u the reflected row i) forms
+//   s(j) = sum over k = 1..j of A(j,k) u(k), then over k = j+1..l of A(k,j) u(k),
+// and afterwards updates the lower triangle of the leading l by l block,
+//   A(j,k) = A(j,k) - u(j) e(k) - e(j) u(k).
+// The update of step i+1 is put off into the pass of step i, which goes
+// over row panels of the leading l by l block:
+//  (a) rows r0..r1, column by column: each element is updated and at once
+//      adds its term to the row part of its sum (terms k <= j);
+//  (b) the column parts (terms k > j) of the panel's sums, once every panel
+//      has finished (a), so that the columns it reads are updated.
+// Each sum thus still takes its terms in ascending k, from the same values.
+constexpr int kPanelRows = 32;
+// Columns between the one worked on and the one asked for ahead of time.
+constexpr int kReducePrefetch = 16;
+
+// Work arrays of the reduction, 1-based.
+struct Reduction {
+  MatView A;
+  int n;
+  std::vector<double> uPrev, ePrev;  // pending update: row i+1 and e of step i+1
+  std::vector<double> uCur, eCur;    // this step: row i and e
+  std::vector<double> s;             // the sums s(j)
+  explicit Reduction(MatView a, int order)
+      : A(a),
+        n(order),
+        uPrev(size(order) + 1),
+        ePrev(size(order) + 1),
+        uCur(size(order) + 1),
+        eCur(size(order) + 1),
+        s(size(order) + 1) {}
+};
+
+// Part (a) on rows r0..r1; Update: the pending update, Sums: the row parts
+// of the sums (from zero) into s.
+template <bool Update, bool Sums>
+MV_INLINE_KERNEL void rowPanel(MatView A, int r0, int r1, const double* uP, const double* eP,
+                               const double* uC, double* s) {
+  const int m = r1 - r0 + 1;
+  if (m == kPanelRows) {
+    constexpr int kV = kPanelRows / 4;
+    v4 acc[kV];
+    for (int v = 0; v < kV; ++v) acc[v] = splat(0.0);
+    const double* upr = uP + r0;
+    const double* epr = eP + r0;
+    for (int k = 1; k < r0; ++k) {
+      double* ck = A.col(k) + (r0 - 1);
+      // The panel's rows of consecutive columns lie a column apart, out of
+      // reach of the hardware's stream detection: ask for a later one ahead.
+      if (k + kReducePrefetch < r0)
+        for (int v = 0; v < kPanelRows; v += 8)
+          __builtin_prefetch(ck + kReducePrefetch * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
+      const double ek = eP[k], uk = uP[k], wk = uC[k];
+      for (int v = 0; v < kV; ++v) {
+        v4 x = load4(ck + 4 * v);
+        if (Update) {
+          x = x - load4(upr + 4 * v) * ek - load4(epr + 4 * v) * uk;
+          store4(ck + 4 * v, x);
+        }
+        if (Sums) acc[v] += x * wk;
+      }
+    }
+    if (Sums)
+      for (int v = 0; v < kV; ++v) store4(s + r0 + 4 * v, acc[v]);
+  } else {
+    // A short panel: the same per row, four rows to a vector where possible.
+    if (Sums)
+      for (int r = r0; r <= r1; ++r) s[r] = 0.0;
+    const int rv = r0 + (m / 4) * 4;  // first row past the vectors
+    for (int k = 1; k < r0; ++k) {
+      double* ck = A.col(k) - 1;
+      const double ek = eP[k], uk = uP[k], wk = uC[k];
+      int r = r0;
+      for (; r < rv; r += 4) {
+        v4 x = load4(ck + r);
+        if (Update) {
+          x = x - load4(uP + r) * ek - load4(eP + r) * uk;
+          store4(ck + r, x);
+        }
+        if (Sums) store4(s + r, load4(s + r) + x * wk);
+      }
+      for (; r <= r1; ++r) {
+        double x = ck[r];
+        if (Update) {
+          x = x - uP[r] * ek - eP[r] * uk;
+          ck[r] = x;
+        }
+        if (Sums) s[r] += x * wk;
+      }
     }
   }
-  for (; r <= l; ++r) {
-    const double* cr = T.col(r);
-    const double ur = u[r - 1];
-    for (int j = 0; j < m; ++j) s[j] += cr[j] * ur;
+  // The panel's own triangle.
+  for (int k = r0; k <= r1; ++k) {
+    double* ck = A.col(k);
+    const double ek = eP[k], uk = uP[k], wk = uC[k];
+    for (int r = k; r <= r1; ++r) {
+      double x = ck[r - 1];
+      if (Update) {
+        x = x - uP[r] * ek - eP[r] * uk;
+        ck[r - 1] = x;
+      }
+      if (Sums) s[r] += x * wk;
+    }
+  }
+}
+
+// Independent sums computed side by side: an ordered sum is a chain of
+// dependent additions, so several of them run at once to keep the
+// floating-point units busy.
+constexpr int kChains = 8;
+
+// s(j) += sum over r = ra..rb, ascending, of A(r,j) u(r), for j = j0..j1.
+MV_INLINE_KERNEL void columnDots(MatView A, int j0, int j1, const double* u, int ra, int rb,
+                                 double* s) {
+  if (j1 - j0 + 1 == kChains) {
+    const double* c[kChains];
+    double t[kChains];
+    for (int q = 0; q < kChains; ++q) {
+      c[q] = A.col(j0 + q) - 1;
+      t[q] = s[j0 + q];
+    }
+    for (int r = ra; r <= rb; ++r) {
+      const double ur = u[r];
+      for (int q = 0; q < kChains; ++q) t[q] += c[q][r] * ur;
+    }
+    for (int q = 0; q < kChains; ++q) s[j0 + q] = t[q];
+    return;
+  }
+  for (int j = j0; j <= j1; ++j) {
+    const double* cj = A.col(j) - 1;
+    double t = s[j];
+    for (int r = ra; r <= rb; ++r) t += cj[r] * u[r];
+    s[j] = t;
+  }
+}
+
+typedef double v2u __attribute__((vector_size(16), aligned(8), may_alias));
+#define load2(p) (*reinterpret_cast<const v2u*>(p))
+
+// The same for the kWide columns j0 .. j0+kWide-1, one vector lane per
+// column: each pair of rows of four columns is loaded as two halves per
+// vector and regrouped into one vector per row, so that lane q still adds
+// A(r, j0+q) u(r) for r = ra, ra+1, ... in turn.
+constexpr int kWide = 16;
+
+MV_INLINE_KERNEL void columnDotsWide(MatView A, int j0, const double* u, int ra, int rb,
+                                     double* s) {
+  const double* c[kWide];
+  for (int q = 0; q < kWide; ++q) c[q] = A.col(j0 + q) - 1;
+  v4 t[kWide / 4];
+  for (int g = 0; g < kWide / 4; ++g) t[g] = load4(s + j0 + 4 * g);
+  int r = ra;
+  for (; r < rb; r += 2) {
+    const double u0 = u[r], u1 = u[r + 1];
+    for (int g = 0; g < kWide / 4; ++g) {
+      const double* const* cg = c + 4 * g;
+      // a: rows r, r+1 of columns 0 and 2; b: of columns 1 and 3.
+      const v4 a = __builtin_shufflevector(load2(cg[0] + r), load2(cg[2] + r), 0, 1, 2, 3);
+      const v4 b = __builtin_shufflevector(load2(cg[1] + r), load2(cg[3] + r), 0, 1, 2, 3);
+      t[g] += __builtin_shufflevector(a, b, 0, 4, 2, 6) * u0;
+      t[g] += __builtin_shufflevector(a, b, 1, 5, 3, 7) * u1;
+    }
+  }
+  for (int g = 0; g < kWide / 4; ++g) store4(s + j0 + 4 * g, t[g]);
+  if (r == rb)
+    for (int q = 0; q < kWide; ++q) s[j0 + q] += c[q][r] * u[r];
+}
+
+// Part (b) on the columns r0..r1 of the leading l by l block.
+MV_INLINE_KERNEL void columnParts(MatView A, int r0, int r1, int l, const double* uC, double* s) {
+  for (int j0 = r0; j0 <= r1; j0 += kWide) {
+    const int j1 = std::min(j0 + kWide - 1, r1);
+    // Within the panel's own triangle: row by row, each row adding to the
+    // sums of the columns left of it.
+    for (int r = j0 + 1; r <= r1; ++r) {
+      const double ur = uC[r];
+      for (int j = j0; j <= std::min(j1, r - 1); ++j) s[j] += A(r, j) * ur;
+    }
+    // Below the panel, the columns side by side.
+    if (j1 - j0 + 1 == kWide) {
+      columnDotsWide(A, j0, uC, r1 + 1, l, s);
+    } else {
+      for (int k0 = j0; k0 <= j1; k0 += kChains)
+        columnDots(A, k0, std::min(k0 + kChains - 1, j1), uC, r1 + 1, l, s);
+    }
+  }
+}
+
+// Part (a) on the panels p0..p1 of the pass of step i.
+template <bool Update, bool Sums>
+MV_WIDE_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
+  for (int p = p0; p <= p1; ++p) {
+    int r0, r1;
+    rp.bounds(p, i - 1, r0, r1);
+    rowPanel<Update, Sums>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(), R.s.data());
+  }
+}
+
+// Part (b) on the panels p0..p1 of the pass of step i.
+MV_WIDE_KERNEL void columnParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
+  for (int p = p0; p <= p1; ++p) {
+    int r0, r1;
+    rp.bounds(p, i - 1, r0, r1);
+    columnParts(R.A, r0, r1, i - 1, R.uCur.data(), R.s.data());
+  }
+}
+
+// The pass of step i over the leading l by l block: part (a) on every
+// panel, then part (b) on every panel.  Threads take groups of neighbouring
+// panels of about equal work: threads on neighbouring panels of one column
+// would keep taking cache lines from each other.
+template <bool Update, bool Sums>
+void reducePass(Reduction& R, int i, const Parallel& par) {
+  const int l = i - 1;
+  const RowPanels rp(R.A, l, kPanelRows);
+  if (l < kThreadedReduction || par.maxThreads() == 1) {
+    rowParts<Update, Sums>(R, rp, i, 0, rp.count - 1);
+    if (Sums) columnParts(R, rp, i, 0, rp.count - 1);
+    return;
+  }
+  // Part (a) of a panel sweeps the columns left of its last row, part (b)
+  // the rows below it.
+  const PanelGroups rows(rp, l, 2 * par.maxThreads(), [](int, int r1, int) { return r1; });
+  par.run(rows.count(),
+          [&](int g) { rowParts<Update, Sums>(R, rp, i, rows.first(g), rows.last(g)); });
+  if (!Sums) return;
+  const PanelGroups cols(rp, l, 2 * par.maxThreads(),
+                         [](int r0, int r1, int rows) { return (r1 - r0 + 1) * (rows - r1 + 16); });
+  par.run(cols.count(), [&](int g) { columnParts(R, rp, i, cols.first(g), cols.last(g)); });
+}
+
+// Phase 1: reduce rows n..2 to tridiagonal form.  d(i) receives the scale h
+// of the reflection of row i (0 when the row needs none) and e(i) the
+// sub-diagonal element of row i (e is 1-based).
+void reduce(MatView A, double* d, double* e, int n, const Parallel& par) {
+  Reduction R(A, n);
+  double* uP = R.uPrev.data();
+  double* eP = R.ePrev.data();
+  bool pending = false;
+  for (int i = n; i >= 2; --i) {
+    const int l = i - 1;
+    double* u = R.uCur.data();
+    // Row i takes the pending update first: it is the row reflected now.
+    if (pending) {
+      for (int k = 1; k <= i; ++k) A(i, k) = A(i, k) - uP[i] * eP[k] - eP[i] * uP[k];
+    }
+    for (int k = 1; k <= l; ++k) u[k] = A(i, k);
+    const double f = u[l];
+    double g = 0.0;
+    for (int k = 1; k <= i - 2; ++k) g += u[k] * u[k];
+    double h = g + f * f;
+    const bool reflect = !(i == 2 || h < kReduceTol || g == 0.0);
+    double gp = 0.0;
+    if (reflect) {
+      gp = f > 0.0 ? -std::sqrt(h) : std::sqrt(h);
+      h -= f * gp;
+      A(i, l) = f - gp;
+      u[l] = f - gp;
+    }
+    if (pending && reflect)
+      reducePass<true, true>(R, i, par);
+    else if (pending)
+      reducePass<true, false>(R, i, par);
+    else if (reflect)
+      reducePass<false, true>(R, i, par);
+    if (!reflect) {
+      e[i] = f;
+      d[i - 1] = 0.0;
+      pending = false;
+      continue;
+    }
+    const double* s = R.s.data();
+    double* ec = R.eCur.data();
+    double ff = 0.0;
+    for (int j = 1; j <= l; ++j) {
+      const double aji = u[j] / h;
+      A(j, i) = aji;
+      ec[j] = s[j] / h;
+      ff += s[j] * aji;
+    }
+    const double kk = ff / (h + h);
+    for (int j = 1; j <= l; ++j) ec[j] -= kk * u[j];
+    d[i - 1] = h;
+    e[i] = gp;
+    // This step's update is the next pass's pending one.
+    std::swap(R.uPrev, R.uCur);
+    std::swap(R.ePrev, R.eCur);
+    uP = R.uPrev.data();
+    eP = R.ePrev.data();
+    pending = true;
+  }
+}
+
+// ---------------------------------------------------------- accumulation
+
+// Step i of the accumulation (with a reflection, d(i) > 0) forms, for every
+// column j < i of the orthogonal matrix Q in the leading block,
+//   s(j) = sum over r = 1..i-1 of u(r) Q(r,j)   (u: row i of the reduction)
+// and then Q(r,j) = Q(r,j) - s(j) v(r) for r < i (v: column i above the
+// diagonal, u / h); every step then makes row and column i those of the unit
+// matrix.  Column j thus starts as the unit vector at step j and after that
+// depends on nothing but itself and the vectors u, v of the later steps.
+// The steps go in blocks of kStepBlock: the block's vectors are copied out,
+// and panels of kLanes columns, packed with the columns side by side (one
+// register lane each), go through all the steps of the block at once.
+constexpr int kStepBlock = 32;
+constexpr int kLanes = 16;
+constexpr int kLaneVecs = kLanes / 4;
+
+struct StepBlock {
+  int i0 = 0, i1 = 0;
+  std::vector<double> u, v;  // vectors of step i at [(i - i0) * n], 0-based rows
+  std::vector<char> reflect;
+  int n = 0;
+  const double* uOf(int i) const { return u.data() + size(i - i0) * size(n); }
+  const double* vOf(int i) const { return v.data() + size(i - i0) * size(n); }
+};
+
+// t[q] = sum over r = 1..rows, ascending, of un(r) Q(r, lane q) for one lane.
+MV_INLINE_KERNEL double laneDot(const double* qp, int lane, const double* un, int rows) {
+  double t = 0.0;
+  for (int r = 0; r < rows; ++r) t += un[r] * qp[size(r) * kLanes + size(lane)];
+  return t;
+}
+
+// Columns c0..c1 (c1 - c0 < kLanes) through the steps of the block, in the
+// packed panel qp (rows 1..i1, row r at [(r-1) * kLanes]).
+MV_WIDE_KERNEL void accumulatePanel(MatView A, const StepBlock& B, int c0, int c1, double* qp) {
+  const int i0 = B.i0, i1 = B.i1;
+  const int w = c1 - c0 + 1;
+  for (int r = 1; r <= i1; ++r) {
+    double* row = qp + size(r - 1) * kLanes;
+    for (int q = 0; q < w; ++q) row[q] = A(r, c0 + q);
+    for (int q = w; q < kLanes; ++q) row[q] = 0.0;
+  }
+  // A column that starts inside the block is a unit vector from its own
+  // step on; before that its lane holds values that are never used.
+  alignas(32) double s[kLanes];  // sums of the current step
+  bool ready = false;            // s holds them already
+  for (int i = i0; i <= i1; ++i) {
+    const int l = i - 1;
+    const bool fuse = i < i1 && B.reflect[size(i + 1 - i0)];
+    const double* un = fuse ? B.uOf(i + 1) : nullptr;
+    alignas(32) double sn[kLanes];  // sums of the next step, over rows 1..l
+    if (B.reflect[size(i - i0)]) {
+      const double* u = B.uOf(i);
+      const double* v = B.vOf(i);
+      if (!ready)
+        for (int q = 0; q < kLanes; ++q) s[q] = laneDot(qp, q, u, l);
+      v4 sv[kLaneVecs], tv[kLaneVecs];
+      for (int q = 0; q < kLaneVecs; ++q) {
+        sv[q] = load4(s + 4 * q);
+        tv[q] = splat(0.0);
+      }
+      double* row = qp;
+      if (fuse) {
+        for (int r = 0; r < l; ++r, row += kLanes) {
+          const double vr = v[r], ur = un[r];
+          for (int q = 0; q < kLaneVecs; ++q) {
+            const v4 x = load4(row + 4 * q) - sv[q] * vr;
+            store4(row + 4 * q, x);
+            tv[q] += x * ur;
+          }
+        }
+        for (int q = 0; q < kLaneVecs; ++q) store4(sn + 4 * q, tv[q]);
+      } else {
+        for (int r = 0; r < l; ++r, row += kLanes) {
+          const double vr = v[r];
+          for (int q = 0; q < kLaneVecs; ++q) store4(row + 4 * q, load4(row + 4 * q) - sv[q] * vr);
+        }
+      }
+    }
+    // Row i becomes that of the unit matrix; so does column i, if here.
+    double* rowi = qp + size(l) * kLanes;
+    for (int q = 0; q < kLanes; ++q) rowi[q] = 0.0;
+    const int lane = i - c0;
+    if (lane >= 0 && lane < w) {
+      for (int r = 0; r < l; ++r) qp[size(r) * kLanes + size(lane)] = 0.0;
+      rowi[lane] = 1.0;
+    }
+    if (fuse) {
+      if (B.reflect[size(i - i0)]) {
+        // Term i of the next sums: row i, now zero (one for column i).
+        for (int q = 0; q < kLanes; ++q) s[q] = sn[q] + un[l] * rowi[q];
+        if (lane >= 0 && lane < w) s[lane] = laneDot(qp, lane, un, i);
+        ready = true;
+      } else {
+        ready = false;
+      }
+    } else {
+      ready = false;
+    }
+  }
+  for (int r = 1; r <= i1; ++r) {
+    const double* row = qp + size(r - 1) * kLanes;
+    for (int q = 0; q < w; ++q) A(r, c0 + q) = row[q];
   }
 }
 
 // Phase 2: build the orthogonal matrix of the reduction in A; d receives the
 // diagonal of the tridiagonal matrix.
-//
-// Step i (with a reflection) forms s(j) = sum over r < i of A(r,j) A(i,r),
-// r ascending, then A(k,j) = A(k,j) - s(j) A(k,i), for j, k < i; after it,
-// row and column i become those of the unit matrix.  Both are evaluated on
-// the transpose T of A, where they become unit-stride loops over j: s(j)
-// grows by T(j,r) T(r,i) for r = 1, 2, ... and T(j,k) = T(j,k) - s(j) T(i,k).
-// The update of step i and the sums of step i+1 go in one pass over T: as
-// soon as column k of T is final for step i, it supplies term k of every
-// sum of step i+1, so each sum still receives its terms in ascending order
-// from the same values.  The transpose is taken before and undone after, in
-// place.
-MV_WIDE_KERNEL void accumulate(MatView A, double* d, int n) {
-  transposeInPlace(A, n);
-  const MatView T = A;
-  d[0] = T(1, 1);
-  T(1, 1) = 1.0;
-  double* s = sumsA;   // sums of the current step, s[j-1] = s(j)
-  double* sn = sumsB;  // sums of the next step
-  bool ready = false;  // s holds the sums of the current step
-  for (int i = 2; i <= n; ++i) {
-    const int l = i - 1;
-    const bool reflect = d[i - 1] > 0.0;
-    const bool fuse = reflect && i < n && d[i] > 0.0;
-    if (reflect && !ready) transposedDots(T, i, l, l, s);
-    if (fuse) {
-      // Update of step i with the sums of step i+1 (over rows 1..i).
-      const double* un = T.col(i + 1);
-      const double* s0 = s;
-      double* t0 = sn;
-      for (int j = 0; j < i; ++j) t0[j] = 0.0;
-      int k = 1;
-      for (; k + 3 <= l; k += 4) {
-        double* c0 = T.col(k);
-        double* c1 = T.col(k + 1);
-        double* c2 = T.col(k + 2);
-        double* c3 = T.col(k + 3);
-        const double f0 = T(i, k), f1 = T(i, k + 1), f2 = T(i, k + 2), f3 = T(i, k + 3);
-        const double u0 = un[k - 1], u1 = un[k], u2 = un[k + 1], u3 = un[k + 2];
-        int j = 0;
-        for (; j + 4 <= l; j += 4) {
-          const v4 sj = load4(s0 + j);
-          const v4 x0 = load4(c0 + j) - sj * f0;
-          const v4 x1 = load4(c1 + j) - sj * f1;
-          const v4 x2 = load4(c2 + j) - sj * f2;
-          const v4 x3 = load4(c3 + j) - sj * f3;
-          store4(c0 + j, x0);
-          store4(c1 + j, x1);
-          store4(c2 + j, x2);
-          store4(c3 + j, x3);
-          v4 t = load4(t0 + j);
-          t += x0 * u0;
-          t += x1 * u1;
-          t += x2 * u2;
-          t += x3 * u3;
-          store4(t0 + j, t);
-        }
-        for (; j < l; ++j) {
-          const double x0 = c0[j] - s0[j] * f0;
-          const double x1 = c1[j] - s0[j] * f1;
-          const double x2 = c2[j] - s0[j] * f2;
-          const double x3 = c3[j] - s0[j] * f3;
-          c0[j] = x0;
-          c1[j] = x1;
-          c2[j] = x2;
-          c3[j] = x3;
-          double t = t0[j];
-          t += x0 * u0;
-          t += x1 * u1;
-          t += x2 * u2;
-          t += x3 * u3;
-          t0[j] = t;
-        }
-        // Row i of these columns is cleared and enters the sum of row i.
-        for (int q = 0; q < 4; ++q) {
-          T(i, k + q) = 0.0;
-          t0[l] += T(i, k + q) * un[k + q - 1];
-        }
-      }
-      for (; k <= l; ++k) {
-        double* ck = T.col(k);
-        const double f = T(i, k);
-        const double uk = un[k - 1];
-        for (int j = 0; j < l; ++j) {
-          const double x = ck[j] - s0[j] * f;
-          ck[j] = x;
-          t0[j] += x * uk;
-        }
-        T(i, k) = 0.0;
-        t0[l] += T(i, k) * uk;
-      }
-      d[i - 1] = T(i, i);
-      T(i, i) = 1.0;
-      for (int j = 1; j <= l; ++j) T(j, i) = 0.0;
-      // Term i of the next sums: column i, now that of the unit matrix.
-      const double* ci = T.col(i);
-      const double ui = un[i - 1];
-      for (int j = 0; j < i; ++j) t0[j] += ci[j] * ui;
-      std::swap(s, sn);
-      ready = true;
-      continue;
-    }
-    if (reflect) {
-      const double* s0 = s;
-      for (int k = 1; k <= l; ++k) {
-        double* ck = T.col(k);
-        const double f = T(i, k);
-        for (int j = 0; j < l; ++j) ck[j] -= s0[j] * f;
+void accumulate(MatView A, double* d, int n, const Parallel& par) {
+  d[0] = A(1, 1);
+  A(1, 1) = 1.0;
+  StepBlock B;
+  B.n = n;
+  B.u.resize(size(kStepBlock) * size(n));
+  B.v.resize(size(kStepBlock) * size(n));
+  B.reflect.resize(size(kStepBlock));
+  for (int i0 = 2; i0 <= n; i0 += kStepBlock) {
+    const int i1 = std::min(n, i0 + kStepBlock - 1);
+    B.i0 = i0;
+    B.i1 = i1;
+    for (int i = i0; i <= i1; ++i) {
+      B.reflect[size(i - i0)] = d[i - 1] > 0.0;
+      double* u = B.u.data() + size(i - i0) * size(n);
+      double* v = B.v.data() + size(i - i0) * size(n);
+      for (int r = 1; r < i; ++r) {
+        u[r - 1] = A(i, r);
+        v[r - 1] = A(r, i);
       }
     }
-    ready = false;
-    d[i - 1] = T(i, i);
-    T(i, i) = 1.0;
-    for (int j = 1; j <= l; ++j) {
-      T(i, j) = 0.0;
-      T(j, i) = 0.0;
+    for (int i = i0; i <= i1; ++i) d[i - 1] = A(i, i);
+    const int panels = (i1 + kLanes - 1) / kLanes;
+    auto task = [&](int p) {
+      std::vector<double> qp(size(kLanes) * size(i1) + 4);
+      const int c0 = 1 + p * kLanes;
+      accumulatePanel(A, B, c0, std::min(i1, c0 + kLanes - 1), qp.data());
+    };
+    if (i1 < kThreadedOrder || par.maxThreads() == 1) {
+      for (int p = 0; p < panels; ++p) task(p);
+    } else {
+      par.run(panels, task);
     }
   }
-  transposeInPlace(A, n);
 }
+
+// -------------------------------------------------------------------- QL
 
 [[noreturn]] void noConvergence(int l, int n) {
   refuse(" The symmetric eigen-solver did not converge: eigenvalue " + std::to_string(l) + " of " +
@@ -323,14 +551,200 @@ MV_WIDE_KERNEL void accumulate(MatView A, double* d, int n) {
          kCodeNoConvergence);
 }
 
-// Phase 3: QL iteration with implicit shifts on the tridiagonal matrix,
-// rotating the columns of A along when Vectors is set (the rotations never
-// feed back into the eigenvalues, which come out the same without them).
-// Returns 0, or the index of an eigenvalue that did not converge within the
-// sweep limit (the caller reports it: no exception may leave a function
-// compiled in two variants).
+// The rotations of the QL sweeps, recorded for the eigenvectors.  A sweep
+// rotates the column pairs (i, i+1) for i = top down to top - count + 1;
+// its cosines and sines are kept in that order.
+struct RotationLog {
+  struct Sweep {
+    int top, count, at;
+  };
+  std::vector<double> cs, sn;
+  std::vector<Sweep> sweeps;
+  int used = 0;
+  explicit RotationLog(int capacity) : cs(size(capacity)), sn(size(capacity)) {}
+  int capacity() const { return static_cast<int>(cs.size()); }
+};
+
+// Rotations recorded before they are applied: a bounded chunk (1 MB), or one
+// whole sweep for larger orders.
+constexpr int kLogRotations = 1 << 16;
+// Rows of the panels the rotations are applied to.
+constexpr int kRotRows = 32;
+// Columns between the one rotated and the one asked for ahead of time.
+constexpr int kPrefetchAhead = 4;
+
+// Two sweeps from the same top column, the second ending no lower than the
+// first, on the kPairRows rows from k0: the second sweep follows the first
+// one column behind.  Its rotation of columns (q, q+1) needs the first
+// sweep's rotations of (q-1, q) and everything before, and nothing of the
+// first sweep after that touches columns q or q+1; so every element still
+// goes through the same rotations in the same order, while each column is
+// loaded and stored once for both sweeps.
+constexpr int kPairRows = 16;
+
+MV_INLINE_KERNEL void rotatePair(MatView A, const RotationLog& log, const RotationLog::Sweep& s1,
+                                 const RotationLog::Sweep& s2, int k0) {
+  constexpr int kV = kPairRows / 4;
+  const int top = s1.top;
+  const int bot1 = top - s1.count + 1, bot2 = top - s2.count + 1;
+  const double* c1 = log.cs.data() + s1.at;
+  const double* n1 = log.sn.data() + s1.at;
+  const double* c2 = log.cs.data() + s2.at;
+  const double* n2 = log.sn.data() + s2.at;
+  auto col = [&](int c) { return A.col(c) + (k0 - 1); };
+  v4 x1[kV], x2[kV];  // the columns each sweep carries along
+  {
+    const double* ct = col(top + 1);
+    const double* ci = col(top);
+    const double c = c1[0], s = n1[0];
+    for (int v = 0; v < kV; ++v) {
+      const v4 t = load4(ct + 4 * v);
+      const v4 vi = load4(ci + 4 * v);
+      x2[v] = vi * s + t * c;
+      x1[v] = vi * c - t * s;
+    }
+  }
+  for (int r = 1; r < s1.count; ++r) {
+    const int p = top - r;  // the first sweep rotates (p, p+1), the second (p+1, p+2)
+    const double* ci = col(p);
+    if (p > kPrefetchAhead)
+      for (int v = 0; v < kPairRows; v += 8)
+        __builtin_prefetch(ci - kPrefetchAhead * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
+    const double ca = c1[r], sa = n1[r];
+    if (p + 1 >= bot2) {
+      const double cb = c2[r - 1], sb = n2[r - 1];
+      double* out = col(p + 2);
+      for (int v = 0; v < kV; ++v) {
+        const v4 vi = load4(ci + 4 * v);
+        const v4 y = vi * sa + x1[v] * ca;
+        x1[v] = vi * ca - x1[v] * sa;
+        store4(out + 4 * v, y * sb + x2[v] * cb);
+        x2[v] = y * cb - x2[v] * sb;
+      }
+      if (p + 1 == bot2) {
+        double* last = col(p + 1);
+        for (int v = 0; v < kV; ++v) store4(last + 4 * v, x2[v]);
+      }
+    } else {
+      double* out = col(p + 1);
+      for (int v = 0; v < kV; ++v) {
+        const v4 vi = load4(ci + 4 * v);
+        store4(out + 4 * v, vi * sa + x1[v] * ca);
+        x1[v] = vi * ca - x1[v] * sa;
+      }
+    }
+  }
+  if (bot2 == bot1) {
+    const double cb = c2[s2.count - 1], sb = n2[s2.count - 1];
+    double* cj = col(bot1 + 1);
+    double* ci = col(bot1);
+    for (int v = 0; v < kV; ++v) {
+      store4(cj + 4 * v, x1[v] * sb + x2[v] * cb);
+      store4(ci + 4 * v, x1[v] * cb - x2[v] * sb);
+    }
+  } else {
+    double* ci = col(bot1);
+    for (int v = 0; v < kV; ++v) store4(ci + 4 * v, x1[v]);
+  }
+}
+
+// The recorded sweeps on rows k0..k1 of A.  Each row is rotated on its own,
+// in the recorded order: t = A(k,i+1); A(k,i+1) = sn A(k,i) + cs t;
+// A(k,i) = cs A(k,i) - sn t.  Column i+1 of a rotation is column i of the
+// one before, so it stays in registers along a sweep.
+MV_WIDE_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1) {
+  const int m = k1 - k0 + 1;
+  const std::size_t sweeps = log.sweeps.size();
+  for (std::size_t w = 0; w < sweeps; ++w) {
+    const RotationLog::Sweep& sw = log.sweeps[w];
+    if (m == kRotRows && w + 1 < sweeps) {
+      const RotationLog::Sweep& next = log.sweeps[w + 1];
+      if (next.top == sw.top && next.count <= sw.count) {
+        for (int h = 0; h < kRotRows; h += kPairRows) rotatePair(A, log, sw, next, k0 + h);
+        ++w;
+        continue;
+      }
+    }
+    const double* cs = log.cs.data() + sw.at;
+    const double* sn = log.sn.data() + sw.at;
+    if (m == kRotRows) {
+      constexpr int kV = kRotRows / 4;
+      v4 x[kV];
+      const double* top = A.col(sw.top + 1) + (k0 - 1);
+      for (int v = 0; v < kV; ++v) x[v] = load4(top + 4 * v);
+      for (int r = 0; r < sw.count; ++r) {
+        const int i = sw.top - r;
+        double* ci = A.col(i) + (k0 - 1);
+        double* cj = A.col(i + 1) + (k0 - 1);
+        // The columns come from L2 one after the other, a page apart: ask
+        // for a later one ahead of time.
+        if (i > kPrefetchAhead)
+          for (int v = 0; v < kRotRows; v += 8)
+            __builtin_prefetch(ci - kPrefetchAhead * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
+        const double c = cs[r], s = sn[r];
+        for (int v = 0; v < kV; ++v) {
+          const v4 vi = load4(ci + 4 * v);
+          store4(cj + 4 * v, vi * s + x[v] * c);
+          x[v] = vi * c - x[v] * s;
+        }
+      }
+      double* last = A.col(sw.top - sw.count + 1) + (k0 - 1);
+      for (int v = 0; v < kV; ++v) store4(last + 4 * v, x[v]);
+    } else {
+      const int kv = k0 - 1 + (m / 4) * 4;  // first row (0-based) past the vectors
+      for (int r = 0; r < sw.count; ++r) {
+        const int i = sw.top - r;
+        double* ci = A.col(i);
+        double* cj = A.col(i + 1);
+        const double c = cs[r], s = sn[r];
+        int k = k0 - 1;
+        for (; k < kv; k += 4) {
+          const v4 t = load4(cj + k);
+          const v4 vi = load4(ci + k);
+          store4(cj + k, vi * s + t * c);
+          store4(ci + k, vi * c - t * s);
+        }
+        for (; k < k1; ++k) {
+          const double t = cj[k];
+          cj[k] = s * ci[k] + c * t;
+          ci[k] = c * ci[k] - s * t;
+        }
+      }
+    }
+  }
+}
+
+void applyRotations(MatView A, RotationLog& log, int n, const Parallel& par) {
+  if (log.sweeps.empty()) return;
+  const RowPanels rp(A, n, kRotRows);
+  auto panel = [&](int p) {
+    int k0, k1;
+    rp.bounds(p, n, k0, k1);
+    rotateRows(A, log, k0, k1);
+  };
+  if (n < kThreadedOrder || par.maxThreads() == 1) {
+    for (int p = 0; p < rp.count; ++p) panel(p);
+  } else {
+    // Threads take groups of neighbouring panels (see reducePass).
+    const PanelGroups groups(rp, n, 2 * par.maxThreads(),
+                             [](int r0, int r1, int) { return r1 - r0 + 1; });
+    par.run(groups.count(), [&](int g) {
+      for (int p = groups.first(g); p <= groups.last(g); ++p) panel(p);
+    });
+  }
+  log.sweeps.clear();
+  log.used = 0;
+}
+
+// Phase 3: QL iteration with implicit shifts on the tridiagonal matrix (d,
+// e 1-based, e shifted down here), recording the rotations in `log` when
+// given (they never feed back into the eigenvalues, which come out the same
+// without them).  Returns 0, or the index of an eigenvalue that did not
+// converge within the sweep limit.
+// (Scalar code, compiled once: it may allocate, and no exception may leave
+// a function compiled in two variants.)
 template <bool Vectors>
-MV_WIDE_KERNEL int ql(MatView A, double* dv, int n) {
+int qlValues(double* dv, double* e, int n, RotationLog* log, MatView A, const Parallel* par) {
   auto d = [dv](int i) -> double& { return dv[i - 1]; };
   for (int i = 2; i <= n; ++i) e[i - 1] = e[i];
   e[n] = 0.0;
@@ -351,6 +765,15 @@ MV_WIDE_KERNEL int ql(MatView A, double* dv, int n) {
         for (int k = l; k <= n; ++k) d(k) -= sigma;
         shift += sigma;
 
+        double* rc = nullptr;
+        double* rs = nullptr;
+        if (Vectors) {
+          if (log->used + (m - l) > log->capacity()) applyRotations(A, *log, n, *par);
+          log->sweeps.push_back({m - 1, m - l, log->used});
+          rc = log->cs.data() + log->used;
+          rs = log->sn.data() + log->used;
+          log->used += m - l;
+        }
         p = d(m);
         double cs = 1.0;
         double sn = 0.0;
@@ -372,13 +795,9 @@ MV_WIDE_KERNEL int ql(MatView A, double* dv, int n) {
           }
           p = cs * d(i) - sn * g;
           d(i + 1) = hh + sn * (cs * g + sn * d(i));
-          if (!Vectors) continue;
-          double* vi = A.col(i);
-          double* vj = A.col(i + 1);
-          for (int k = 0; k < n; ++k) {
-            const double x = vj[k];
-            vj[k] = sn * vi[k] + cs * x;
-            vi[k] = cs * vi[k] - sn * x;
+          if (Vectors) {
+            *rc++ = cs;
+            *rs++ = sn;
           }
         }
         e[l] = sn * p;
@@ -390,6 +809,14 @@ MV_WIDE_KERNEL int ql(MatView A, double* dv, int n) {
     d(l) += shift;
   }
   return 0;
+}
+
+// The QL phase with the eigenvectors rotated along.
+int qlVectors(MatView A, double* d, double* e, int n, const Parallel& par) {
+  RotationLog log(std::max(kLogRotations, n));
+  const int l = qlValues<true>(d, e, n, &log, A, &par);
+  if (l == 0) applyRotations(A, log, n, par);
+  return l;
 }
 
 // Phase 4: eigenvalues into descending order, the first of equal values
@@ -410,60 +837,62 @@ void sortDescending(MatView A, double* d, int n, bool vectors) {
       if (!vectors) continue;
       double* ci = A.col(i);
       double* ck = A.col(k);
-      for (int r = 0; r < n; ++r) {
-        const double x = ci[r];
-        ci[r] = ck[r];
-        ck[r] = x;
-      }
+      for (int r = 0; r < n; ++r) std::swap(ci[r], ck[r]);
     }
   }
 }
 
+void checkOrder(int n, int lda) {
+  if (lda < n) stopCode(kCodeLimit);
+}
+
 }  // namespace
 
-void sdiag(double* a, int lda, double* d, int n) {
+void sdiag(double* a, int lda, double* d, int n, const Parallel& par) {
   if (n <= 0) return;
-  if (n > kMaxBf || lda < n) stopCode(kCodeLimit);
+  checkOrder(n, lda);
   const MatView A{a, lda};
   if (n == 1) {
     d[0] = A(1, 1);
     A(1, 1) = 1.0;
     return;
   }
-  reduce(A, d, n);
-  accumulate(A, d, n);
-  if (const int l = ql<true>(A, d, n); l != 0) noConvergence(l, n);
+  std::vector<double> e(size(n) + 1);
+  reduce(A, d, e.data(), n, par);
+  accumulate(A, d, n, par);
+  if (const int l = qlVectors(A, d, e.data(), n, par); l != 0) noConvergence(l, n);
   sortDescending(A, d, n, true);
 }
 
-bool sdiagUnlessAllBelow(double* a, int lda, double* d, int n, double threshold) {
+bool sdiagUnlessAllBelow(double* a, int lda, double* d, int n, double threshold,
+                         const Parallel& par) {
   if (n <= 0) return false;
-  if (n > kMaxBf || lda < n) stopCode(kCodeLimit);
+  checkOrder(n, lda);
   const MatView A{a, lda};
   if (n == 1) {
     d[0] = A(1, 1);
     A(1, 1) = 1.0;
     return !(d[0] < threshold);
   }
-  reduce(A, d, n);
+  std::vector<double> e(size(n) + 1);
+  reduce(A, d, e.data(), n, par);
   // The eigenvalues alone: the diagonal of the reduced matrix, which the
   // accumulation would leave as it is, and the QL phase without rotations.
   // The state of the reduction (d, e) is kept for the eigenvectors.
-  static double scales[kMaxBf];
-  static double offDiagonal[kMaxBf + 1];
-  std::copy(d, d + n, scales);
-  std::copy(e, e + n + 1, offDiagonal);
+  const std::vector<double> scales(d, d + n);
+  const std::vector<double> offDiagonal = e;
   for (int i = 1; i <= n; ++i) d[i - 1] = A(i, i);
-  if (const int l = ql<false>(A, d, n); l != 0) noConvergence(l, n);
+  if (const int l = qlValues<false>(d, e.data(), n, nullptr, A, nullptr); l != 0)
+    noConvergence(l, n);
   sortDescending(A, d, n, false);
   bool allBelow = true;
   for (int k = 0; k < n; ++k) allBelow = allBelow && d[k] < threshold;
   if (allBelow) return false;
 
-  std::copy(scales, scales + n, d);
-  std::copy(offDiagonal, offDiagonal + n + 1, e);
-  accumulate(A, d, n);
-  if (const int l = ql<true>(A, d, n); l != 0) noConvergence(l, n);
+  std::copy(scales.begin(), scales.end(), d);
+  e = offDiagonal;
+  accumulate(A, d, n, par);
+  if (const int l = qlVectors(A, d, e.data(), n, par); l != 0) noConvergence(l, n);
   sortDescending(A, d, n, true);
   return true;
 }

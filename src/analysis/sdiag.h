@@ -1,16 +1,21 @@
 // The symmetric eigen-solver.
 #pragma once
 
+#include "core/parallel.h"
+
 namespace mv {
 
 // All eigenvalues (descending, into d[0..n-1]) and eigenvectors (columns of
 // a) of the symmetric matrix whose lower triangle is in the leading n by n
-// block of a (column-major, leading dimension lda).
-void sdiag(double* a, int lda, double* d, int n);
+// block of a (column-major, leading dimension lda >= n).  Any order n is
+// accepted; the work is shared out among the threads of `par`, and the
+// results are the same for any number of threads.
+void sdiag(double* a, int lda, double* d, int n, const Parallel& par = Parallel());
 // The same, except that the eigenvectors are not formed when every
 // eigenvalue is below `threshold`: returns false then (a is left as work
 // space), true with the eigenvectors in a otherwise.  The eigenvalues are
 // those of sdiag either way.
-bool sdiagUnlessAllBelow(double* a, int lda, double* d, int n, double threshold);
+bool sdiagUnlessAllBelow(double* a, int lda, double* d, int n, double threshold,
+                         const Parallel& par = Parallel());
 
 }  // namespace mv

@@ -81,7 +81,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
 
   // Bond orders and valences.
   BondOrderAnalysis bo(std::move(r.density.density), s, r.basis.first, r.basis.last,
-                       r.populations.qat, spinTerm ? &ck.spin : nullptr);
+                       r.populations.qat, spinTerm ? &ck.spin : nullptr, par);
   bo.unpaired();
   if (report) report->unpaired(bo.results());
   bo.symmetrised();

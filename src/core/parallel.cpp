@@ -1,17 +1,21 @@
 // The thread pool and the task runs of the kernels.
 //
-// A run lives on the stack of its caller.  While it has tasks left it is
-// listed in the pool, where idle workers find it; a worker that joins counts
-// itself as a helper under the pool's mutex and claims tasks from the run's
-// atomic counter until none is left.  The caller claims tasks the same way,
-// then takes the run off the list (no helper can join after that) and waits
-// until the helpers have left.  Every claimed task is being run by the
-// thread that claimed it, so the wait always ends: with every worker busy
-// elsewhere the caller simply runs all the tasks itself.
+// A run lives on the stack of its caller.  Kernels start runs in quick
+// succession (one per step of a reduction, say), so waking a sleeping
+// thread for each would cost more than the run: a worker that finds
+// nothing to do watches for new work for a short while before it sleeps,
+// and the caller of a run watches the helpers leave before it sleeps.  While it has tasks left it
+// is listed in the pool, where idle workers find it; a worker that joins counts itself as a helper
+// under the pool's mutex and claims tasks from the run's atomic counter until none is left.  The
+// caller claims tasks the same way, then takes the run off the list (no helper can join after that)
+// and waits until the helpers have left.  Every claimed task is being run by the thread that
+// claimed it, so the wait always ends: with every worker busy elsewhere the caller simply runs all
+// the tasks itself.
 #include "core/parallel.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <exception>
 #include <utility>
@@ -23,7 +27,9 @@ struct ThreadPool::Run {
   int ntasks = 0;
   int maxHelpers = 0;
   std::atomic<int> next{0};
-  int helpers = 0;  // guarded by the pool's mutex
+  // Helpers at work; changed under the pool's mutex, read by the caller
+  // without it while it waits.
+  std::atomic<int> helpers{0};
   std::condition_variable left;
   std::mutex errorMutex;
   std::exception_ptr error;
@@ -62,6 +68,27 @@ ThreadPool::~ThreadPool() {
   for (std::thread& w : workers_) w.join();
 }
 
+namespace {
+
+// How long an idle worker watches for new work, and a run's caller for its
+// helpers to leave, before sleeping.
+constexpr std::chrono::microseconds kWatch{200};
+
+// Spin until done() or kWatch has passed; returns done().
+template <typename Done>
+bool watch(Done done) {
+  const auto until = std::chrono::steady_clock::now() + kWatch;
+  for (int k = 0;; ++k) {
+    if (done()) return true;
+    if ((k & 63) == 63 && std::chrono::steady_clock::now() > until) return done();
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+}
+
+}  // namespace
+
 void ThreadPool::submit(std::function<void()> job) {
   if (size_ == 1) {
     job();
@@ -70,6 +97,7 @@ void ThreadPool::submit(std::function<void()> job) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(job));
+    handedIn_.fetch_add(1, std::memory_order_release);
   }
   wake_.notify_one();
 }
@@ -84,7 +112,9 @@ bool ThreadPool::takeJob(std::function<void()>& job) {
 
 ThreadPool::Run* ThreadPool::helpable() {
   for (Run* r : runs_)
-    if (r->helpers < r->maxHelpers && r->next.load(std::memory_order_relaxed) < r->ntasks) return r;
+    if (r->helpers.load(std::memory_order_relaxed) < r->maxHelpers &&
+        r->next.load(std::memory_order_relaxed) < r->ntasks)
+      return r;
   return nullptr;
 }
 
@@ -92,6 +122,7 @@ void ThreadPool::addRun(Run* run) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     runs_.push_back(run);
+    handedIn_.fetch_add(1, std::memory_order_release);
   }
   wake_.notify_all();
 }
@@ -104,14 +135,31 @@ void ThreadPool::removeRun(Run* run) {
       break;
     }
   }
-  run->left.wait(lock, [run] { return run->helpers == 0; });
+  auto gone = [run] { return run->helpers.load(std::memory_order_acquire) == 0; };
+  if (gone()) return;
+  lock.unlock();
+  // A helper leaves under the mutex: once the mutex is free again after the
+  // count reached zero, no helper touches the run any more.
+  if (!watch(gone)) {
+    lock.lock();
+    run->left.wait(lock, gone);
+    return;
+  }
+  lock.lock();
 }
 
 void ThreadPool::workerLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Run* run = nullptr;
-    wake_.wait(lock, [&] { return stopping_ || !jobs_.empty() || (run = helpable()) != nullptr; });
+    auto ready = [&] { return stopping_ || !jobs_.empty() || (run = helpable()) != nullptr; };
+    if (!ready()) {
+      const unsigned seen = handedIn_.load(std::memory_order_acquire);
+      lock.unlock();
+      watch([&] { return handedIn_.load(std::memory_order_acquire) != seen; });
+      lock.lock();
+      wake_.wait(lock, ready);
+    }
     if (!jobs_.empty()) {
       std::function<void()> job = std::move(jobs_.front());
       jobs_.pop_front();
@@ -121,11 +169,11 @@ void ThreadPool::workerLoop() {
       continue;
     }
     if (run != nullptr) {
-      ++run->helpers;
+      run->helpers.fetch_add(1, std::memory_order_relaxed);
       lock.unlock();
       run->work();
       lock.lock();
-      if (--run->helpers == 0) run->left.notify_all();
+      if (run->helpers.fetch_sub(1, std::memory_order_acq_rel) == 1) run->left.notify_all();
       continue;
     }
     return;  // stopping, and no job left

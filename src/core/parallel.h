@@ -7,6 +7,7 @@
 // of threads.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -52,6 +53,9 @@ class ThreadPool {
   bool takeJob(std::function<void()>& job);
 
   int size_;
+  // Counts the runs and jobs handed in, so that a worker that has just
+  // finished can watch for the next one for a moment before it sleeps.
+  std::atomic<unsigned> handedIn_{0};
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<void()>> jobs_;

@@ -82,7 +82,7 @@ TEST(Sdiag, SingleElement) {
   Mat a(500);
   a(1, 1) = -3.25;
   double d[1] = {0.0};
-  mv::sdiag(a.data(), 500, d, 1);
+  mv::sdiag(a.data(), 500, d, 1, mv::Parallel());
   EXPECT_EQ(d[0], -3.25);
   EXPECT_EQ(a(1, 1), 1.0);
 }
@@ -93,7 +93,7 @@ TEST(Sdiag, DiagonalMatrixIsSortedAndFirstOfEqualValuesStays) {
   const double diag[5] = {1.0, 5.0, 3.0, 5.0, -2.0};
   for (int i = 1; i <= 5; ++i) a(i, i) = diag[i - 1];
   std::vector<double> d(5);
-  mv::sdiag(a.data(), 7, d.data(), 5);
+  mv::sdiag(a.data(), 7, d.data(), 5, mv::Parallel());
   const double want[5] = {5.0, 5.0, 3.0, 1.0, -2.0};
   const int unit[5] = {2, 4, 3, 1, 5};  // which unit vector each column holds
   for (int j = 1; j <= 5; ++j) {
@@ -108,7 +108,7 @@ TEST(Sdiag, TwoByTwo) {
   a(2, 1) = 1.0;
   a(2, 2) = 2.0;
   double d[2];
-  mv::sdiag(a.data(), 500, d, 2);
+  mv::sdiag(a.data(), 500, d, 2, mv::Parallel());
   EXPECT_NEAR(d[0], 3.0, 1e-14);
   EXPECT_NEAR(d[1], 1.0, 1e-14);
   const double r = 1.0 / std::sqrt(2.0);
@@ -127,7 +127,7 @@ TEST(Sdiag, RepeatedEigenvalueInFullMatrix) {
     for (int i = 1; i <= 4; ++i) a(i, j) = (i == j ? 3.0 : 0.0) - 1.0;
   Mat orig = a;
   std::vector<double> d(4);
-  mv::sdiag(a.data(), 500, d.data(), 4);
+  mv::sdiag(a.data(), 500, d.data(), 4, mv::Parallel());
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(d[k], 3.0, 1e-13);
   EXPECT_NEAR(d[3], -1.0, 1e-13);
   for (int i = 1; i <= 4; ++i) EXPECT_NEAR(std::fabs(a(i, 4)), 0.5, 1e-13);
@@ -151,8 +151,8 @@ TEST(Sdiag, UpperTriangleAndOutsideBlockAreNotRead) {
       }
     }
   std::vector<double> d1(n), d2(n);
-  mv::sdiag(clean.data(), ld, d1.data(), n);
-  mv::sdiag(dirty.data(), ld, d2.data(), n);
+  mv::sdiag(clean.data(), ld, d1.data(), n, mv::Parallel());
+  mv::sdiag(dirty.data(), ld, d2.data(), n, mv::Parallel());
   for (int k = 0; k < n; ++k) EXPECT_EQ(d1[k], d2[k]);
   for (int j = 1; j <= n; ++j)
     for (int i = 1; i <= n; ++i) EXPECT_EQ(clean(i, j), dirty(i, j));
@@ -174,7 +174,7 @@ TEST(Sdiag, KnownSpectrumAtFullSize) {
   Mat a = withSpectrum(lambda, 500, 99);
   Mat orig = a;
   std::vector<double> d(n);
-  mv::sdiag(a.data(), 500, d.data(), n);
+  mv::sdiag(a.data(), 500, d.data(), n, mv::Parallel());
   std::vector<double> want = lambda;
   std::sort(want.begin(), want.end(), std::greater<double>());
   // Separated eigenvalues are exact to second order in the neglected
@@ -195,7 +195,7 @@ TEST(Sdiag, NonFiniteMatrixStopsInsteadOfLooping) {
   a(3, 2) = 0.5;
   double d[3];
   try {
-    mv::sdiag(a.data(), 500, d, 3);
+    mv::sdiag(a.data(), 500, d, 3, mv::Parallel());
     ADD_FAILURE() << "no stop";
   } catch (const mv::Stop& st) {
     EXPECT_EQ(st.code, mv::kCodeNoConvergence);

@@ -2,13 +2,6 @@
 // state, so two different checkpoint files analysed in two threads give,
 // byte for byte, the reports of analysing each alone, in process and by the
 // built program.
-//
-// Disabled for now: the dense products and the eigen-solver still keep
-// their work arrays at namespace scope (analysis/linalg.cpp, the packed
-// panel; analysis/sdiag.cpp, the tridiagonal and scaling vectors), so two
-// analyses at once overwrite each other's intermediate results and a
-// report differs (typically the hermiticity control and the bond orders).
-// Enable these tests once those kernels take their work space per run.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -51,7 +44,7 @@ std::string analyseInThread(const std::string& text, int rounds) {
   return last;
 }
 
-TEST(ConcurrentRuns, DISABLED_TwoFilesInTwoThreadsGiveTheReportsOfSeparateRuns) {
+TEST(ConcurrentRuns, TwoFilesInTwoThreadsGiveTheReportsOfSeparateRuns) {
   // A correlated density, whose second bond-order term is a square root,
   // and a restricted open-shell one whose density is rebuilt from the orbitals.
   const std::string a = mvtest::readFile(mvtest::dataPath("h2o_mp2_ccpvdz.fchk"));
@@ -83,7 +76,7 @@ TEST(ConcurrentRuns, DISABLED_TwoFilesInTwoThreadsGiveTheReportsOfSeparateRuns) 
   }
 }
 
-TEST(ConcurrentRuns, DISABLED_ResultsOfOneRunDoNotDependOnAnother) {
+TEST(ConcurrentRuns, ResultsOfOneRunDoNotDependOnAnother) {
   // The values of a run, not only its report: the same for a run alone and
   // for the same run while another one goes on.
   const std::string a = mvtest::readFile(mvtest::dataPath("h2o_rhf_sto3g.fchk"));
