@@ -71,14 +71,11 @@ void validate(BatchOptions& o) {
   for (const std::string& f : o.files) stdinCount += f == "-" ? 1 : 0;
   if (stdinCount > 1) throw UsageError{"standard input ('-') can be given only once"};
   if (!std::isfinite(o.minBond)) throw UsageError{"--min-bond needs a finite number"};
-  if (!o.outDir.empty()) {
-    makeDirectory(o.outDir, "output");
-    checkOutputs(o, outputPath, "output");
-  }
-  if (!o.svg.empty()) {
-    if (o.files.size() > 1) makeDirectory(o.svg, "drawing");
-    checkOutputs(o, drawingPath, "drawing");
-  }
+  // Every output is checked before any directory is made.
+  if (!o.outDir.empty()) checkOutputs(o, outputPath, "output");
+  if (!o.svg.empty()) checkOutputs(o, drawingPath, "drawing");
+  if (!o.outDir.empty()) makeDirectory(o.outDir, "output");
+  if (!o.svg.empty() && o.files.size() > 1) makeDirectory(o.svg, "drawing");
 }
 
 }  // namespace
