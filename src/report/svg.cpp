@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/elements.h"
 #include "report/svg_tables.h"
 
 namespace mv {
@@ -444,10 +445,7 @@ void SvgWriter::place() {
     p.fog = cue ? (nearDepth - p.depth) / (nearDepth - farDepth) : 0.0;
     p.disc = std::max(kMinDisc, kDiscPerRadius * covalentRadiusBohr(a.atomicNumber) * sBond);
     std::string_view sym = trimmed(a.symbol);
-    if (sym.empty()) {
-      sym = a.atomicNumber >= 0 && a.atomicNumber <= svgtab::kMaxZ ? svgtab::kSymbol[a.atomicNumber]
-                                                                   : std::string_view("X");
-    }
+    if (sym.empty()) sym = elementSymbol(a.atomicNumber);
     p.label = xmlText(sym) + std::to_string(a.index);
     p.labelSize = sym.size() + std::to_string(a.index).size();
     // The room the atom takes: its ring or halo, its label, and above it

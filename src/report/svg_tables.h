@@ -1,5 +1,5 @@
-// Constant tables of the molecule drawing: element symbols, element colours
-// and covalent radii, indexed by atomic number (0 is a ghost atom, "Bq").
+// Constant tables of the molecule drawing: element colours and covalent
+// radii, indexed by atomic number (0 is a ghost atom, "Bq").
 #pragma once
 
 #include <array>
@@ -9,17 +9,6 @@
 namespace mv::svgtab {
 
 inline constexpr int kMaxZ = 118;
-
-// Element symbols, 0 (ghost atom) to 118.
-inline constexpr std::array<std::string_view, kMaxZ + 1> kSymbol = {
-    "Bq", "H",  "He", "Li", "Be", "B",  "C",  "N",  "O",  "F",  "Ne", "Na", "Mg", "Al", "Si",
-    "P",  "S",  "Cl", "Ar", "K",  "Ca", "Sc", "Ti", "V",  "Cr", "Mn", "Fe", "Co", "Ni", "Cu",
-    "Zn", "Ga", "Ge", "As", "Se", "Br", "Kr", "Rb", "Sr", "Y",  "Zr", "Nb", "Mo", "Tc", "Ru",
-    "Rh", "Pd", "Ag", "Cd", "In", "Sn", "Sb", "Te", "I",  "Xe", "Cs", "Ba", "La", "Ce", "Pr",
-    "Nd", "Pm", "Sm", "Eu", "Gd", "Tb", "Dy", "Ho", "Er", "Tm", "Yb", "Lu", "Hf", "Ta", "W",
-    "Re", "Os", "Ir", "Pt", "Au", "Hg", "Tl", "Pb", "Bi", "Po", "At", "Rn", "Fr", "Ra", "Ac",
-    "Th", "Pa", "U",  "Np", "Pu", "Am", "Cm", "Bk", "Cf", "Es", "Fm", "Md", "No", "Lr", "Rf",
-    "Db", "Sg", "Bh", "Hs", "Mt", "Ds", "Rg", "Cn", "Nh", "Fl", "Mc", "Lv", "Ts", "Og"};
 
 // Element colours as 0xRRGGBB: the CPK colours as Jmol uses them, hydrogen
 // to meitnerium (109).  Jmol's table stops there; the heavier elements keep
@@ -72,7 +61,7 @@ inline constexpr std::array<double, kMaxZ + 1> kCovalentRadius = {
     1.50, 1.50};                                                 // Ts Og
 
 // Every table reaches oganesson: a missing entry would leave a zero at the end.
-static_assert(kSymbol[kMaxZ] == "Og" && kColour[kMaxZ] != 0 && kCovalentRadius[kMaxZ] > 0.0);
+static_assert(kColour[kMaxZ] != 0 && kCovalentRadius[kMaxZ] > 0.0);
 
 // Colour and radius of an atomic number outside 0..118.
 inline constexpr std::uint32_t kUnknownColour = 0xFF1493;
