@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/elements.h"
 #include "report/samples.h"
 #include "report/svg_tables.h"
 #include "report/xmlcheck.h"
@@ -43,7 +44,7 @@ Drawing molecule(const std::vector<std::array<double, 4>>& atoms) {
     const int z = static_cast<int>(a[0]);
     d.atoms.push_back({static_cast<int>(d.atoms.size()) + 1,
                        z,
-                       std::string(mv::svgtab::kSymbol[z]),
+                       std::string(mv::elementSymbol(z)),
                        {a[1], a[2], a[3]},
                        0.0,
                        0.0});
