@@ -27,12 +27,12 @@ enum class DensityOutcome {
 
 struct DensityCheck {
   DensityOutcome outcome = DensityOutcome::Accepted;
-  double trace = 0.0;       // trace(P S) of the density as read
-  double totalTrace = 0.0;  // rebuilt: trace(P S); reread: trace(P S) of the reread density
-  double spinTrace = 0.0;   // rebuilt: trace(Ps S)
-  int ndens = 0;            // reread: number of the density reread (NDENS)
-  std::optional<Stop> stop; // the stop that ends the run after the check's records
-  Matrix density;           // the density to analyse
+  double trace = 0.0;        // trace(P S) of the density as read
+  double totalTrace = 0.0;   // rebuilt: trace(P S); reread: trace(P S) of the reread density
+  double spinTrace = 0.0;    // rebuilt: trace(Ps S)
+  int ndens = 0;             // reread: number of the density reread (NDENS)
+  std::optional<Stop> stop;  // the stop that ends the run after the check's records
+  Matrix density;            // the density to analyse
 
   bool repaired() const { return outcome != DensityOutcome::Accepted; }
 };

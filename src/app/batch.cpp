@@ -46,9 +46,12 @@ std::string drawing(const RunResults& r, double minBond) {
   d.method = ck.calc.method;
   d.minBond = minBond;
   for (int a = 1; a <= b.total.size(); ++a)
-    d.atoms.push_back({a, ck.atomicNumber(a), std::string(elementSymbol(ck.atomicNumber(a))),
+    d.atoms.push_back({a,
+                       ck.atomicNumber(a),
+                       std::string(elementSymbol(ck.atomicNumber(a))),
                        {ck.coords(1, a), ck.coords(2, a), ck.coords(3, a)},
-                       ck.nuclearCharge(a) - r.populations.qat(a), b.free(a)});
+                       ck.nuclearCharge(a) - r.populations.qat(a),
+                       b.free(a)});
   for (int a = 1; a <= b.total.size(); ++a)
     for (int c = a + 1; c <= b.total.size(); ++c)
       if (b.bonds(a, c) >= minBond) d.bonds.push_back({a, c, b.bonds(a, c)});

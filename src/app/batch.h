@@ -13,12 +13,12 @@ namespace mv {
 
 struct BatchOptions {
   std::vector<std::string> files;
-  bool json = false;       // JSON Lines instead of the text report
-  std::string outDir;      // one output file per input there; "" for standard output
-  std::string svg;         // drawing: a file for one input, a directory for several; "" for none
-  int jobs = 1;            // threads in all
-  double minBond = 0.1;    // bonds listed (JSON) and drawn (SVG) from this order on
-  bool progress = false;   // show a progress line on the error stream
+  bool json = false;      // JSON Lines instead of the text report
+  std::string outDir;     // one output file per input there; "" for standard output
+  std::string svg;        // drawing: a file for one input, a directory for several; "" for none
+  int jobs = 1;           // threads in all
+  double minBond = 0.1;   // bonds listed (JSON) and drawn (SVG) from this order on
+  bool progress = false;  // show a progress line on the error stream
 };
 
 // What one file gave.

@@ -20,7 +20,8 @@ namespace {
 CheckpointText openInput(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    if (errno != ENOENT) inputError(kInputName, 0, std::string("cannot open: ") + std::strerror(errno));
+    if (errno != ENOENT)
+      inputError(kInputName, 0, std::string("cannot open: ") + std::strerror(errno));
     std::FILE* created = std::fopen(path.c_str(), "ab");
     if (created != nullptr) std::fclose(created);
     return CheckpointText::fromString("", kInputName);

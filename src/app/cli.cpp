@@ -50,7 +50,8 @@ void makeDirectory(const std::string& dir, const char* what) {
 }
 
 // Outputs must not collide with each other nor overwrite an input.
-void checkOutputs(const BatchOptions& o, std::string (*pathOf)(const BatchOptions&, const std::string&),
+void checkOutputs(const BatchOptions& o,
+                  std::string (*pathOf)(const BatchOptions&, const std::string&),
                   const char* what) {
   std::map<std::string, std::string> seen;
   for (const std::string& f : o.files) {
@@ -62,7 +63,8 @@ void checkOutputs(const BatchOptions& o, std::string (*pathOf)(const BatchOption
     std::error_code ec;
     for (const std::string& g : o.files)
       if (g != "-" && fs::equivalent(path, g, ec))
-        throw UsageError{"the " + std::string(what) + " " + path + " would overwrite the input " + g};
+        throw UsageError{"the " + std::string(what) + " " + path + " would overwrite the input " +
+                         g};
   }
 }
 

@@ -56,9 +56,9 @@ struct Checkpoint {
   bool rohfMarker = false;    // some line has "  ROHF  " in characters 9 to 16
 
   // The analysed density: the section under the last line beginning "Tota".
-  int ndens = 0;             // number of total densities (NDENS)
-  std::string densityLabel;  // that line, 80 characters
-  int densityLine = 0;       // its line
+  int ndens = 0;               // number of total densities (NDENS)
+  std::string densityLabel;    // that line, 80 characters
+  int densityLine = 0;         // its line
   std::vector<double> packed;  // the lower triangle as stored
   Matrix density;              // unpacked row by row
 

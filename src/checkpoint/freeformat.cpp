@@ -1,21 +1,20 @@
 // The free-format reader and the fixed-field readers of checkpoint text.
 #include "checkpoint/freeformat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
-#include <vector>
 #include <system_error>
 #include <type_traits>
+#include <vector>
 
 namespace mv {
 
 namespace {
-
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
@@ -268,7 +267,8 @@ ReadResult readItems(const CheckpointText& t, int first, long long n, Store stor
   while (q < n) {
     if (!skipSpace()) {
       res.count = q;
-      res.detail = "end of file after " + std::to_string(q) + " of " + std::to_string(n) + " values";
+      res.detail =
+          "end of file after " + std::to_string(q) + " of " + std::to_string(n) + " values";
       res.status = ReadStatus::End;
       res.next = nl + 1;
       return res;
@@ -398,7 +398,8 @@ bool readPlainOnThreads(const CheckpointText& t, int first, long long n, Store s
       par.run(k + 1, [&](int j) {
         const Piece& p = got[static_cast<std::size_t>(j)];
         long long at = 0;
-        for (int i = 0; i < j; ++i) at += static_cast<long long>(got[static_cast<std::size_t>(i)].values.size());
+        for (int i = 0; i < j; ++i)
+          at += static_cast<long long>(got[static_cast<std::size_t>(i)].values.size());
         const long long upto = std::min<long long>(static_cast<long long>(p.values.size()), n - at);
         for (long long q = 0; q < upto; ++q) store(at + q, p.values[static_cast<std::size_t>(q)]);
       });

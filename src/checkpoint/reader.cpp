@@ -109,8 +109,8 @@ int Checkpoint::lineOf(const std::string& label) const {
   return 0;
 }
 
-CheckpointReader::CheckpointReader(const CheckpointText& text, const Limits& limits,
-                                   Checkpoint& ck, const Parallel& par)
+CheckpointReader::CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck,
+                                   const Parallel& par)
     : t_(text), limits_(limits), ck_(ck), par_(par) {
   ck_.name = text.name();
 }
@@ -164,8 +164,8 @@ void CheckpointReader::header() {
   const int nl = t_.lineCount();
   if (nl <= 5) {
     if (limits_.classic) refuse(" The required input file (Test.FChk) is missing. STOP", "9999");
-    refuse(" " + t_.name() + " has " + std::to_string(nl) +
-               (nl == 1 ? " line" : " lines") + ": it is no formatted checkpoint file. STOP",
+    refuse(" " + t_.name() + " has " + std::to_string(nl) + (nl == 1 ? " line" : " lines") +
+               ": it is no formatted checkpoint file. STOP",
            "9999");
   }
   ck_.title = std::string(t_.line(1));
@@ -210,9 +210,9 @@ void CheckpointReader::body() {
   ck_.nbf = scalarInt(numbf);
   checkCount(ck_.nbf, "Number of basis functions", limits_.basisFunctions);
   if (!limits_.classic)
-    requireMemory(analysisBytes(ck_.nbf, ck_.natoms),
-                  std::to_string(ck_.nbf) + " basis functions and " + std::to_string(ck_.natoms) +
-                      " atoms");
+    requireMemory(
+        analysisBytes(ck_.nbf, ck_.natoms),
+        std::to_string(ck_.nbf) + " basis functions and " + std::to_string(ck_.natoms) + " atoms");
   Shells& sh = ck_.shells;
   sh.count = scalarInt(numcs);
   checkCount(sh.count, "Number of contracted shells", limits_.shells);
@@ -238,7 +238,8 @@ void CheckpointReader::body() {
     checkFinite(xyz.data(), 3LL * natom, "Current cartesian coordinates",
                 ck_.lineOf(std::string(icart)));
     for (int a = 1; a <= natom; ++a)
-      for (int k = 1; k <= 3; ++k) ck_.coords(k, a) = xyz[static_cast<std::size_t>(3 * (a - 1) + k - 1)];
+      for (int k = 1; k <= 3; ++k)
+        ck_.coords(k, a) = xyz[static_cast<std::size_t>(3 * (a - 1) + k - 1)];
   }
 
   // Shells and primitives.
@@ -286,16 +287,17 @@ void CheckpointReader::shellCoordinates() {
   while (done < n) {
     ++k;
     if (k > t_.lineCount())
-      readError(ncosh, k0,
-                "end of file after " + std::to_string(done) + " of " + std::to_string(n) +
-                    " values");
+      readError(
+          ncosh, k0,
+          "end of file after " + std::to_string(done) + " of " + std::to_string(n) + " values");
     const std::string_view l = t_.line(k);
     for (int f = 0; f < 5 && done < n; ++f, ++done) {
       double x = 0.0;
       const int col = 1 + 16 * f;
       if (!readRealField(l, col, 16, 8, x))
-        readError(ncosh, k,
-                  quoted(l.substr(static_cast<std::size_t>(col - 1), 16)) + " is not a real number");
+        readError(
+            ncosh, k,
+            quoted(l.substr(static_cast<std::size_t>(col - 1), 16)) + " is not a real number");
       if (!std::isfinite(x))
         refuse(" Section 'Coordinates of each shell' holds a value that is not a finite number: " +
                    realText(x),

@@ -120,13 +120,16 @@ CheckpointText CheckpointText::fromBytes(std::string_view bytes, std::string nam
   }
   std::vector<std::size_t> lines(static_cast<std::size_t>(pieces) + 1, 0);
   par.run(pieces, [&](int k) {
-    const std::size_t b = start[static_cast<std::size_t>(k)], e = start[static_cast<std::size_t>(k) + 1];
-    auto n = static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(b),
-                                                  bytes.begin() + static_cast<std::ptrdiff_t>(e), '\n'));
+    const std::size_t b = start[static_cast<std::size_t>(k)],
+                      e = start[static_cast<std::size_t>(k) + 1];
+    auto n =
+        static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(b),
+                                            bytes.begin() + static_cast<std::ptrdiff_t>(e), '\n'));
     if (k == pieces - 1 && e > b && bytes[e - 1] != '\n') ++n;  // a last line without a line feed
     lines[static_cast<std::size_t>(k) + 1] = n;
   });
-  for (int k = 1; k <= pieces; ++k) lines[static_cast<std::size_t>(k)] += lines[static_cast<std::size_t>(k) - 1];
+  for (int k = 1; k <= pieces; ++k)
+    lines[static_cast<std::size_t>(k)] += lines[static_cast<std::size_t>(k) - 1];
   const std::size_t total = lines[static_cast<std::size_t>(pieces)];
   t.buf_.resize(total * kLineWidth);
   t.nlines_ = static_cast<int>(total);
@@ -165,7 +168,8 @@ CheckpointText CheckpointText::fromFile(const std::string& path, std::string nam
     void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map != MAP_FAILED) {
       ::close(fd);
-      CheckpointText t = fromBytes(std::string_view(static_cast<const char*>(map), size), std::move(name), par);
+      CheckpointText t =
+          fromBytes(std::string_view(static_cast<const char*>(map), size), std::move(name), par);
       ::munmap(map, size);
       return t;
     }

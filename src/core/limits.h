@@ -13,9 +13,9 @@ namespace mv {
 inline constexpr int kNoLimit = -1;
 
 struct Limits {
-  bool classic = false;          // the classic refusals and the classic layout of the report
-  int atoms = kNoLimit;          // atoms the analysis accepts
-  int atomsRead = kNoLimit;      // atom-indexed tables of the reader
+  bool classic = false;      // the classic refusals and the classic layout of the report
+  int atoms = kNoLimit;      // atoms the analysis accepts
+  int atomsRead = kNoLimit;  // atom-indexed tables of the reader
   int basisFunctions = kNoLimit;
   int shells = kNoLimit;
   int rawPrimitives = kNoLimit;  // primitives as read

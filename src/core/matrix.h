@@ -35,7 +35,9 @@ class Matrix {
   int ld() const { return ld_; }
   bool empty() const { return a_ == nullptr; }
 
-  double& operator()(int i, int j) { return a_[(i - 1) + static_cast<std::ptrdiff_t>(j - 1) * ld_]; }
+  double& operator()(int i, int j) {
+    return a_[(i - 1) + static_cast<std::ptrdiff_t>(j - 1) * ld_];
+  }
   double operator()(int i, int j) const {
     return a_[(i - 1) + static_cast<std::ptrdiff_t>(j - 1) * ld_];
   }

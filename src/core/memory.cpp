@@ -21,7 +21,8 @@ std::uint64_t availableMemory() {
   }
   const long pages = sysconf(_SC_AVPHYS_PAGES);
   const long size = sysconf(_SC_PAGESIZE);
-  if (pages > 0 && size > 0) return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size);
+  if (pages > 0 && size > 0)
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size);
   return 0;
 }
 

@@ -64,11 +64,11 @@ ShellFunctions pureF() {
       yyy{0, 3, 0}, zzz{0, 0, 3}, yyz{0, 2, 1}, xxz{2, 0, 1}, xyz{1, 1, 1};
   const double sqrt5 = std::sqrt(5.0);
   return {{{{xzz, dc11}, {xxx, -(dc12 * 0.25)}, {xyy, -(dc11 * 0.25)}}, 1},  // x(4zz - xx - yy)
-          {{{xxx, dc41}, {xyy, -dc42}}, 5},                                 // x(xx - 3yy)
+          {{{xxx, dc41}, {xyy, -dc42}}, 5},                                  // x(xx - 3yy)
           {{{yzz, dc11}, {xxy, -(dc11 * 0.25)}, {yyy, -(dc12 * 0.25)}}, 2},  // y(4zz - xx - yy)
-          {{{xxy, dc42}, {yyy, -dc41}}, 6},                                 // y(3xx - yy)
-          {{{zzz, sqrt5}, {yyz, -1.5}, {xxz, -1.5}}, 0},                    // z(2zz - 3xx - 3yy)
-          {{{yyz, -dc21}, {xxz, dc21}}, 3},                                 // z(xx - yy)
+          {{{xxy, dc42}, {yyy, -dc41}}, 6},                                  // y(3xx - yy)
+          {{{zzz, sqrt5}, {yyz, -1.5}, {xxz, -1.5}}, 0},                     // z(2zz - 3xx - 3yy)
+          {{{yyz, -dc21}, {xxz, dc21}}, 3},                                  // z(xx - yy)
           {{{xyz}}, 4}};
 }
 
@@ -245,7 +245,8 @@ Basis expandBasis(const Shells& sh, int natoms, int nbf, const Limits& limits) {
       kinds[slot] = functionsOf(type);
       known[slot] = true;
     }
-    for (const Function& f : kinds[slot]) nprim += static_cast<long long>(f.terms.size()) * sh.nprim(i);
+    for (const Function& f : kinds[slot])
+      nprim += static_cast<long long>(f.terms.size()) * sh.nprim(i);
   }
   b.expo = Vec1<double>(static_cast<int>(nprim));
   b.coeff = Vec1<double>(static_cast<int>(nprim));
@@ -274,7 +275,8 @@ Basis expandBasis(const Shells& sh, int natoms, int nbf, const Limits& limits) {
           b.lx(p) = t.p.x;
           b.ly(p) = t.p.y;
           b.lz(p) = t.p.z;
-          const int l = t.p.x > t.p.y ? (t.p.x > t.p.z ? t.p.x : t.p.z) : (t.p.y > t.p.z ? t.p.y : t.p.z);
+          const int l =
+              t.p.x > t.p.y ? (t.p.x > t.p.z ? t.p.x : t.p.z) : (t.p.y > t.p.z ? t.p.y : t.p.z);
           if (l > b.maxPower) b.maxPower = l;
         }
       }

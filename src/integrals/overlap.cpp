@@ -109,13 +109,13 @@ struct ExponentIndex {
   std::size_t at(int d, int l1, int l2) const {
     return static_cast<std::size_t>((d * span + l1) * span + l2);
   }
-  std::vector<int> eidx;    // index of each primitive's exponent in its atom's list
-  std::vector<int> start;   // offset of each atom's list in exps
-  std::vector<int> count;   // distinct exponents of each atom
+  std::vector<int> eidx;   // index of each primitive's exponent in its atom's list
+  std::vector<int> start;  // offset of each atom's list in exps
+  std::vector<int> count;  // distinct exponents of each atom
   std::vector<double> exps;
-  std::vector<int> pows;    // highest Cartesian power that occurs with each exponent
-  int span = 1;             // powers 0 .. span - 1
-  std::size_t stride = 3;   // factors of one exponent pair
+  std::vector<int> pows;   // highest Cartesian power that occurs with each exponent
+  int span = 1;            // powers 0 .. span - 1
+  std::size_t stride = 3;  // factors of one exponent pair
 };
 
 // The factors of one pair of atoms at a time (one table per thread).
@@ -136,7 +136,8 @@ class PairTable {
       const double c1 = c_(p);
       const std::size_t row = static_cast<std::size_t>(x_.eidx[static_cast<std::size_t>(p)]) * nb;
       for (int q = q0; q <= q1; ++q) {
-        const std::size_t pair = row + static_cast<std::size_t>(x_.eidx[static_cast<std::size_t>(q)]);
+        const std::size_t pair =
+            row + static_cast<std::size_t>(x_.eidx[static_cast<std::size_t>(q)]);
         const double* f = factors_.data() + pair * x_.stride;
         double v = f[x_.at(0, lx, b_.lx(q))] * v0_[pair];
         v = f[x_.at(1, ly, b_.ly(q))] * v;
@@ -184,7 +185,8 @@ class PairTable {
         // Only the powers that occur with these two exponents.
         for (int d = 0; d < 3; ++d)
           for (int l1 = 0; l1 <= top1; ++l1)
-            for (int l2 = 0; l2 <= top2; ++l2) f[x_.at(d, l1, l2)] = sk(l1, l2, e1, e2, pa[d], pb[d]);
+            for (int l2 = 0; l2 <= top2; ++l2)
+              f[x_.at(d, l1, l2)] = sk(l1, l2, e1, e2, pa[d], pb[d]);
       }
     }
     return true;

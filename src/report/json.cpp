@@ -52,7 +52,8 @@ std::string jsonLine(const JsonInput& in) {
       e["code"] = in.stop->code;
     else
       e["code"] = nullptr;
-    e["message"] = in.stop != nullptr ? in.stop->message() : std::string("the analysis did not finish");
+    e["message"] =
+        in.stop != nullptr ? in.stop->message() : std::string("the analysis did not finish");
     if (in.stop != nullptr && in.stop->line > 0) e["line"] = in.stop->line;
     j["error"] = e;
   }
@@ -106,7 +107,8 @@ std::string jsonLine(const JsonInput& in) {
   Json bonds = Json::array();
   for (int a = 1; a <= nat; ++a)
     for (int c = a + 1; c <= nat; ++c)
-      if (b.bonds(a, c) >= in.minBond) bonds.push_back({{"atoms", {a, c}}, {"order", b.bonds(a, c)}});
+      if (b.bonds(a, c) >= in.minBond)
+        bonds.push_back({{"atoms", {a, c}}, {"order", b.bonds(a, c)}});
   j["bonds"] = std::move(bonds);
   return dump(j);
 }

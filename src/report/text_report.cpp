@@ -117,8 +117,8 @@ void TextReport::densityCheck(const DensityCheck& d) {
       if (d.outcome == DensityOutcome::RebuildRefused) return;
       writeFree(out_, {Item(" ")});
       if (d.outcome == DensityOutcome::Rebuilt)
-        writeFree(out_, {Item("Now correct density and spin density  (Traces="),
-                         Item(d.totalTrace), Item(d.spinTrace), Item(")")});
+        writeFree(out_, {Item("Now correct density and spin density  (Traces="), Item(d.totalTrace),
+                         Item(d.spinTrace), Item(")")});
       else
         writeFree(out_, {Item("Irrecoverable case"), Item(d.totalTrace), Item(d.spinTrace)});
       return;
@@ -141,7 +141,8 @@ void TextReport::populations(const Populations& p) {
   writeFree(out_, {Item(" ")});
   writeFree(out_, {Item(" Mulliken populations")});
   writeFree(out_, {Item("---------------------")});
-  for (int a = 1; a <= p.qat.size(); ++a) writeLayout(out_, "(I5,F15.10)", {Item(a), Item(p.qat(a))});
+  for (int a = 1; a <= p.qat.size(); ++a)
+    writeLayout(out_, "(I5,F15.10)", {Item(a), Item(p.qat(a))});
   writeFree(out_, {Item("---------------------")});
   writeLayout(out_, "(' SUM= ',F14.7)", {Item(p.total)});
   writeFree(out_, {Item(" ")});

@@ -38,7 +38,7 @@ std::string shellQuote(const std::string& s) {
 
 // The program with `args`, in directory `cwd`, standard input from `in`.
 CliRun mirvante(const std::vector<std::string>& args, const std::string& cwd,
-             const std::string& in = "/dev/null") {
+                const std::string& in = "/dev/null") {
   const std::string io = mvtest::makeTempDir("mvcliio");
   std::string cmd = "cd ";
   cmd.append(shellQuote(cwd)).append(" && timeout 300 ").append(shellQuote(MV_PROGRAM));
@@ -61,10 +61,10 @@ std::set<std::string> listing(const std::string& dir) {
 }
 
 const std::vector<std::string> kFixtures = {
-    "h2_rhf_sto3g",      "h2o_rhf_sto3g",        "h2o_rhf_sto3g_colorder",
-    "h2o_rhf_631gs_sp",  "h2o_rhf_631gs_cart",   "h2o_b3lyp_ccpvdz",
-    "h2o_mp2_ccpvdz",    "ch2_rohf_631gs",       "ch2_rohf_631gs_baddens",
-    "ch2o_rhf_ccpvdz",   "n2_rhf_ccpvtz",        "c10h8_rhf_ccpvtz_cart"};
+    "h2_rhf_sto3g",     "h2o_rhf_sto3g",      "h2o_rhf_sto3g_colorder",
+    "h2o_rhf_631gs_sp", "h2o_rhf_631gs_cart", "h2o_b3lyp_ccpvdz",
+    "h2o_mp2_ccpvdz",   "ch2_rohf_631gs",     "ch2_rohf_631gs_baddens",
+    "ch2o_rhf_ccpvdz",  "n2_rhf_ccpvtz",      "c10h8_rhf_ccpvtz_cart"};
 
 TEST(CommandLine, OneFileGivesTheClassicReportAndWritesNothing) {
   const std::string cwd = mvtest::makeTempDir("mvcli");
@@ -100,13 +100,18 @@ void expectSameAsReport(const nlohmann::json& j, const std::string& report) {
   ASSERT_EQ(static_cast<int>(j["atoms"].size()), p.natoms);
   for (int a = 0; a < p.natoms; ++a) {
     const auto& at = j["atoms"][static_cast<std::size_t>(a)];
-    EXPECT_NEAR(at["population"].get<double>(), p.populations[static_cast<std::size_t>(a)], 5.01e-11);
-    EXPECT_NEAR(at["total_valence"].get<double>(), p.totalValence[static_cast<std::size_t>(a)], 5.01e-6);
-    EXPECT_NEAR(at["bonded_valence"].get<double>(), p.usedValence[static_cast<std::size_t>(a)], 5.01e-6);
-    EXPECT_NEAR(at["free_valence"].get<double>(), p.freeValence[static_cast<std::size_t>(a)], 5.01e-6);
+    EXPECT_NEAR(at["population"].get<double>(), p.populations[static_cast<std::size_t>(a)],
+                5.01e-11);
+    EXPECT_NEAR(at["total_valence"].get<double>(), p.totalValence[static_cast<std::size_t>(a)],
+                5.01e-6);
+    EXPECT_NEAR(at["bonded_valence"].get<double>(), p.usedValence[static_cast<std::size_t>(a)],
+                5.01e-6);
+    EXPECT_NEAR(at["free_valence"].get<double>(), p.freeValence[static_cast<std::size_t>(a)],
+                5.01e-6);
     for (int c = 0; c < p.natoms; ++c)
-      EXPECT_NEAR(j["bond_orders"][static_cast<std::size_t>(a)][static_cast<std::size_t>(c)].get<double>(),
-                  p.bonds[static_cast<std::size_t>(a * p.natoms + c)], 5.01e-5);
+      EXPECT_NEAR(
+          j["bond_orders"][static_cast<std::size_t>(a)][static_cast<std::size_t>(c)].get<double>(),
+          p.bonds[static_cast<std::size_t>(a * p.natoms + c)], 5.01e-5);
   }
   EXPECT_NEAR(j["unpaired_electrons"].get<double>(), p.unpaired, 5.01e-7);
 }
@@ -136,17 +141,19 @@ TEST(CommandLine, JsonLinesForGoodMissingAndTruncatedFiles) {
       EXPECT_FALSE(j["error"]["message"].get<std::string>().empty());
     }
   }
-  EXPECT_EQ(r.err, "mirvante: " + missing + ": cannot open: No such file or directory\n" +
-                       "mirvante: " + cut + ":" +
-                       std::to_string(mvtest::lines(text.substr(0, text.find("Total SCF Density"))).size() + 1) +
-                       ": section 'Total SCF Density': end of file after 9 of 28 values\n");
+  EXPECT_EQ(
+      r.err,
+      "mirvante: " + missing + ": cannot open: No such file or directory\n" + "mirvante: " + cut +
+          ":" +
+          std::to_string(mvtest::lines(text.substr(0, text.find("Total SCF Density"))).size() + 1) +
+          ": section 'Total SCF Density': end of file after 9 of 28 values\n");
   const auto ch2 = nlohmann::json::parse(lines[3]);
   EXPECT_EQ(ch2["spin"], "restricted open-shell");
   EXPECT_EQ(ch2["density"], "Total SCF Density");
   EXPECT_EQ(ch2["density_check"], "accepted");
   EXPECT_EQ(ch2["bonds"].size(), 2u);  // the two C-H bonds; H-H is below 0.1
-  const double charge = ch2["atoms"][0]["nuclear_charge"].get<double>() -
-                        ch2["atoms"][0]["population"].get<double>();
+  const double charge =
+      ch2["atoms"][0]["nuclear_charge"].get<double>() - ch2["atoms"][0]["population"].get<double>();
   EXPECT_EQ(ch2["atoms"][0]["charge"].get<double>(), charge);
   fs::remove_all(cwd);
 }
@@ -174,7 +181,8 @@ TEST(CommandLine, OutputDirectoryGetsOneFilePerInputAndNeverAnInput) {
   CliRun r = mirvante({"-o", "reports/new", a, b}, cwd);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(listing(cwd + "/reports/new"), (std::set<std::string>{"h2_rhf_sto3g.txt", "h2o_rhf_sto3g.txt"}));
+  EXPECT_EQ(listing(cwd + "/reports/new"),
+            (std::set<std::string>{"h2_rhf_sto3g.txt", "h2o_rhf_sto3g.txt"}));
   EXPECT_EQ(readFile(cwd + "/reports/new/h2o_rhf_sto3g.txt"), mirvante({b}, cwd).out);
   r = mirvante({"--json", "-o", "j", a}, cwd);
   EXPECT_EQ(readFile(cwd + "/j/h2_rhf_sto3g.json"), mirvante({"--json", a}, cwd).out);
@@ -184,7 +192,8 @@ TEST(CommandLine, OutputDirectoryGetsOneFilePerInputAndNeverAnInput) {
   fs::copy_file(a, cwd + "/other/h2_rhf_sto3g.fchk");
   r = mirvante({"-o", "x", a, "other/h2_rhf_sto3g.fchk"}, cwd);
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("would both write the output x/h2_rhf_sto3g.txt"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("would both write the output x/h2_rhf_sto3g.txt"), std::string::npos)
+      << r.err;
   writeFile(cwd + "/in.txt", readFile(a));
   r = mirvante({"-o", ".", "in.txt"}, cwd);
   EXPECT_EQ(r.status, 2);
@@ -237,7 +246,8 @@ TEST(CommandLine, InterruptWritesWhatIsCompleteAndEndsWith130) {
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    if (!freopen((cwd + "/out").c_str(), "w", stdout) || !freopen((cwd + "/err").c_str(), "w", stderr))
+    if (!freopen((cwd + "/out").c_str(), "w", stdout) ||
+        !freopen((cwd + "/err").c_str(), "w", stderr))
       _exit(99);
     std::vector<std::string> args = {MV_PROGRAM, "--json", "-j", "1"};
     for (int k = 0; k < 200; ++k) args.push_back(big);

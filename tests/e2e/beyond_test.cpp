@@ -62,12 +62,15 @@ void checkAgainstPsi4(const std::string& path) {
   ASSERT_EQ(nat, ref["natom"].get<int>());
   EXPECT_LT(maxDiff(a.r.populations.qat, ref["gross_populations"]), 1e-6);
   EXPECT_NEAR(a.r.populations.total, ref["nelectrons"].get<double>(), 1e-6);
-  const bool correlated = ref["analysed_density"].get<std::string>().find("SCF") == std::string::npos;
+  const bool correlated =
+      ref["analysed_density"].get<std::string>().find("SCF") == std::string::npos;
   if (!correlated && nat > 1) {
     double d = 0.0;
     for (int i = 1; i <= nat; ++i)
       for (int k = 1; k <= nat; ++k)
-        if (i != k) d = std::max(d, std::fabs(b.bonds(i, k) - ref["bond_indices"][i - 1][k - 1].get<double>()));
+        if (i != k)
+          d = std::max(d,
+                       std::fabs(b.bonds(i, k) - ref["bond_indices"][i - 1][k - 1].get<double>()));
     EXPECT_LT(d, 1e-4);
     EXPECT_LT(maxDiff(b.used, ref["bonded_valences"]), 1e-4);
   }
@@ -105,14 +108,16 @@ TEST(Beyond, SixtyAtomsAndEightHundredFortyFunctions) {
 
 TEST(Beyond, UnrestrictedReportSaysHowTheSpinTermIsFormed) {
   const Analysed uhf = analyseFile(dataPath("ch3_uhf_631gs.fchk"));
-  EXPECT_NE(uhf.report.find("\n  Spin-unrestricted wave function: spin term from the file's spin density\n"),
+  EXPECT_NE(uhf.report.find(
+                "\n  Spin-unrestricted wave function: spin term from the file's spin density\n"),
             std::string::npos);
   // The classic run refuses the same file.
   std::ostringstream out;
   mv::TextReport rep(out);
   mv::RunResults r;
   try {
-    mv::analyse(mv::CheckpointText::fromFile(dataPath("ch3_uhf_631gs.fchk"), "x"), mv::RunOptions(), r, &rep);
+    mv::analyse(mv::CheckpointText::fromFile(dataPath("ch3_uhf_631gs.fchk"), "x"), mv::RunOptions(),
+                r, &rep);
     ADD_FAILURE() << "no refusal";
   } catch (const mv::Stop& s) {
     EXPECT_EQ(s.code, "7777");
