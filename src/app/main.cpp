@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   // failed; it is written out at the end of the process, also after an
   // interrupt of the classic run.
   static mv::DescriptorBuffer out(STDOUT_FILENO);
-  std::cout.rdbuf(&out);
+  out.install(std::cout);
   std::signal(SIGFPE, onFpe);
   std::signal(SIGABRT, onAbrt);
   std::signal(SIGTRAP, onTrap);

@@ -12,6 +12,12 @@ DescriptorBuffer::DescriptorBuffer(int fd, std::size_t size) : fd_(fd), buf_(siz
 
 DescriptorBuffer::~DescriptorBuffer() {
   drain();
+  if (installed_ != nullptr) installed_->rdbuf(previous_);
+}
+
+void DescriptorBuffer::install(std::ostream& os) {
+  previous_ = os.rdbuf(this);
+  installed_ = &os;
 }
 
 // Write out what the buffer holds; after a failure the rest is dropped.

@@ -3,6 +3,7 @@
 // full disk, a closed stream) ends the run with the system's reason.
 #pragma once
 
+#include <ostream>
 #include <streambuf>
 #include <vector>
 
@@ -18,6 +19,11 @@ class DescriptorBuffer : public std::streambuf {
   // The errno of the first write that failed, or 0.
   int error() const { return error_; }
 
+  // Take the place of the stream's buffer until this buffer is destroyed,
+  // when what it holds is written out and the stream's own buffer is put
+  // back (the stream may outlive this buffer, as std::cout does).
+  void install(std::ostream& os);
+
  protected:
   int_type overflow(int_type ch) override;
   int sync() override;
@@ -27,6 +33,8 @@ class DescriptorBuffer : public std::streambuf {
   int fd_;
   std::vector<char> buf_;
   int error_ = 0;
+  std::ostream* installed_ = nullptr;
+  std::streambuf* previous_ = nullptr;
 };
 
 }  // namespace mv
