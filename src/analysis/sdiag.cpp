@@ -848,6 +848,8 @@ void checkOrder(int n, int lda) {
 
 }  // namespace
 
+MV_KERNELS_ENTRY_BEGIN
+
 void sdiag(double* a, int lda, double* d, int n, const Parallel& par) {
   if (n <= 0) return;
   checkOrder(n, lda);
@@ -896,5 +898,7 @@ bool sdiagUnlessAllBelow(double* a, int lda, double* d, int n, double threshold,
   sortDescending(A, d, n, true);
   return true;
 }
+
+MV_KERNELS_ENTRY_END
 
 }  // namespace mv
