@@ -159,14 +159,16 @@ struct Reduction {
 
 // Part (a) on rows r0..r1; Update: the pending update, Sums: the row parts
 // of the sums (from zero) into s.
-template <bool Update, bool Sums>
+// A full panel goes in vectors V (four or eight lanes).
+template <bool Update, bool Sums, typename V>
 MV_INLINE_KERNEL void rowPanel(MatView A, int r0, int r1, const double* uP, const double* eP,
                                const double* uC, double* s) {
   const int m = r1 - r0 + 1;
   if (m == kPanelRows) {
-    constexpr int kV = kPanelRows / 4;
-    v4 acc[kV];
-    for (int v = 0; v < kV; ++v) acc[v] = splat(0.0);
+    constexpr int kL = static_cast<int>(sizeof(V) / sizeof(double));
+    constexpr int kV = kPanelRows / kL;
+    V acc[kV];
+    for (int v = 0; v < kV; ++v) acc[v] = V{};
     const double* upr = uP + r0;
     const double* epr = eP + r0;
     for (int k = 1; k < r0; ++k) {
@@ -178,16 +180,16 @@ MV_INLINE_KERNEL void rowPanel(MatView A, int r0, int r1, const double* uP, cons
           __builtin_prefetch(ck + kReducePrefetch * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
       const double ek = eP[k], uk = uP[k], wk = uC[k];
       for (int v = 0; v < kV; ++v) {
-        v4 x = load4(ck + 4 * v);
+        V x = loadVec(V, ck + kL * v);
         if (Update) {
-          x = x - load4(upr + 4 * v) * ek - load4(epr + 4 * v) * uk;
-          store4(ck + 4 * v, x);
+          x = x - loadVec(V, upr + kL * v) * ek - loadVec(V, epr + kL * v) * uk;
+          storeVec(V, ck + kL * v, x);
         }
         if (Sums) acc[v] += x * wk;
       }
     }
     if (Sums)
-      for (int v = 0; v < kV; ++v) store4(s + r0 + 4 * v, acc[v]);
+      for (int v = 0; v < kV; ++v) storeVec(V, s + r0 + kL * v, acc[v]);
   } else {
     // A short panel: the same per row, four rows to a vector where possible.
     if (Sums)
@@ -313,14 +315,45 @@ MV_INLINE_KERNEL void columnParts(MatView A, int r0, int r1, int l, const double
 }
 
 // Part (a) on the panels p0..p1 of the pass of step i.
-template <bool Update, bool Sums>
-MV_WIDE_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
+template <bool Update, bool Sums, typename V>
+MV_INLINE_KERNEL void rowPartsOf(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
   for (int p = p0; p <= p1; ++p) {
     int r0, r1;
     rp.bounds(p, i - 1, r0, r1);
-    rowPanel<Update, Sums>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(), R.s.data());
+    rowPanel<Update, Sums, V>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(),
+                              R.s.data());
   }
 }
+
+template <typename V>
+MV_INLINE_KERNEL void rowPartsIn(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
+                                 bool update, bool sums) {
+  if (update && sums)
+    rowPartsOf<true, true, V>(R, rp, i, p0, p1);
+  else if (update)
+    rowPartsOf<true, false, V>(R, rp, i, p0, p1);
+  else if (sums)
+    rowPartsOf<false, true, V>(R, rp, i, p0, p1);
+}
+
+#if MV_KERNELS_AVX512
+MV_AVX512_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
+                               bool update, bool sums) {
+  rowPartsIn<v8>(R, rp, i, p0, p1, update, sums);
+}
+#endif
+#if MV_KERNELS_AVX2
+MV_AVX2_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1, bool update,
+                             bool sums) {
+  rowPartsIn<v4>(R, rp, i, p0, p1, update, sums);
+}
+#endif
+#if MV_KERNELS_BASELINE
+MV_BASELINE_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
+                                 bool update, bool sums) {
+  rowPartsIn<v4>(R, rp, i, p0, p1, update, sums);
+}
+#endif
 
 // Part (b) on the panels p0..p1 of the pass of step i.
 MV_WIDE_KERNEL void columnParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
@@ -340,7 +373,7 @@ void reducePass(Reduction& R, int i, const Parallel& par) {
   const int l = i - 1;
   const RowPanels rp(R.A, l, kPanelRows);
   if (l < kThreadedReduction || par.maxThreads() == 1) {
-    rowParts<Update, Sums>(R, rp, i, 0, rp.count - 1);
+    rowParts(R, rp, i, 0, rp.count - 1, Update, Sums);
     if (Sums) columnParts(R, rp, i, 0, rp.count - 1);
     return;
   }
@@ -348,7 +381,7 @@ void reducePass(Reduction& R, int i, const Parallel& par) {
   // the rows below it.
   const PanelGroups rows(rp, l, 2 * par.maxThreads(), [](int, int r1, int) { return r1; });
   par.run(rows.count(),
-          [&](int g) { rowParts<Update, Sums>(R, rp, i, rows.first(g), rows.last(g)); });
+          [&](int g) { rowParts(R, rp, i, rows.first(g), rows.last(g), Update, Sums); });
   if (!Sums) return;
   const PanelGroups cols(rp, l, 2 * par.maxThreads(),
                          [](int r0, int r1, int rows) { return (r1 - r0 + 1) * (rows - r1 + 16); });
