@@ -6,30 +6,45 @@
 # number of rounds (who goes first alternates), and prints the median wall
 # time of each.  The baseline's tables are raised to order 2000, since its
 # kernels size their static work arrays by them; nothing else changes.
-#   bench/compare_baseline.sh [-r rounds] [-c commit] [-b build-dir] [-f regex]
+# A commit that has the threaded kernels already (src/core/parallel.h) is
+# built as it is, with its own dense benchmarks, and compared thread count
+# for thread count.
+#   bench/compare_baseline.sh [-r rounds] [-c commit] [-b build-dir] [-f regex] [-n program]
+# -n names the current benchmark program in the build's bench/ (mv_bench, or
+# mv_bench_avx2 to time the AVX2 variant of the current kernels).
 # The current build must have been configured with -DMIRVANTE_BENCH=ON.
 set -euo pipefail
 rounds=5
 commit=f1bd19c
 build=build
 filter='BM_(MatMul|Spectral|Sdiag|SdiagValues)/'
-while getopts "r:c:b:f:" opt; do
+program=mv_bench
+while getopts "r:c:b:f:n:" opt; do
   case $opt in
     r) rounds=$OPTARG ;;
     c) commit=$OPTARG ;;
     b) build=$OPTARG ;;
     f) filter=$OPTARG ;;
-    *) echo "usage: $0 [-r rounds] [-c commit] [-b build-dir] [-f regex]" >&2; exit 2 ;;
+    n) program=$OPTARG ;;
+    *) echo "usage: $0 [-r rounds] [-c commit] [-b build-dir] [-f regex] [-n program]" >&2; exit 2 ;;
   esac
 done
 repo=$(git rev-parse --show-toplevel)
-new="$(cd "$build" && pwd)/bench/mv_bench"
+new="$(cd "$build" && pwd)/bench/$program"
 [ -x "$new" ] || { echo "no benchmark program at $new: build with -DMIRVANTE_BENCH=ON" >&2; exit 2; }
 
 # The baseline, built once per commit next to the current build.
 base="$(cd "$build" && pwd)/baseline-$commit"
 old="$base/dense_bench"
-if [ ! -x "$old" ]; then
+if [ ! -x "$old" ] && git -C "$repo" cat-file -e "$commit:src/core/parallel.h" 2>/dev/null; then
+  rm -rf "$base"
+  mkdir -p "$base/src"
+  git -C "$repo" archive "$commit" | tar -x -C "$base/src"
+  cmake -S "$base/src" -B "$base/build" -DCMAKE_BUILD_TYPE=Release -DMIRVANTE_TESTS=OFF \
+    -DMIRVANTE_BENCH=ON >/dev/null
+  cmake --build "$base/build" --target mv_bench -j2 >/dev/null
+  cp "$base/build/bench/mv_bench" "$old"
+elif [ ! -x "$old" ]; then
   rm -rf "$base"
   mkdir -p "$base/src"
   git -C "$repo" archive "$commit" | tar -x -C "$base/src"

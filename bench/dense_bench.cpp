@@ -5,7 +5,16 @@
 //
 // Built with MV_BENCH_BASELINE defined, the same benchmarks call the
 // single-threaded kernels of an earlier tree (bench/compare_baseline.sh
-// builds one and runs both binaries in turn).
+// builds one and runs both binaries in turn).  Built with
+// MV_KERNELS_ONLY_AVX2 or MV_KERNELS_ONLY_BASELINE (mv_bench_avx2 and
+// mv_bench_baseline), they call the kernels built for that instruction set
+// alone, to time a variant that the processor would not be given.
+#if defined(MV_KERNELS_ONLY_AVX2) || defined(MV_KERNELS_ONLY_BASELINE)
+#include "analysis/linalg.cpp"
+#include "analysis/sdiag.cpp"
+namespace kernels = mv::only;
+#endif
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -13,11 +22,15 @@
 #include <random>
 #include <vector>
 
-#include "analysis/sdiag.h"
 #include "analysis/linalg.h"
+#include "analysis/sdiag.h"
 #include "core/matrix.h"
 #ifndef MV_BENCH_BASELINE
 #include "core/parallel.h"
+#endif
+
+#if !defined(MV_KERNELS_ONLY_AVX2) && !defined(MV_KERNELS_ONLY_BASELINE)
+namespace kernels = mv;
 #endif
 
 namespace {
@@ -79,7 +92,7 @@ void BM_MatMul(benchmark::State& state) {
   fillSymmetric(a, 1);
   fillSymmetric(b, 2);
   for (auto _ : state) {
-    mv::matmul(c.view(), a.view(), b.view(), n MV_PAR);
+    kernels::matmul(c.view(), a.view(), b.view(), n MV_PAR);
     benchmark::ClobberMemory();
   }
   state.counters["GFlop/s"] = benchmark::Counter(
@@ -94,7 +107,7 @@ void BM_Spectral(benchmark::State& state) {
   std::vector<double> w(n);
   for (int k = 0; k < n; ++k) w[k] = 1.0 / (k + 1);
   for (auto _ : state) {
-    mv::spectral(c.view(), u.view(), w.data(), scratch.view(), n MV_PAR);
+    kernels::spectral(c.view(), u.view(), w.data(), scratch.view(), n MV_PAR);
     benchmark::ClobberMemory();
   }
 }
@@ -111,7 +124,7 @@ void BM_Sdiag(benchmark::State& state) {
     state.PauseTiming();
     std::memcpy(a.p, input.p, input.bytes());
     state.ResumeTiming();
-    mv::sdiag(a.p, n, d.data(), n MV_PAR);
+    kernels::sdiag(a.p, n, d.data(), n MV_PAR);
     benchmark::ClobberMemory();
   }
 }
@@ -127,7 +140,7 @@ void BM_SdiagValues(benchmark::State& state) {
     state.PauseTiming();
     std::memcpy(a.p, input.p, input.bytes());
     state.ResumeTiming();
-    benchmark::DoNotOptimize(mv::sdiagUnlessAllBelow(a.p, n, d.data(), n, 1e300 MV_PAR));
+    benchmark::DoNotOptimize(kernels::sdiagUnlessAllBelow(a.p, n, d.data(), n, 1e300 MV_PAR));
     benchmark::ClobberMemory();
   }
 }

@@ -15,6 +15,8 @@
 //    block of steps while they sit in cache;
 //  - QL: the plane rotations never depend on the matrix, so they are
 //    recorded and applied afterwards, chunk by chunk, to row panels.
+#include "analysis/sdiag.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -22,7 +24,6 @@
 #include <string>
 #include <vector>
 
-#include "analysis/sdiag.h"
 #include "analysis/linalg.h"
 #include "core/stop.h"
 
@@ -47,6 +48,24 @@ typedef double v4 __attribute__((vector_size(32)));  // four consecutive element
 typedef double v4u __attribute__((vector_size(32), aligned(8), may_alias));
 #define load4(p) (*reinterpret_cast<const v4u*>(p))
 #define store4(p, v) (*reinterpret_cast<v4u*>(p) = (v))
+// Eight consecutive elements (AVX-512 variants).
+typedef double v8 __attribute__((vector_size(64)));
+typedef double v8u __attribute__((vector_size(64), aligned(8), may_alias));
+#define load8(p) (*reinterpret_cast<const v8u*>(p))
+#define store8(p, v) (*reinterpret_cast<v8u*>(p) = (v))
+// Either width, for code templated on the vector type V.
+template <typename V>
+struct Unaligned;
+template <>
+struct Unaligned<v4> {
+  using type = v4u;
+};
+template <>
+struct Unaligned<v8> {
+  using type = v8u;
+};
+#define loadVec(V, p) (*reinterpret_cast<const typename Unaligned<V>::type*>(p))
+#define storeVec(V, p, v) (*reinterpret_cast<typename Unaligned<V>::type*>(p) = (v))
 
 #define splat(x) (v4{(x), (x), (x), (x)})
 
@@ -140,14 +159,16 @@ struct Reduction {
 
 // Part (a) on rows r0..r1; Update: the pending update, Sums: the row parts
 // of the sums (from zero) into s.
-template <bool Update, bool Sums>
+// A full panel goes in vectors V (four or eight lanes).
+template <bool Update, bool Sums, typename V>
 MV_INLINE_KERNEL void rowPanel(MatView A, int r0, int r1, const double* uP, const double* eP,
                                const double* uC, double* s) {
   const int m = r1 - r0 + 1;
   if (m == kPanelRows) {
-    constexpr int kV = kPanelRows / 4;
-    v4 acc[kV];
-    for (int v = 0; v < kV; ++v) acc[v] = splat(0.0);
+    constexpr int kL = static_cast<int>(sizeof(V) / sizeof(double));
+    constexpr int kV = kPanelRows / kL;
+    V acc[kV];
+    for (int v = 0; v < kV; ++v) acc[v] = V{};
     const double* upr = uP + r0;
     const double* epr = eP + r0;
     for (int k = 1; k < r0; ++k) {
@@ -159,16 +180,16 @@ MV_INLINE_KERNEL void rowPanel(MatView A, int r0, int r1, const double* uP, cons
           __builtin_prefetch(ck + kReducePrefetch * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
       const double ek = eP[k], uk = uP[k], wk = uC[k];
       for (int v = 0; v < kV; ++v) {
-        v4 x = load4(ck + 4 * v);
+        V x = loadVec(V, ck + kL * v);
         if (Update) {
-          x = x - load4(upr + 4 * v) * ek - load4(epr + 4 * v) * uk;
-          store4(ck + 4 * v, x);
+          x = x - loadVec(V, upr + kL * v) * ek - loadVec(V, epr + kL * v) * uk;
+          storeVec(V, ck + kL * v, x);
         }
         if (Sums) acc[v] += x * wk;
       }
     }
     if (Sums)
-      for (int v = 0; v < kV; ++v) store4(s + r0 + 4 * v, acc[v]);
+      for (int v = 0; v < kV; ++v) storeVec(V, s + r0 + kL * v, acc[v]);
   } else {
     // A short panel: the same per row, four rows to a vector where possible.
     if (Sums)
@@ -294,14 +315,45 @@ MV_INLINE_KERNEL void columnParts(MatView A, int r0, int r1, int l, const double
 }
 
 // Part (a) on the panels p0..p1 of the pass of step i.
-template <bool Update, bool Sums>
-MV_WIDE_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
+template <bool Update, bool Sums, typename V>
+MV_INLINE_KERNEL void rowPartsOf(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
   for (int p = p0; p <= p1; ++p) {
     int r0, r1;
     rp.bounds(p, i - 1, r0, r1);
-    rowPanel<Update, Sums>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(), R.s.data());
+    rowPanel<Update, Sums, V>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(),
+                              R.s.data());
   }
 }
+
+template <typename V>
+MV_INLINE_KERNEL void rowPartsIn(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
+                                 bool update, bool sums) {
+  if (update && sums)
+    rowPartsOf<true, true, V>(R, rp, i, p0, p1);
+  else if (update)
+    rowPartsOf<true, false, V>(R, rp, i, p0, p1);
+  else if (sums)
+    rowPartsOf<false, true, V>(R, rp, i, p0, p1);
+}
+
+#if MV_KERNELS_AVX512
+MV_AVX512_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
+                               bool update, bool sums) {
+  rowPartsIn<v8>(R, rp, i, p0, p1, update, sums);
+}
+#endif
+#if MV_KERNELS_AVX2
+MV_AVX2_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1, bool update,
+                             bool sums) {
+  rowPartsIn<v4>(R, rp, i, p0, p1, update, sums);
+}
+#endif
+#if MV_KERNELS_BASELINE
+MV_BASELINE_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
+                                 bool update, bool sums) {
+  rowPartsIn<v4>(R, rp, i, p0, p1, update, sums);
+}
+#endif
 
 // Part (b) on the panels p0..p1 of the pass of step i.
 MV_WIDE_KERNEL void columnParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
@@ -321,7 +373,7 @@ void reducePass(Reduction& R, int i, const Parallel& par) {
   const int l = i - 1;
   const RowPanels rp(R.A, l, kPanelRows);
   if (l < kThreadedReduction || par.maxThreads() == 1) {
-    rowParts<Update, Sums>(R, rp, i, 0, rp.count - 1);
+    rowParts(R, rp, i, 0, rp.count - 1, Update, Sums);
     if (Sums) columnParts(R, rp, i, 0, rp.count - 1);
     return;
   }
@@ -329,7 +381,7 @@ void reducePass(Reduction& R, int i, const Parallel& par) {
   // the rows below it.
   const PanelGroups rows(rp, l, 2 * par.maxThreads(), [](int, int r1, int) { return r1; });
   par.run(rows.count(),
-          [&](int g) { rowParts<Update, Sums>(R, rp, i, rows.first(g), rows.last(g)); });
+          [&](int g) { rowParts(R, rp, i, rows.first(g), rows.last(g), Update, Sums); });
   if (!Sums) return;
   const PanelGroups cols(rp, l, 2 * par.maxThreads(),
                          [](int r0, int r1, int rows) { return (r1 - r0 + 1) * (rows - r1 + 16); });
@@ -408,11 +460,12 @@ void reduce(MatView A, double* d, double* e, int n, const Parallel& par) {
 // matrix.  Column j thus starts as the unit vector at step j and after that
 // depends on nothing but itself and the vectors u, v of the later steps.
 // The steps go in blocks of kStepBlock: the block's vectors are copied out,
-// and panels of kLanes columns, packed with the columns side by side (one
-// register lane each), go through all the steps of the block at once.
+// and panels of columns, packed side by side (one register lane each), go
+// through all the steps of the block at once.  A panel has 32 lanes (four
+// vectors of eight) in the AVX-512 variant, 16 (four of four) in the others;
+// a task takes kTaskColumns columns, as one panel or as two.
 constexpr int kStepBlock = 32;
-constexpr int kLanes = 16;
-constexpr int kLaneVecs = kLanes / 4;
+constexpr int kTaskColumns = 32;
 
 struct StepBlock {
   int i0 = 0, i1 = 0;
@@ -423,73 +476,141 @@ struct StepBlock {
   const double* vOf(int i) const { return v.data() + size(i - i0) * size(n); }
 };
 
-// t[q] = sum over r = 1..rows, ascending, of un(r) Q(r, lane q) for one lane.
+// The sum over r = 1..rows, ascending, of un(r) Q(r, lane) for one lane of a
+// panel of `Lanes` lanes.
+template <int Lanes>
 MV_INLINE_KERNEL double laneDot(const double* qp, int lane, const double* un, int rows) {
   double t = 0.0;
-  for (int r = 0; r < rows; ++r) t += un[r] * qp[size(r) * kLanes + size(lane)];
+  for (int r = 0; r < rows; ++r) t += un[r] * qp[size(r) * Lanes + size(lane)];
   return t;
 }
 
-// Columns c0..c1 (c1 - c0 < kLanes) through the steps of the block, in the
-// packed panel qp (rows 1..i1, row r at [(r-1) * kLanes]).
-MV_WIDE_KERNEL void accumulatePanel(MatView A, const StepBlock& B, int c0, int c1, double* qp) {
+// The 8 by 8 block of 8 vectors of 8 consecutive elements at `from`, `fs`
+// apart, transposed into `to`, `ts` apart.
+MV_INLINE_KERNEL void transpose8(const double* from, std::ptrdiff_t fs, double* to,
+                                 std::ptrdiff_t ts) {
+  v8 r[8], t[8], u[8];
+  for (int k = 0; k < 8; ++k) r[k] = load8(from + k * fs);
+  for (int k = 0; k < 8; k += 2) {
+    t[k] = __builtin_shufflevector(r[k], r[k + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+    t[k + 1] = __builtin_shufflevector(r[k], r[k + 1], 1, 9, 3, 11, 5, 13, 7, 15);
+  }
+  for (int k = 0; k < 8; k += 4)
+    for (int h = 0; h < 2; ++h) {
+      u[k + h] = __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+      u[k + h + 2] = __builtin_shufflevector(t[k + h], t[k + h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+  // u[k]: elements k and k + 4 of vectors 0..3; u[k + 4]: of vectors 4..7.
+  for (int k = 0; k < 4; ++k) {
+    store8(to + k * ts, __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11));
+    store8(to + (k + 4) * ts, __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15));
+  }
+}
+
+// Rows 1..rows of the columns c0..c0+w-1 of A into the lanes of the packed
+// panel qp (toPanel), or back.  With eight lanes to a vector, in 8 by 8
+// blocks, so that both sides are read and written a vector at a time.
+template <typename V, int Lanes>
+MV_INLINE_KERNEL void copyPanel(MatView A, int c0, int w, int rows, double* qp, bool toPanel) {
+  auto copy = [&](int r, int q) {
+    double& p = qp[size(r) * Lanes + size(q)];
+    double& a = A.col(c0 + q)[r];
+    if (toPanel)
+      p = a;
+    else
+      a = p;
+  };
+  if constexpr (sizeof(V) == sizeof(v8)) {
+    const int qv = w / 8 * 8, rv = rows / 8 * 8;  // lanes and rows in blocks
+    const std::ptrdiff_t ld = A.ld;
+    for (int q = 0; q < qv; q += 8)
+      for (int r = 0; r < rv; r += 8) {
+        double* a = A.col(c0 + q) + r;
+        double* p = qp + size(r) * Lanes + size(q);
+        if (toPanel)
+          transpose8(a, ld, p, Lanes);
+        else
+          transpose8(p, Lanes, a, ld);
+      }
+    for (int q = 0; q < w; ++q)
+      for (int r = q < qv ? rv : 0; r < rows; ++r) copy(r, q);
+  } else {
+    for (int r = 0; r < rows; ++r)
+      for (int q = 0; q < w; ++q) copy(r, q);
+  }
+}
+
+// Columns c0..c1 (c1 - c0 < Lanes) through the steps of the block, in the
+// packed panel qp (rows 1..i1, row r at [(r-1) * Lanes]), in vectors V.
+template <typename V, int Lanes>
+MV_INLINE_KERNEL void accumulatePanel(MatView A, const StepBlock& B, int c0, int c1, double* qp) {
+  constexpr int kL = static_cast<int>(sizeof(V) / sizeof(double));
+  constexpr int kVecs = Lanes / kL;
   const int i0 = B.i0, i1 = B.i1;
   const int w = c1 - c0 + 1;
-  for (int r = 1; r <= i1; ++r) {
-    double* row = qp + size(r - 1) * kLanes;
-    for (int q = 0; q < w; ++q) row[q] = A(r, c0 + q);
-    for (int q = w; q < kLanes; ++q) row[q] = 0.0;
-  }
+  copyPanel<V, Lanes>(A, c0, w, i1, qp, true);
+  if (w < Lanes)
+    for (int r = 0; r < i1; ++r)
+      for (int q = w; q < Lanes; ++q) qp[size(r) * Lanes + size(q)] = 0.0;
   // A column that starts inside the block is a unit vector from its own
   // step on; before that its lane holds values that are never used.
-  alignas(32) double s[kLanes];  // sums of the current step
-  bool ready = false;            // s holds them already
+  alignas(64) double s[Lanes];  // sums of the current step
+  bool ready = false;           // s holds them already
   for (int i = i0; i <= i1; ++i) {
     const int l = i - 1;
     const bool fuse = i < i1 && B.reflect[size(i + 1 - i0)];
     const double* un = fuse ? B.uOf(i + 1) : nullptr;
-    alignas(32) double sn[kLanes];  // sums of the next step, over rows 1..l
+    alignas(64) double sn[Lanes];  // sums of the next step, over rows 1..l
     if (B.reflect[size(i - i0)]) {
       const double* u = B.uOf(i);
       const double* v = B.vOf(i);
-      if (!ready)
-        for (int q = 0; q < kLanes; ++q) s[q] = laneDot(qp, q, u, l);
-      v4 sv[kLaneVecs], tv[kLaneVecs];
-      for (int q = 0; q < kLaneVecs; ++q) {
-        sv[q] = load4(s + 4 * q);
-        tv[q] = splat(0.0);
+      V sv[kVecs], tv[kVecs];
+      if (!ready) {
+        // Every lane's sum at once, each still in ascending r.
+        for (int q = 0; q < kVecs; ++q) tv[q] = V{};
+        const double* row = qp;
+        for (int r = 0; r < l; ++r, row += Lanes) {
+          const double ur = u[r];
+          for (int q = 0; q < kVecs; ++q) tv[q] += loadVec(V, row + kL * q) * ur;
+        }
+        for (int q = 0; q < kVecs; ++q) storeVec(V, s + kL * q, tv[q]);
+      }
+      for (int q = 0; q < kVecs; ++q) {
+        sv[q] = loadVec(V, s + kL * q);
+        tv[q] = V{};
       }
       double* row = qp;
       if (fuse) {
-        for (int r = 0; r < l; ++r, row += kLanes) {
+        for (int r = 0; r < l; ++r, row += Lanes) {
           const double vr = v[r], ur = un[r];
-          for (int q = 0; q < kLaneVecs; ++q) {
-            const v4 x = load4(row + 4 * q) - sv[q] * vr;
-            store4(row + 4 * q, x);
+          for (int q = 0; q < kVecs; ++q) {
+            const V x = loadVec(V, row + kL * q) - sv[q] * vr;
+            storeVec(V, row + kL * q, x);
             tv[q] += x * ur;
           }
         }
-        for (int q = 0; q < kLaneVecs; ++q) store4(sn + 4 * q, tv[q]);
+        for (int q = 0; q < kVecs; ++q) storeVec(V, sn + kL * q, tv[q]);
       } else {
-        for (int r = 0; r < l; ++r, row += kLanes) {
+        for (int r = 0; r < l; ++r, row += Lanes) {
           const double vr = v[r];
-          for (int q = 0; q < kLaneVecs; ++q) store4(row + 4 * q, load4(row + 4 * q) - sv[q] * vr);
+          for (int q = 0; q < kVecs; ++q)
+            storeVec(V, row + kL * q, loadVec(V, row + kL * q) - sv[q] * vr);
         }
       }
     }
     // Row i becomes that of the unit matrix; so does column i, if here.
-    double* rowi = qp + size(l) * kLanes;
-    for (int q = 0; q < kLanes; ++q) rowi[q] = 0.0;
+    double* rowi = qp + size(l) * Lanes;
+    for (int q = 0; q < Lanes; ++q) rowi[q] = 0.0;
     const int lane = i - c0;
     if (lane >= 0 && lane < w) {
-      for (int r = 0; r < l; ++r) qp[size(r) * kLanes + size(lane)] = 0.0;
+      for (int r = 0; r < l; ++r) qp[size(r) * Lanes + size(lane)] = 0.0;
       rowi[lane] = 1.0;
     }
     if (fuse) {
       if (B.reflect[size(i - i0)]) {
         // Term i of the next sums: row i, now zero (one for column i).
-        for (int q = 0; q < kLanes; ++q) s[q] = sn[q] + un[l] * rowi[q];
-        if (lane >= 0 && lane < w) s[lane] = laneDot(qp, lane, un, i);
+        for (int q = 0; q < Lanes; ++q) s[q] = sn[q] + un[l] * rowi[q];
+        if (lane >= 0 && lane < w) s[lane] = laneDot<Lanes>(qp, lane, un, i);
         ready = true;
       } else {
         ready = false;
@@ -498,11 +619,29 @@ MV_WIDE_KERNEL void accumulatePanel(MatView A, const StepBlock& B, int c0, int c
       ready = false;
     }
   }
-  for (int r = 1; r <= i1; ++r) {
-    const double* row = qp + size(r - 1) * kLanes;
-    for (int q = 0; q < w; ++q) A(r, c0 + q) = row[q];
-  }
+  copyPanel<V, Lanes>(A, c0, w, i1, qp, false);
 }
+
+// Columns c0..c1 (c1 - c0 < kTaskColumns) through the steps of the block;
+// qp holds kTaskColumns * B.i1 doubles.
+#if MV_KERNELS_AVX512
+MV_AVX512_KERNEL void accumulateColumns(MatView A, const StepBlock& B, int c0, int c1, double* qp) {
+  accumulatePanel<v8, kTaskColumns>(A, B, c0, c1, qp);
+}
+#endif
+#if MV_KERNELS_AVX2
+MV_AVX2_KERNEL void accumulateColumns(MatView A, const StepBlock& B, int c0, int c1, double* qp) {
+  for (int p0 = c0; p0 <= c1; p0 += kTaskColumns / 2)
+    accumulatePanel<v4, kTaskColumns / 2>(A, B, p0, std::min(c1, p0 + kTaskColumns / 2 - 1), qp);
+}
+#endif
+#if MV_KERNELS_BASELINE
+MV_BASELINE_KERNEL void accumulateColumns(MatView A, const StepBlock& B, int c0, int c1,
+                                          double* qp) {
+  for (int p0 = c0; p0 <= c1; p0 += kTaskColumns / 2)
+    accumulatePanel<v4, kTaskColumns / 2>(A, B, p0, std::min(c1, p0 + kTaskColumns / 2 - 1), qp);
+}
+#endif
 
 // Phase 2: build the orthogonal matrix of the reduction in A; d receives the
 // diagonal of the tridiagonal matrix.
@@ -528,11 +667,11 @@ void accumulate(MatView A, double* d, int n, const Parallel& par) {
       }
     }
     for (int i = i0; i <= i1; ++i) d[i - 1] = A(i, i);
-    const int panels = (i1 + kLanes - 1) / kLanes;
+    const int panels = (i1 + kTaskColumns - 1) / kTaskColumns;
     auto task = [&](int p) {
-      std::vector<double> qp(size(kLanes) * size(i1) + 4);
-      const int c0 = 1 + p * kLanes;
-      accumulatePanel(A, B, c0, std::min(i1, c0 + kLanes - 1), qp.data());
+      std::vector<double> qp(size(kTaskColumns) * size(i1));
+      const int c0 = 1 + p * kTaskColumns;
+      accumulateColumns(A, B, c0, std::min(i1, c0 + kTaskColumns - 1), qp.data());
     };
     if (i1 < kThreadedOrder || par.maxThreads() == 1) {
       for (int p = 0; p < panels; ++p) task(p);
@@ -648,16 +787,47 @@ MV_INLINE_KERNEL void rotatePair(MatView A, const RotationLog& log, const Rotati
   }
 }
 
+// One recorded sweep on the rows k0..k1 of a panel shorter than kRotRows.
+MV_INLINE_KERNEL void rotateShortPanel(MatView A, const RotationLog& log,
+                                       const RotationLog::Sweep& sw, int k0, int k1) {
+  const double* cs = log.cs.data() + sw.at;
+  const double* sn = log.sn.data() + sw.at;
+  const int m = k1 - k0 + 1;
+  const int kv = k0 - 1 + (m / 4) * 4;  // first row (0-based) past the vectors
+  for (int r = 0; r < sw.count; ++r) {
+    const int i = sw.top - r;
+    double* ci = A.col(i);
+    double* cj = A.col(i + 1);
+    const double c = cs[r], s = sn[r];
+    int k = k0 - 1;
+    for (; k < kv; k += 4) {
+      const v4 t = load4(cj + k);
+      const v4 vi = load4(ci + k);
+      store4(cj + k, vi * s + t * c);
+      store4(ci + k, vi * c - t * s);
+    }
+    for (; k < k1; ++k) {
+      const double t = cj[k];
+      cj[k] = s * ci[k] + c * t;
+      ci[k] = c * ci[k] - s * t;
+    }
+  }
+}
+
 // The recorded sweeps on rows k0..k1 of A.  Each row is rotated on its own,
 // in the recorded order: t = A(k,i+1); A(k,i+1) = sn A(k,i) + cs t;
 // A(k,i) = cs A(k,i) - sn t.  Column i+1 of a rotation is column i of the
 // one before, so it stays in registers along a sweep.
-MV_WIDE_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1) {
+MV_INLINE_KERNEL void rotateRowsInPairs(MatView A, const RotationLog& log, int k0, int k1) {
   const int m = k1 - k0 + 1;
   const std::size_t sweeps = log.sweeps.size();
   for (std::size_t w = 0; w < sweeps; ++w) {
     const RotationLog::Sweep& sw = log.sweeps[w];
-    if (m == kRotRows && w + 1 < sweeps) {
+    if (m != kRotRows) {
+      rotateShortPanel(A, log, sw, k0, k1);
+      continue;
+    }
+    if (w + 1 < sweeps) {
       const RotationLog::Sweep& next = log.sweeps[w + 1];
       if (next.top == sw.top && next.count <= sw.count) {
         for (int h = 0; h < kRotRows; h += kPairRows) rotatePair(A, log, sw, next, k0 + h);
@@ -667,52 +837,147 @@ MV_WIDE_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1
     }
     const double* cs = log.cs.data() + sw.at;
     const double* sn = log.sn.data() + sw.at;
-    if (m == kRotRows) {
-      constexpr int kV = kRotRows / 4;
-      v4 x[kV];
-      const double* top = A.col(sw.top + 1) + (k0 - 1);
-      for (int v = 0; v < kV; ++v) x[v] = load4(top + 4 * v);
-      for (int r = 0; r < sw.count; ++r) {
-        const int i = sw.top - r;
-        double* ci = A.col(i) + (k0 - 1);
-        double* cj = A.col(i + 1) + (k0 - 1);
-        // The columns come from L2 one after the other, a page apart: ask
-        // for a later one ahead of time.
-        if (i > kPrefetchAhead)
-          for (int v = 0; v < kRotRows; v += 8)
-            __builtin_prefetch(ci - kPrefetchAhead * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
-        const double c = cs[r], s = sn[r];
-        for (int v = 0; v < kV; ++v) {
-          const v4 vi = load4(ci + 4 * v);
-          store4(cj + 4 * v, vi * s + x[v] * c);
-          x[v] = vi * c - x[v] * s;
-        }
+    constexpr int kV = kRotRows / 4;
+    v4 x[kV];
+    const double* top = A.col(sw.top + 1) + (k0 - 1);
+    for (int v = 0; v < kV; ++v) x[v] = load4(top + 4 * v);
+    for (int r = 0; r < sw.count; ++r) {
+      const int i = sw.top - r;
+      double* ci = A.col(i) + (k0 - 1);
+      double* cj = A.col(i + 1) + (k0 - 1);
+      // The columns come from L2 one after the other, a page apart: ask
+      // for a later one ahead of time.
+      if (i > kPrefetchAhead)
+        for (int v = 0; v < kRotRows; v += 8)
+          __builtin_prefetch(ci - kPrefetchAhead * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
+      const double c = cs[r], s = sn[r];
+      for (int v = 0; v < kV; ++v) {
+        const v4 vi = load4(ci + 4 * v);
+        store4(cj + 4 * v, vi * s + x[v] * c);
+        x[v] = vi * c - x[v] * s;
       }
-      double* last = A.col(sw.top - sw.count + 1) + (k0 - 1);
-      for (int v = 0; v < kV; ++v) store4(last + 4 * v, x[v]);
-    } else {
-      const int kv = k0 - 1 + (m / 4) * 4;  // first row (0-based) past the vectors
-      for (int r = 0; r < sw.count; ++r) {
-        const int i = sw.top - r;
-        double* ci = A.col(i);
-        double* cj = A.col(i + 1);
-        const double c = cs[r], s = sn[r];
-        int k = k0 - 1;
-        for (; k < kv; k += 4) {
-          const v4 t = load4(cj + k);
-          const v4 vi = load4(ci + k);
-          store4(cj + k, vi * s + t * c);
-          store4(ci + k, vi * c - t * s);
+    }
+    double* last = A.col(sw.top - sw.count + 1) + (k0 - 1);
+    for (int v = 0; v < kV; ++v) store4(last + 4 * v, x[v]);
+  }
+}
+
+// G consecutive sweeps from the same top column on the kRotRows rows from
+// k0, as a wavefront: sweep g follows sweep g-1 one column behind.  At step
+// r, sweep g takes its rotation r - g, of the columns (top - r + g,
+// top - r + g + 1), the lower of which sweep g-1 has just left for good, and
+// hands the upper one, which it leaves for good, on to sweep g+1; a sweep
+// with no rotation at that step (not yet begun, or done) hands it on as it
+// is.  So every element still goes through the rotations of the sweeps in
+// the recorded order, and each column is loaded and stored once for all G.
+// Register x[g] holds column top - r + g + 1 before step r (a column above
+// top + 1, which no sweep touches, while sweep g has not begun).
+template <int G>
+MV_INLINE_KERNEL void rotateWave(MatView A, const RotationLog& log, const RotationLog::Sweep* sw,
+                                 int k0) {
+  constexpr int kV = kRotRows / 8;
+  const int top = sw[0].top;
+  int bottom = top;  // the lowest column rotated
+  const double* cs[G];
+  const double* sn[G];
+  int count[G];
+  for (int g = 0; g < G; ++g) {
+    cs[g] = log.cs.data() + sw[g].at;
+    sn[g] = log.sn.data() + sw[g].at;
+    count[g] = sw[g].count;
+    bottom = std::min(bottom, top - count[g] + 1);
+  }
+  auto col = [&](int c) { return A.col(c) + (k0 - 1); };
+  v8 x[G][kV], y[kV];
+  for (int v = 0; v < kV; ++v) x[0][v] = load8(col(top + 1) + 8 * v);
+  // The columns above top + 1 only pass through, and are never stored.
+  for (int v = 0; v < kV; ++v) {
+    for (int g = 1; g < G; ++g) x[g][v] = x[0][v];
+    y[v] = x[0][v];
+  }
+  const int steps = top - bottom + G;
+  for (int r = 0; r <= steps; ++r) {
+    const int p = top - r;  // the column sweep 0 meets at this step
+    if (p >= bottom) {
+      const double* cp = col(p);
+      if (p - kPrefetchAhead >= bottom)
+        for (int v = 0; v < kRotRows; v += 8)
+          __builtin_prefetch(cp - kPrefetchAhead * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
+      for (int v = 0; v < kV; ++v) y[v] = load8(cp + 8 * v);
+    }
+    for (int g = 0; g < G; ++g) {
+      const int at = r - g;
+      if (at >= 0 && at < count[g]) {
+        const double c = cs[g][at], s = sn[g][at];
+        for (int v = 0; v < kV; ++v) {
+          const v8 up = y[v] * s + x[g][v] * c;
+          x[g][v] = y[v] * c - x[g][v] * s;
+          y[v] = up;
         }
-        for (; k < k1; ++k) {
-          const double t = cj[k];
-          cj[k] = s * ci[k] + c * t;
-          ci[k] = c * ci[k] - s * t;
+      } else {
+        for (int v = 0; v < kV; ++v) {
+          const v8 up = x[g][v];
+          x[g][v] = y[v];
+          y[v] = up;
         }
       }
     }
+    if (r >= G - 1) {
+      double* out = col(p + G);
+      for (int v = 0; v < kV; ++v) store8(out + 8 * v, y[v]);
+    }
   }
 }
+
+// The same recorded sweeps as rotateRowsInPairs, up to kWaveSweeps from the
+// same top column at a time as a wavefront.
+constexpr int kWaveSweeps = 4;
+
+MV_INLINE_KERNEL void rotateRowsInWaves(MatView A, const RotationLog& log, int k0, int k1) {
+  const int m = k1 - k0 + 1;
+  const std::size_t sweeps = log.sweeps.size();
+  for (std::size_t w = 0; w < sweeps;) {
+    const RotationLog::Sweep* sw = log.sweeps.data() + w;
+    if (m != kRotRows) {
+      rotateShortPanel(A, log, *sw, k0, k1);
+      ++w;
+      continue;
+    }
+    int g = 1;
+    while (g < kWaveSweeps && w + g < sweeps && sw[g].top == sw[0].top) ++g;
+    switch (g) {
+      case 1:
+        rotateWave<1>(A, log, sw, k0);
+        break;
+      case 2:
+        rotateWave<2>(A, log, sw, k0);
+        break;
+      case 3:
+        rotateWave<3>(A, log, sw, k0);
+        break;
+      default:
+        rotateWave<kWaveSweeps>(A, log, sw, k0);
+        break;
+    }
+    w += static_cast<std::size_t>(g);
+  }
+}
+
+#if MV_KERNELS_AVX512
+MV_AVX512_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1) {
+  rotateRowsInWaves(A, log, k0, k1);
+}
+#endif
+#if MV_KERNELS_AVX2
+MV_AVX2_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1) {
+  rotateRowsInPairs(A, log, k0, k1);
+}
+#endif
+#if MV_KERNELS_BASELINE
+MV_BASELINE_KERNEL void rotateRows(MatView A, const RotationLog& log, int k0, int k1) {
+  rotateRowsInPairs(A, log, k0, k1);
+}
+#endif
 
 void applyRotations(MatView A, RotationLog& log, int n, const Parallel& par) {
   if (log.sweeps.empty()) return;
@@ -848,6 +1113,8 @@ void checkOrder(int n, int lda) {
 
 }  // namespace
 
+MV_KERNELS_ENTRY_BEGIN
+
 void sdiag(double* a, int lda, double* d, int n, const Parallel& par) {
   if (n <= 0) return;
   checkOrder(n, lda);
@@ -896,5 +1163,7 @@ bool sdiagUnlessAllBelow(double* a, int lda, double* d, int n, double threshold,
   sortDescending(A, d, n, true);
   return true;
 }
+
+MV_KERNELS_ENTRY_END
 
 }  // namespace mv

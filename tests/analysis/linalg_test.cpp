@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/parallel.h"
 #include "core/matrix.h"
+#include "core/parallel.h"
 
 namespace {
 
@@ -61,15 +61,16 @@ Check compare(Mat& c, const Mat& before, int n, int step, Term term) {
 }
 
 TEST(Linalg, ProductsEqualAscendingSumsForEveryPanelShapeAndThreadCount) {
-  // Sizes around the register tile (12 by 4), the row block (120), the k
-  // block (256), the threading threshold, past the old 500 limit; leading
-  // dimensions equal to n and larger.
+  // Sizes around the register tiles (12 by 4 and 24 by 8), the row block
+  // (120), the k block (256), the threading threshold, past the old 500
+  // limit; leading dimensions equal to n and larger.
   struct Case {
     int n, ld;
   };
-  const Case cases[] = {{1, 1},     {3, 3},     {4, 7},     {11, 11},  {12, 13},
-                        {13, 13},   {29, 32},   {95, 95},   {97, 101}, {121, 121},
-                        {257, 260}, {500, 500}, {513, 513}, {777, 781}};
+  const Case cases[] = {{1, 1},     {3, 3},     {4, 7},     {7, 9},     {11, 11},
+                        {12, 13},   {13, 13},   {23, 23},   {24, 24},   {25, 28},
+                        {29, 32},   {47, 47},   {95, 95},   {97, 101},  {121, 121},
+                        {143, 144}, {257, 260}, {500, 500}, {513, 513}, {777, 781}};
   mv::ThreadPool pool(3);
   std::mt19937 gen(42);
   for (const Case& cs : cases) {

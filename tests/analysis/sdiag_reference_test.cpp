@@ -211,9 +211,13 @@ struct Case {
   int off = 0;
 };
 
+// Orders and offsets around the 32-row panels of the reduction and the
+// rotations (a short first and last panel), the 16 and 32 columns of the
+// accumulation's panels and its 32-step blocks, and the threading orders.
 const Case kCases[] = {
     {1, 1, Kind::kDense},       {2, 2, Kind::kDense},        {3, 5, Kind::kDense},
-    {17, 17, Kind::kDense},     {33, 40, Kind::kBlocks},     {96, 96, Kind::kGraded},
+    {17, 17, Kind::kDense},     {33, 40, Kind::kBlocks},     {47, 49, Kind::kDense, 5},
+    {64, 64, Kind::kDense},     {96, 96, Kind::kGraded},     {130, 133, Kind::kBlocks, 1},
     {200, 203, Kind::kDense},   {230, 230, Kind::kBlocks},   {513, 517, Kind::kDense},
     {600, 600, Kind::kBlocks},  {301, 304, Kind::kDense, 3}, {301, 304, Kind::kDense, 6},
     {820, 824, Kind::kDense, 2}};
