@@ -346,8 +346,9 @@ constexpr int kPieceLines = 2048;
 // request ends on the line of the n-th value, exactly as the one-thread
 // reader ends it.  Otherwise (commas, repeat counts, text, other layouts)
 // nothing is stored and false tells the caller to read on one thread.
-template <typename Store>
-bool readPlainOnThreads(const CheckpointText& t, int first, long long n, Store store,
+// storeRange(q, v, count) stores values q .. q + count - 1.
+template <typename StoreRange>
+bool readPlainOnThreads(const CheckpointText& t, int first, long long n, StoreRange storeRange,
                         const Parallel& par, ReadResult& res) {
   if (n < kParallelValues || par.maxThreads() < 2) return false;
   const int nl = t.lineCount();
@@ -401,7 +402,7 @@ bool readPlainOnThreads(const CheckpointText& t, int first, long long n, Store s
         for (int i = 0; i < j; ++i)
           at += static_cast<long long>(got[static_cast<std::size_t>(i)].values.size());
         const long long upto = std::min<long long>(static_cast<long long>(p.values.size()), n - at);
-        for (long long q = 0; q < upto; ++q) store(at + q, p.values[static_cast<std::size_t>(q)]);
+        if (upto > 0) storeRange(at, p.values.data(), upto);
       });
       res.status = ReadStatus::Ok;
       res.count = n;
@@ -442,10 +443,12 @@ ReadResult readInts(const CheckpointText& t, int first, long long n, int* v) {
 
 ReadResult readReals(const CheckpointText& t, int first, long long n, double* v,
                      const Parallel& par) {
-  auto store = [v](long long q, double x) { v[q] = x; };
+  auto storeRange = [v](long long q, const double* x, long long count) {
+    std::copy(x, x + count, v + q);
+  };
   ReadResult res;
-  if (readPlainOnThreads(t, first, n, store, par, res)) return res;
-  return readItems<double>(t, first, n, store);
+  if (readPlainOnThreads(t, first, n, storeRange, par, res)) return res;
+  return readItems<double>(t, first, n, [v](long long q, double x) { v[q] = x; });
 }
 
 ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a,
@@ -455,8 +458,20 @@ ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int col
   auto store = [a, rows](long long q, double x) {
     a(static_cast<int>(q % rows) + 1, static_cast<int>(q / rows) + 1) = x;
   };
+  // A run of values goes down the columns: one division for its start.
+  auto storeRange = [a, rows](long long q, const double* x, long long count) {
+    int i = static_cast<int>(q % rows) + 1;
+    int j = static_cast<int>(q / rows) + 1;
+    for (long long k = 0; k < count; ++k) {
+      a(i, j) = x[k];
+      if (++i > rows) {
+        i = 1;
+        ++j;
+      }
+    }
+  };
   ReadResult res;
-  if (readPlainOnThreads(t, first, total, store, par, res)) return res;
+  if (readPlainOnThreads(t, first, total, storeRange, par, res)) return res;
   return readItems<double>(t, first, total, store);
 }
 
