@@ -49,7 +49,7 @@ class CheckpointReader {
   const CheckpointText& t_;
   const Limits& limits_;
   Checkpoint& ck_;
-  const Parallel& par_;
+  Parallel par_;  // a handle: copied, so that a temporary default is safe
 };
 
 // All three steps.
