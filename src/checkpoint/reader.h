@@ -47,7 +47,7 @@ class CheckpointReader {
   [[noreturn]] void readError(std::string_view section, int line, const std::string& detail);
 
   const CheckpointText& t_;
-  const Limits& limits_;
+  Limits limits_;
   Checkpoint& ck_;
   Parallel par_;  // a handle: copied, so that a temporary default is safe
 };
