@@ -20,13 +20,28 @@
 //
 // Terms too small to change a sum are not added (see skippable() for why
 // the result is the same to the last bit).  Each packed k block is cut into
-// sub-blocks of kKS values of k; packing notes, per sub-block, the largest
-// magnitude of each row of a group of A and of each column of a group of B,
-// and before each sub-block the register kernel compares the partial sums in
-// its registers with the largest terms the sub-block could add.  Matrices
-// whose far-apart blocks hold tiny numbers (molecules far from each other)
-// lose most of their tiny-by-tiny products this way, and with them most of
-// the subnormal arithmetic, which the processor does in microcode.
+// sub-blocks of kKS values of k.  Packing notes the largest magnitude of
+// each sub-block of a group of A and of B; when those say that a sub-block's
+// terms are far smaller than the terms already added to a tile, the
+// register kernel compares each partial sum in its registers with the
+// largest term the sub-block could add to it (from the largest factor of its
+// row and of its column, and the masks of their non-zero factors), and
+// passes over the sub-block if none of the sums can change.  Matrices whose
+// far-apart blocks hold tiny numbers (molecules far from each other) lose
+// most of their tiny-by-tiny products after the large ones this way, and
+// with them much of the subnormal arithmetic, which the processor does in
+// microcode.
+//
+// The tiny terms before the first large one of a sum are still added.  They
+// may be left out only if their total T is washed out by that large term p,
+// |p| >= 2^54 |T|, for every sum of the tile, and which term of a sum is its
+// first non-zero one is known only once its products are formed; bounds per
+// row and column cannot promise it (a sum whose large terms are zero by
+// symmetry, or whose largest terms are tiny, keeps T in its result).  A
+// scheme that leaves such a start out, checks each lane's first large term
+// afterwards and computes the tile afresh when the check fails was tried:
+// in the products of molecules far apart the check failed in half the
+// tiles or more, and the products got slower.
 #include "analysis/linalg.h"
 
 #include <algorithm>
@@ -56,6 +71,20 @@ struct BitsOf<v4> {
 template <>
 struct BitsOf<v8> {
   using type = i8;
+};
+// Signed, for the largest of magnitudes (below 2^63), which AVX2 compares
+// only as signed numbers.
+typedef long long s4 __attribute__((vector_size(32)));
+typedef long long s8 __attribute__((vector_size(64)));
+template <typename V>
+struct SignedBitsOf;
+template <>
+struct SignedBitsOf<v4> {
+  using type = s4;
+};
+template <>
+struct SignedBitsOf<v8> {
+  using type = s8;
 };
 
 // A register tile of Vecs vectors V per column (Rows rows) by Cols columns.
@@ -169,8 +198,7 @@ MV_INLINE_KERNEL long long laneCodes(const double* p, int kk, long long* code, l
 // and leaving them out gives the same bits.  A NaN sum is never passed over
 // (which NaN a sum of NaNs gives is not for this to decide).
 template <typename T>
-MV_INLINE_KERNEL bool skippable(const typename T::Vec (&acc)[T::kCols][T::kVecs],
-                                const long long* acode, const long long* bcode,
+MV_INLINE_KERNEL bool skippable(const double* sums, const long long* acode, const long long* bcode,
                                 const long long* anz, const long long* bnz) {
   using V = typename T::Vec;
   using I = typename BitsOf<V>::type;
@@ -189,7 +217,9 @@ MV_INLINE_KERNEL bool skippable(const typename T::Vec (&acc)[T::kCols][T::kVecs]
     const I bc = I{} + static_cast<unsigned long long>(bcode[jj] - 967);
     const I bn = I{} + static_cast<unsigned long long>(bnz[jj]);
     for (int q = 0; q < kV; ++q) {
-      const I bits = reinterpret_cast<I>(acc[jj][q]) & magnitude;
+      I bits;
+      __builtin_memcpy(&bits, sums + jj * T::kRows + kL * q, sizeof bits);
+      bits &= magnitude;
       const I small = ((bits >> 52) - (ac[q] + bc)) >> 63;
       const I both = an[q] & bn;
       const I terms = (((both | (both >> 1)) & magnitude) + magnitude) >> 63;
@@ -203,28 +233,30 @@ MV_INLINE_KERNEL bool skippable(const typename T::Vec (&acc)[T::kCols][T::kVecs]
 }
 
 // The bounds of the terms of one tile, per sub-block s: the codes of the
-// lane maxima of the tile's rows of A' at aCode[s * kRows] and of its
-// columns of B' at bCode[s * kCols], the largest of the latter at bTop[s],
-// and the lanes' masks of non-zero factors at aNz[s * kRows] and bNz[s *
-// kCols].  Packing notes those of B; those of A are noted when a check first
-// needs them (aNoted[s]), since most sub-blocks of most products are never
-// checked and every group of A is packed once per panel.
+// largest factors of the tile's rows of A' at aTop[s] and of its columns of
+// B' at bTop[s], noted by packing; the codes of each lane's largest factor
+// at aCode[s * kRows] and bCode[s * kCols] and the lanes' masks of non-zero
+// factors at aNz[s * kRows] and bNz[s * kCols], noted when a check first
+// needs them (aNoted[s], bNoted[s]), since most sub-blocks of most products
+// are never checked and every group of A is packed once per panel.
 struct TileMarks {
-  long long *aCode, *aNz;
-  char* aNoted;
-  const long long *bCode, *bTop, *bNz;
+  const long long *aTop, *bTop;
+  long long *aCode, *aNz, *bCode, *bNz;
+  char *aNoted, *bNoted;
 };
 
-// What a tile carries from one k block to the next: the largest code of
-// B's factors in the sub-blocks added so far (0 before the first), and that
-// of the last sub-block that could not be passed over.
+// What a tile carries from one k block to the next: the largest code of the
+// terms of the sub-blocks added so far (0 before the first; the code of a
+// sub-block's terms is the sum of the codes of the largest factors of its
+// rows of A' and of its columns of B'), and that of the last sub-block that
+// could not be passed over.
 struct TileState {
   long long added, refused;
 };
-// A sub-block is checked when nothing has been added yet, or when the
-// factors of B have fallen this far (in powers of two) below those added,
-// and this far below those of the last sub-block refused.
-constexpr long long kFallToCheck = 24;
+// Once something has been added, a sub-block is checked when the code of
+// its terms has fallen this far (in powers of two) below those added, and
+// this far below that of the last sub-block refused.
+constexpr long long kFallToCheck = 40;
 constexpr long long kFallToRecheck = 4;
 
 // C tile (leading dimension ldc) += packed A tile times packed B tile over
@@ -246,18 +278,34 @@ MV_INLINE_KERNEL void registerTile(double* c, std::ptrdiff_t ldc, const double* 
     }
   for (int s = 0, k0 = 0; k0 < kc; ++s, k0 += kKS) {
     const int kk = std::min(kKS, kc - k0);
-    const long long bt = m.bTop[s];
-    if (st.added == 0 || (bt + kFallToCheck <= st.added && bt + kFallToRecheck <= st.refused)) {
+    const long long top = m.aTop[s] + m.bTop[s];
+    // Before anything is added every sum is +0, and only a sub-block whose
+    // lanes have no term but +-0 can go: one whose rows or columns are all
+    // (nearly) zero, or whose terms all round to zero.
+    const bool start = st.added == 0 && (m.aTop[s] == 1 || m.bTop[s] == 1 || top <= 969);
+    if (__builtin_expect(start || (st.added != 0 && top + kFallToCheck <= st.added &&
+                                   top + kFallToRecheck <= st.refused),
+                         0)) {
       if (!m.aNoted[s]) {
         laneCodes<V, kR>(ap, kk, m.aCode + s * kR, m.aNz + s * kR);
         m.aNoted[s] = 1;
       }
-      if (skippable<T>(acc, m.aCode + s * kR, m.bCode + s * kN, m.aNz + s * kR, m.bNz + s * kN)) {
+      if (!m.bNoted[s]) {
+        laneCodes<V, kN>(bp, kk, m.bCode + s * kN, m.bNz + s * kN);
+        m.bNoted[s] = 1;
+      }
+      // The sums go through memory here, so that the compiler keeps them in
+      // registers everywhere else.
+      alignas(64) double sums[kN * kR];
+      for (int jj = 0; jj < kN; ++jj)
+        for (int q = 0; q < kV; ++q)
+          __builtin_memcpy(sums + jj * kR + kL * q, &acc[jj][q], sizeof(V));
+      if (skippable<T>(sums, m.aCode + s * kR, m.bCode + s * kN, m.aNz + s * kR, m.bNz + s * kN)) {
         ap += kk * kR;
         bp += kk * kN;
         continue;
       }
-      st.refused = bt;
+      st.refused = top;
     }
     for (int k = 0; k < kk; ++k, ap += kR, bp += kN) {
       V av[kV];
@@ -267,9 +315,9 @@ MV_INLINE_KERNEL void registerTile(double* c, std::ptrdiff_t ldc, const double* 
         for (int q = 0; q < kV; ++q) acc[jj][q] += av[q] * f;
       }
     }
-    if (bt > st.added) {
+    if (top > st.added) {
       // The sums may have grown: what was refused may pass now.
-      st.added = bt;
+      st.added = top;
       st.refused = kCodeNonFinite + 2 * kFallToRecheck;
     }
   }
@@ -302,49 +350,89 @@ struct Operands {
 
 // The bounds of the terms (see TileMarks) for the groups of the packed
 // blocks of A and B: group t of A at aCode[(t * kSubBlocks + s) * kRows],
-// aNz alike, aNoted[t * kSubBlocks + s]; group q of B alike.
+// aNz alike, aTop[t * kSubBlocks + s] and aNoted alike; group q of B alike.
 struct Marks {
-  long long *aCode, *aNz, *bCode, *bTop, *bNz;
-  char* aNoted;
+  long long *aTop, *aCode, *aNz, *bTop, *bCode, *bNz;
+  char *aNoted, *bNoted;
   TileState* state;  // per tile of the panel
 };
 
-// The lane codes of each sub-block of a packed group of kc rows of W.
+// The code of the largest magnitude among kk rows of W doubles at p (W a
+// multiple of the lanes of V).
 template <typename V, int W>
-MV_INLINE_KERNEL void markGroup(const double* group, int kc, long long* code, long long* nz,
-                                long long* top) {
-  for (int s = 0, k0 = 0; k0 < kc; ++s, k0 += kKS)
-    top[s] = laneCodes<V, W>(group + static_cast<std::ptrdiff_t>(k0) * W, std::min(kKS, kc - k0),
-                             code + s * W, nz + s * W);
+MV_INLINE_KERNEL long long topCode(const double* p, int kk) {
+  using S = typename SignedBitsOf<V>::type;
+  constexpr int kL = static_cast<int>(sizeof(V) / sizeof(double));
+  const S magnitude = S{} + 0x7fffffffffffffffLL;
+  S top = S{};
+  for (int x = 0; x < kk * W; x += kL) {
+    S bits;
+    __builtin_memcpy(&bits, p + x, sizeof bits);
+    bits &= magnitude;
+    top = bits > top ? bits : top;
+  }
+  long long most = 0;
+  for (int l = 0; l < kL; ++l) most = std::max(most, static_cast<long long>(top[l]));
+  return most >= 0x7ff0000000000000LL ? kCodeNonFinite : std::max(most >> 52, 1LL);
 }
 
 // Pack A'(i0 .. i0+mc-1, k0 .. k0+kc-1) in groups of R = T::kRows rows:
-// group t holds A'(i0 + Rt + r, k0 + k) at [t*R*kc + k*R + r]; none of their
-// bounds is noted yet.
+// group t holds A'(i0 + Rt + r, k0 + k) at [t*R*kc + k*R + r]; note the code
+// of each sub-block's largest magnitude, but none of the lanes' bounds yet.
 template <typename T>
 MV_INLINE_KERNEL void packA(const Operands& o, double* ap, int i0, int mc, int k0, int kc,
                             const Marks& m) {
-  constexpr int R = T::kRows;
+  using V = typename T::Vec;
+  using S = typename SignedBitsOf<V>::type;
+  constexpr int R = T::kRows, kL = T::kLanes, kV = T::kVecs;
+  const S magnitude = S{} + 0x7fffffffffffffffLL;
   for (int t0 = 0; t0 < mc; t0 += R) {
     const int mr = std::min(R, mc - t0);
+    const int t = t0 / R;
     double* dst = ap + static_cast<std::ptrdiff_t>(t0) * kc;
-    for (int k = 0; k < kc; ++k, dst += R) {
-      const double* src = o.a.col(k0 + k) + (i0 - 1 + t0);
-      if (o.scaled) {
-        const double wk = o.w[k0 + k - 1];
-        for (int r = 0; r < mr; ++r) dst[r] = src[r] * wk;
+    for (int s = 0, kb = 0; kb < kc; ++s, kb += kKS) {
+      const int ke = std::min(kc, kb + kKS);
+      // The largest magnitude of the sub-block, for its code at aTop.
+      long long most = 0;
+      if (mr == R) {
+        S top = S{};
+        for (int k = kb; k < ke; ++k, dst += R) {
+          const double* src = o.a.col(k0 + k) + (i0 - 1 + t0);
+          const double wk = o.scaled ? o.w[k0 + k - 1] : 1.0;
+          for (int q = 0; q < kV; ++q) {
+            V x;
+            __builtin_memcpy(&x, src + kL * q, sizeof x);
+            if (o.scaled) x = x * wk;
+            __builtin_memcpy(dst + kL * q, &x, sizeof x);
+            const S bits = reinterpret_cast<S>(x) & magnitude;
+            top = bits > top ? bits : top;
+          }
+        }
+        for (int l = 0; l < kL; ++l) most = std::max(most, static_cast<long long>(top[l]));
       } else {
-        for (int r = 0; r < mr; ++r) dst[r] = src[r];
+        for (int k = kb; k < ke; ++k, dst += R) {
+          const double* src = o.a.col(k0 + k) + (i0 - 1 + t0);
+          for (int r = 0; r < mr; ++r) {
+            const double x = o.scaled ? src[r] * o.w[k0 + k - 1] : src[r];
+            dst[r] = x;
+            long long bits;
+            __builtin_memcpy(&bits, &x, sizeof bits);
+            most = std::max(most, bits & 0x7fffffffffffffffLL);
+          }
+          for (int r = mr; r < R; ++r) dst[r] = 0.0;
+        }
       }
-      for (int r = mr; r < R; ++r) dst[r] = 0.0;
+      m.aTop[t * kSubBlocks + s] =
+          most >= 0x7ff0000000000000LL ? kCodeNonFinite : std::max(most >> 52, 1LL);
+      m.aNoted[t * kSubBlocks + s] = 0;
     }
-    for (int s = 0; s < kSubBlocks; ++s) m.aNoted[t0 / R * kSubBlocks + s] = 0;
   }
 }
 
 // Pack B'(k0 .. k0+kc-1, j0 .. j0+nc-1) in groups of N = T::kCols columns:
-// group q holds B'(k0 + k, j0 + Nq + jj) at [q*N*kc + k*N + jj]; and mark
-// them.
+// group q holds B'(k0 + k, j0 + Nq + jj) at [q*N*kc + k*N + jj]; note the
+// code of each sub-block's largest magnitude, but none of the lanes' bounds
+// yet.
 template <typename T>
 MV_INLINE_KERNEL void packB(const Operands& o, double* bp, int k0, int kc, int j0, int nc,
                             const Marks& m) {
@@ -367,9 +455,11 @@ MV_INLINE_KERNEL void packB(const Operands& o, double* bp, int k0, int kc, int j
       }
     }
     const int q = q0 / N;
-    markGroup<typename T::Vec, N>(bp + static_cast<std::ptrdiff_t>(q0) * kc, kc,
-                                  m.bCode + q * kSubBlocks * N, m.bNz + q * kSubBlocks * N,
-                                  m.bTop + q * kSubBlocks);
+    for (int s = 0, kb = 0; kb < kc; ++s, kb += kKS) {
+      m.bTop[q * kSubBlocks + s] = topCode<typename T::Vec, N>(
+          bp + static_cast<std::ptrdiff_t>(q0) * kc + kb * N, std::min(kKS, kc - kb));
+      m.bNoted[q * kSubBlocks + s] = 0;
+    }
   }
 }
 
@@ -398,9 +488,10 @@ MV_INLINE_KERNEL void productPanelOf(const Operands& o, int j0, int j1, double* 
             const int t = t0 / kR;
             const double* at = ap + static_cast<std::ptrdiff_t>(t0) * kc;
             double* ct = o.c.col(jc + q0) + (i0 - 1 + t0);
-            const TileMarks tm{m.aCode + t * kSubBlocks * kR, m.aNz + t * kSubBlocks * kR,
-                               m.aNoted + t * kSubBlocks,     m.bCode + q * kSubBlocks * kN,
-                               m.bTop + q * kSubBlocks,       m.bNz + q * kSubBlocks * kN};
+            const TileMarks tm{m.aTop + t * kSubBlocks,       m.bTop + q * kSubBlocks,
+                               m.aCode + t * kSubBlocks * kR, m.aNz + t * kSubBlocks * kR,
+                               m.bCode + q * kSubBlocks * kN, m.bNz + q * kSubBlocks * kN,
+                               m.aNoted + t * kSubBlocks,     m.bNoted + q * kSubBlocks};
             TileState& st = m.state[q * rowTiles + (i0 - 1 + t0) / kR];
             if (first) st = TileState{0, 0};
             if (mr == kR && nr == kN)
@@ -444,8 +535,8 @@ class MarkSpace {
   MarkSpace(int n, int ncMax)
       : aLanes_(kMC * kSubBlocks),
         bLanes_(static_cast<std::size_t>(ncMax) * kSubBlocks),
-        codes_(2 * (aLanes_ + bLanes_) + bLanes_ / NarrowTile::kCols),
-        noted_(aLanes_ / NarrowTile::kRows),
+        codes_(2 * (aLanes_ + bLanes_) + (aLanes_ + bLanes_) / NarrowTile::kCols),
+        noted_((aLanes_ + bLanes_) / NarrowTile::kCols),
         state_(static_cast<std::size_t>((n + NarrowTile::kRows - 1) / NarrowTile::kRows) *
                static_cast<std::size_t>((ncMax + NarrowTile::kCols - 1) / NarrowTile::kCols)) {}
   Marks marks() {
@@ -455,7 +546,9 @@ class MarkSpace {
     m.bCode = m.aNz + aLanes_;
     m.bNz = m.bCode + bLanes_;
     m.bTop = m.bNz + bLanes_;
+    m.aTop = m.bTop + bLanes_ / NarrowTile::kCols;
     m.aNoted = noted_.data();
+    m.bNoted = m.aNoted + aLanes_ / NarrowTile::kCols;
     m.state = state_.data();
     return m;
   }
