@@ -258,6 +258,7 @@ struct TileState {
 // this far below that of the last sub-block refused.
 constexpr long long kFallToCheck = 40;
 constexpr long long kFallToRecheck = 4;
+constexpr long long kNothingRefused = 1LL << 40;
 
 // C tile (leading dimension ldc) += packed A tile times packed B tile over
 // kc values of k; with `first` the sums start at zero instead.  Sub-blocks
@@ -318,7 +319,7 @@ MV_INLINE_KERNEL void registerTile(double* c, std::ptrdiff_t ldc, const double* 
     if (top > st.added) {
       // The sums may have grown: what was refused may pass now.
       st.added = top;
-      st.refused = kCodeNonFinite + 2 * kFallToRecheck;
+      st.refused = kNothingRefused;
     }
   }
   for (int jj = 0; jj < kN; ++jj)
