@@ -7,9 +7,9 @@
 // operations in the same order as in the plain form of the algorithm (each
 // sum takes its terms in ascending index order); the work is only cut into
 // pieces that threads can take and that stay in cache:
-//  - reduction: the update of one step and the row parts of the next step's
-//    sums go in one pass over row panels of the lower triangle, the column
-//    parts in a second pass, sixteen columns side by side;
+//  - reduction: the update of one step and both parts of the next step's
+//    sums go in one sweep of the lower triangle, row panel by row panel,
+//    each element read and written once;
 //  - accumulation: each column of the orthogonal matrix evolves on its own,
 //    so the steps are taken in blocks, and column panels go through a whole
 //    block of steps while they sit in cache;
@@ -18,6 +18,7 @@
 #include "analysis/sdiag.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +38,7 @@ constexpr int kMaxSweeps = 300;       // QL sweeps allowed for one eigenvalue
 
 // Orders of the active block below which a pass runs on the calling thread
 // alone (the result is the same either way).  The other phases start one
-// run per block of steps or of rotations; the reduction starts two runs per
+// run per block of steps or of rotations; the reduction starts a run per
 // step and, shared between threads, moves its triangle from core to core
 // every step, which does not pay while the triangle fits in one core's L2.
 constexpr int kThreadedOrder = 160;
@@ -71,6 +72,13 @@ struct Unaligned<v8> {
 
 std::size_t size(int n) {
   return static_cast<std::size_t>(n);
+}
+
+// A moment's wait in a loop that watches another thread's progress.
+inline void spinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
 }
 
 // Row panels of kRows rows.  When every column of A starts at the same
@@ -130,11 +138,9 @@ class PanelGroups {
 // and afterwards updates the lower triangle of the leading l by l block,
 //   A(j,k) = A(j,k) - u(j) e(k) - e(j) u(k).
 // The update of step i+1 is put off into the pass of step i, which goes
-// over row panels of the leading l by l block:
-//  (a) rows r0..r1, column by column: each element is updated and at once
-//      adds its term to the row part of its sum (terms k <= j);
-//  (b) the column parts (terms k > j) of the panel's sums, once every panel
-//      has finished (a), so that the columns it reads are updated.
+// over row panels of the leading l by l block; each element is updated and
+// at once adds its term A(j,k) u(k) to the row part of s(j) and its term
+// A(j,k) u(j) to the column part of s(k) (see sweepPanel for the order).
 // Each sum thus still takes its terms in ascending k, from the same values.
 constexpr int kPanelRows = 32;
 // Columns between the one worked on and the one asked for ahead of time.
@@ -157,235 +163,221 @@ struct Reduction {
         s(size(order) + 1) {}
 };
 
-// Part (a) on rows r0..r1; Update: the pending update, Sums: the row parts
-// of the sums (from zero) into s.
-// A full panel goes in vectors V (four or eight lanes).
+// The pass in one sweep.  Each element of the lower triangle is read once
+// per step: it takes the pending update, adds its term to the row part of
+// the sum of its row and to the column part of the sum of its column, and is
+// written back.  A task takes the columns c0..c1 of every row panel, the
+// panels in order from the top, and in a panel its columns from the left:
+//  - the row part of s(r) takes its terms in ascending column order, so a
+//    task whose columns lie right of another's takes a panel only after the
+//    other has finished it (the partial row parts wait in s);
+//  - the column part of s(j) takes its terms in ascending row order, panel
+//    after panel, always by the task that owns column j, and only after the
+//    row part of s(j) is complete: in the panel holding row j, at the
+//    diagonal, by the same task.
+// Within a block of as many columns as a vector has lanes, the row parts go
+// down the columns, and the column parts along the rows of the block turned
+// over in registers, so that lane q adds A(r, j0+q) u(r) for ascending r.
+
+// The kL by kL block at `from` (columns fs apart) turned over: out[x] holds
+// row x of the block, lane q its element of column q.
+MV_INLINE_KERNEL void turnOver(const double* from, std::ptrdiff_t fs, v8 (&out)[8]) {
+  v8 r[8], t[8], u[8];
+  for (int k = 0; k < 8; ++k) r[k] = load8(from + k * fs);
+  for (int k = 0; k < 8; k += 2) {
+    t[k] = __builtin_shufflevector(r[k], r[k + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+    t[k + 1] = __builtin_shufflevector(r[k], r[k + 1], 1, 9, 3, 11, 5, 13, 7, 15);
+  }
+  for (int k = 0; k < 8; k += 4)
+    for (int h = 0; h < 2; ++h) {
+      u[k + h] = __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+      u[k + h + 2] = __builtin_shufflevector(t[k + h], t[k + h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+  for (int k = 0; k < 4; ++k) {
+    out[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+    out[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+  }
+}
+
+MV_INLINE_KERNEL void turnOver(const double* from, std::ptrdiff_t fs, v4 (&out)[4]) {
+  v4 r[4];
+  for (int k = 0; k < 4; ++k) r[k] = load4(from + k * fs);
+  const v4 t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6);
+  const v4 t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
+  const v4 t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 2, 6);
+  const v4 t3 = __builtin_shufflevector(r[2], r[3], 1, 5, 3, 7);
+  out[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  out[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  out[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  out[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// Columns c0..c1 of rows r0..r1 (elements on and below the diagonal).
 template <bool Update, bool Sums, typename V>
-MV_INLINE_KERNEL void rowPanel(MatView A, int r0, int r1, const double* uP, const double* eP,
-                               const double* uC, double* s) {
+MV_INLINE_KERNEL void sweepPanel(MatView A, int r0, int r1, int c0, int c1, const double* uP,
+                                 const double* eP, const double* uC, double* s) {
+  constexpr int kL = static_cast<int>(sizeof(V) / sizeof(double));
+  constexpr int kV = kPanelRows / kL;
   const int m = r1 - r0 + 1;
-  if (m == kPanelRows) {
-    constexpr int kL = static_cast<int>(sizeof(V) / sizeof(double));
-    constexpr int kV = kPanelRows / kL;
+  const int last = std::min(c1, r0 - 1);  // the last column left of the triangle
+  const int rowFrom = std::max(r0, c0);   // rows with columns of this task
+  // The row parts of the panel's rows so far: from s, unless this task
+  // starts them.
+  alignas(64) double part[kPanelRows];
+  if (Sums)
+    for (int r = rowFrom; r <= r1; ++r) part[r - r0] = c0 == 1 ? 0.0 : s[r];
+  auto element = [&](double* at, int r, int c) {
+    double x = *at;
+    if (Update) {
+      x = x - uP[r] * eP[c] - eP[r] * uP[c];
+      *at = x;
+    }
+    return x;
+  };
+  int c = c0;
+  if (m == kPanelRows && c0 <= last) {
     V acc[kV];
-    for (int v = 0; v < kV; ++v) acc[v] = V{};
+    if (Sums)
+      for (int v = 0; v < kV; ++v) acc[v] = loadVec(V, part + kL * v);
     const double* upr = uP + r0;
     const double* epr = eP + r0;
-    for (int k = 1; k < r0; ++k) {
-      double* ck = A.col(k) + (r0 - 1);
-      // The panel's rows of consecutive columns lie a column apart, out of
-      // reach of the hardware's stream detection: ask for a later one ahead.
-      if (k + kReducePrefetch < r0)
-        for (int v = 0; v < kPanelRows; v += 8)
-          __builtin_prefetch(ck + kReducePrefetch * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
-      const double ek = eP[k], uk = uP[k], wk = uC[k];
-      for (int v = 0; v < kV; ++v) {
-        V x = loadVec(V, ck + kL * v);
-        if (Update) {
-          x = x - loadVec(V, upr + kL * v) * ek - loadVec(V, epr + kL * v) * uk;
-          storeVec(V, ck + kL * v, x);
+    for (; c <= last; c += kL) {
+      const int w = std::min(kL, last - c + 1);
+      for (int k = c; k < c + w; ++k) {
+        double* ck = A.col(k) + (r0 - 1);
+        if (k + kReducePrefetch <= last)
+          for (int v = 0; v < kPanelRows; v += 8)
+            __builtin_prefetch(ck + kReducePrefetch * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
+        const double ek = eP[k], uk = uP[k], wk = uC[k];
+        for (int v = 0; v < kV; ++v) {
+          V x = loadVec(V, ck + kL * v);
+          if (Update) {
+            x = x - loadVec(V, upr + kL * v) * ek - loadVec(V, epr + kL * v) * uk;
+            storeVec(V, ck + kL * v, x);
+          }
+          if (Sums) acc[v] += x * wk;
         }
-        if (Sums) acc[v] += x * wk;
+      }
+      if (!Sums) continue;
+      if (w == kL) {
+        // Column parts, lane q for column c + q, rows in ascending order.
+        V t = loadVec(V, s + c);
+        const double* block = A.col(c) + (r0 - 1);
+        for (int v = 0; v < kV; ++v) {
+          V y[kL];
+          turnOver(block + kL * v, A.ld, y);
+          for (int x = 0; x < kL; ++x) t += y[x] * uC[r0 + kL * v + x];
+        }
+        storeVec(V, s + c, t);
+      } else {
+        for (int k = c; k < c + w; ++k) {
+          const double* ck = A.col(k) - 1;
+          double t = s[k];
+          for (int r = r0; r <= r1; ++r) t += ck[r] * uC[r];
+          s[k] = t;
+        }
       }
     }
     if (Sums)
-      for (int v = 0; v < kV; ++v) storeVec(V, s + r0 + kL * v, acc[v]);
+      for (int v = 0; v < kV; ++v) storeVec(V, part + kL * v, acc[v]);
   } else {
-    // A short panel: the same per row, four rows to a vector where possible.
-    if (Sums)
-      for (int r = r0; r <= r1; ++r) s[r] = 0.0;
-    const int rv = r0 + (m / 4) * 4;  // first row past the vectors
-    for (int k = 1; k < r0; ++k) {
-      double* ck = A.col(k) - 1;
-      const double ek = eP[k], uk = uP[k], wk = uC[k];
-      int r = r0;
-      for (; r < rv; r += 4) {
-        v4 x = load4(ck + r);
-        if (Update) {
-          x = x - load4(uP + r) * ek - load4(eP + r) * uk;
-          store4(ck + r, x);
+    // A short panel: element by element, in the same order for every sum.
+    for (; c <= last; ++c) {
+      double* ck = A.col(c) - 1;
+      const double wk = uC[c];
+      double t = Sums ? s[c] : 0.0;
+      for (int r = r0; r <= r1; ++r) {
+        const double x = element(ck + r, r, c);
+        if (Sums) {
+          part[r - r0] += x * wk;
+          t += x * uC[r];
         }
-        if (Sums) store4(s + r, load4(s + r) + x * wk);
       }
-      for (; r <= r1; ++r) {
-        double x = ck[r];
-        if (Update) {
-          x = x - uP[r] * ek - eP[r] * uk;
-          ck[r] = x;
-        }
-        if (Sums) s[r] += x * wk;
-      }
+      if (Sums) s[c] = t;
     }
   }
-  // The panel's own triangle.
-  for (int k = r0; k <= r1; ++k) {
-    double* ck = A.col(k);
-    const double ek = eP[k], uk = uP[k], wk = uC[k];
-    for (int r = k; r <= r1; ++r) {
-      double x = ck[r - 1];
-      if (Update) {
-        x = x - uP[r] * ek - eP[r] * uk;
-        ck[r - 1] = x;
-      }
-      if (Sums) s[r] += x * wk;
+  // The panel's own triangle: column c adds to the row parts of rows c..r1,
+  // which completes the row part of s(c), then takes the column part of s(c)
+  // over rows c+1..r1.
+  for (c = std::max(c0, r0); c <= std::min(c1, r1); ++c) {
+    double* ck = A.col(c) - 1;
+    const double wk = uC[c];
+    for (int r = c; r <= r1; ++r) {
+      const double x = element(ck + r, r, c);
+      if (Sums) part[r - r0] += x * wk;
+    }
+    if (Sums) {
+      double t = part[c - r0];
+      for (int r = c + 1; r <= r1; ++r) t += ck[r] * uC[r];
+      part[c - r0] = t;
     }
   }
-}
-
-// Independent sums computed side by side: an ordered sum is a chain of
-// dependent additions, so several of them run at once to keep the
-// floating-point units busy.
-constexpr int kChains = 8;
-
-// s(j) += sum over r = ra..rb, ascending, of A(r,j) u(r), for j = j0..j1.
-MV_INLINE_KERNEL void columnDots(MatView A, int j0, int j1, const double* u, int ra, int rb,
-                                 double* s) {
-  if (j1 - j0 + 1 == kChains) {
-    const double* c[kChains];
-    double t[kChains];
-    for (int q = 0; q < kChains; ++q) {
-      c[q] = A.col(j0 + q) - 1;
-      t[q] = s[j0 + q];
-    }
-    for (int r = ra; r <= rb; ++r) {
-      const double ur = u[r];
-      for (int q = 0; q < kChains; ++q) t[q] += c[q][r] * ur;
-    }
-    for (int q = 0; q < kChains; ++q) s[j0 + q] = t[q];
-    return;
-  }
-  for (int j = j0; j <= j1; ++j) {
-    const double* cj = A.col(j) - 1;
-    double t = s[j];
-    for (int r = ra; r <= rb; ++r) t += cj[r] * u[r];
-    s[j] = t;
-  }
-}
-
-typedef double v2u __attribute__((vector_size(16), aligned(8), may_alias));
-#define load2(p) (*reinterpret_cast<const v2u*>(p))
-
-// The same for the kWide columns j0 .. j0+kWide-1, one vector lane per
-// column: each pair of rows of four columns is loaded as two halves per
-// vector and regrouped into one vector per row, so that lane q still adds
-// A(r, j0+q) u(r) for r = ra, ra+1, ... in turn.
-constexpr int kWide = 16;
-
-MV_INLINE_KERNEL void columnDotsWide(MatView A, int j0, const double* u, int ra, int rb,
-                                     double* s) {
-  const double* c[kWide];
-  for (int q = 0; q < kWide; ++q) c[q] = A.col(j0 + q) - 1;
-  v4 t[kWide / 4];
-  for (int g = 0; g < kWide / 4; ++g) t[g] = load4(s + j0 + 4 * g);
-  int r = ra;
-  for (; r < rb; r += 2) {
-    const double u0 = u[r], u1 = u[r + 1];
-    for (int g = 0; g < kWide / 4; ++g) {
-      const double* const* cg = c + 4 * g;
-      // a: rows r, r+1 of columns 0 and 2; b: of columns 1 and 3.
-      const v4 a = __builtin_shufflevector(load2(cg[0] + r), load2(cg[2] + r), 0, 1, 2, 3);
-      const v4 b = __builtin_shufflevector(load2(cg[1] + r), load2(cg[3] + r), 0, 1, 2, 3);
-      t[g] += __builtin_shufflevector(a, b, 0, 4, 2, 6) * u0;
-      t[g] += __builtin_shufflevector(a, b, 1, 5, 3, 7) * u1;
-    }
-  }
-  for (int g = 0; g < kWide / 4; ++g) store4(s + j0 + 4 * g, t[g]);
-  if (r == rb)
-    for (int q = 0; q < kWide; ++q) s[j0 + q] += c[q][r] * u[r];
-}
-
-// Part (b) on the columns r0..r1 of the leading l by l block.
-MV_INLINE_KERNEL void columnParts(MatView A, int r0, int r1, int l, const double* uC, double* s) {
-  for (int j0 = r0; j0 <= r1; j0 += kWide) {
-    const int j1 = std::min(j0 + kWide - 1, r1);
-    // Within the panel's own triangle: row by row, each row adding to the
-    // sums of the columns left of it.
-    for (int r = j0 + 1; r <= r1; ++r) {
-      const double ur = uC[r];
-      for (int j = j0; j <= std::min(j1, r - 1); ++j) s[j] += A(r, j) * ur;
-    }
-    // Below the panel, the columns side by side.
-    if (j1 - j0 + 1 == kWide) {
-      columnDotsWide(A, j0, uC, r1 + 1, l, s);
-    } else {
-      for (int k0 = j0; k0 <= j1; k0 += kChains)
-        columnDots(A, k0, std::min(k0 + kChains - 1, j1), uC, r1 + 1, l, s);
-    }
-  }
-}
-
-// Part (a) on the panels p0..p1 of the pass of step i.
-template <bool Update, bool Sums, typename V>
-MV_INLINE_KERNEL void rowPartsOf(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
-  for (int p = p0; p <= p1; ++p) {
-    int r0, r1;
-    rp.bounds(p, i - 1, r0, r1);
-    rowPanel<Update, Sums, V>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(),
-                              R.s.data());
-  }
+  if (Sums)
+    for (int r = rowFrom; r <= r1; ++r) s[r] = part[r - r0];
 }
 
 template <typename V>
-MV_INLINE_KERNEL void rowPartsIn(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
-                                 bool update, bool sums) {
+MV_INLINE_KERNEL void sweepIn(Reduction& R, int r0, int r1, int c0, int c1, bool update,
+                              bool sums) {
+  const double *uP = R.uPrev.data(), *eP = R.ePrev.data(), *uC = R.uCur.data();
+  double* s = R.s.data();
   if (update && sums)
-    rowPartsOf<true, true, V>(R, rp, i, p0, p1);
+    sweepPanel<true, true, V>(R.A, r0, r1, c0, c1, uP, eP, uC, s);
   else if (update)
-    rowPartsOf<true, false, V>(R, rp, i, p0, p1);
+    sweepPanel<true, false, V>(R.A, r0, r1, c0, c1, uP, eP, uC, s);
   else if (sums)
-    rowPartsOf<false, true, V>(R, rp, i, p0, p1);
+    sweepPanel<false, true, V>(R.A, r0, r1, c0, c1, uP, eP, uC, s);
 }
 
 #if MV_KERNELS_AVX512
-MV_AVX512_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
-                               bool update, bool sums) {
-  rowPartsIn<v8>(R, rp, i, p0, p1, update, sums);
+MV_AVX512_KERNEL void sweep(Reduction& R, int r0, int r1, int c0, int c1, bool update, bool sums) {
+  sweepIn<v8>(R, r0, r1, c0, c1, update, sums);
 }
 #endif
 #if MV_KERNELS_AVX2
-MV_AVX2_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1, bool update,
-                             bool sums) {
-  rowPartsIn<v4>(R, rp, i, p0, p1, update, sums);
+MV_AVX2_KERNEL void sweep(Reduction& R, int r0, int r1, int c0, int c1, bool update, bool sums) {
+  sweepIn<v4>(R, r0, r1, c0, c1, update, sums);
 }
 #endif
 #if MV_KERNELS_BASELINE
-MV_BASELINE_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
-                                 bool update, bool sums) {
-  rowPartsIn<v4>(R, rp, i, p0, p1, update, sums);
+MV_BASELINE_KERNEL void sweep(Reduction& R, int r0, int r1, int c0, int c1, bool update,
+                              bool sums) {
+  sweepIn<v4>(R, r0, r1, c0, c1, update, sums);
 }
 #endif
 
-// Part (b) on the panels p0..p1 of the pass of step i.
-MV_WIDE_KERNEL void columnParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
-  for (int p = p0; p <= p1; ++p) {
-    int r0, r1;
-    rp.bounds(p, i - 1, r0, r1);
-    columnParts(R.A, r0, r1, i - 1, R.uCur.data(), R.s.data());
-  }
-}
-
-// The pass of step i over the leading l by l block: part (a) on every
-// panel, then part (b) on every panel.  Threads take groups of neighbouring
-// panels of about equal work: threads on neighbouring panels of one column
-// would keep taking cache lines from each other.
+// The pass of step i over the leading l by l block in one sweep.  On two
+// threads the columns are split at about l/3: the left task never waits,
+// and the right one takes a panel once the left one has finished it; with
+// the work of a panel's row proportional to its columns, the split at l/3
+// lets the right task finish about when the left one does.
 template <bool Update, bool Sums>
-void reducePass(Reduction& R, int i, const Parallel& par) {
+void sweepPass(Reduction& R, int i, const Parallel& par) {
   const int l = i - 1;
   const RowPanels rp(R.A, l, kPanelRows);
   if (l < kThreadedReduction || par.maxThreads() == 1) {
-    rowParts(R, rp, i, 0, rp.count - 1, Update, Sums);
-    if (Sums) columnParts(R, rp, i, 0, rp.count - 1);
+    for (int p = 0; p < rp.count; ++p) {
+      int r0, r1;
+      rp.bounds(p, l, r0, r1);
+      sweep(R, r0, r1, 1, r1, Update, Sums);
+    }
     return;
   }
-  // Part (a) of a panel sweeps the columns left of its last row, part (b)
-  // the rows below it.
-  const PanelGroups rows(rp, l, 2 * par.maxThreads(), [](int, int r1, int) { return r1; });
-  par.run(rows.count(),
-          [&](int g) { rowParts(R, rp, i, rows.first(g), rows.last(g), Update, Sums); });
-  if (!Sums) return;
-  const PanelGroups cols(rp, l, 2 * par.maxThreads(),
-                         [](int r0, int r1, int rows) { return (r1 - r0 + 1) * (rows - r1 + 16); });
-  par.run(cols.count(), [&](int g) { columnParts(R, rp, i, cols.first(g), cols.last(g)); });
+  const int split = l / 3 / 8 * 8 + 1;  // the first column of the right task
+  std::atomic<int> leftDone{-1};
+  par.run(2, [&](int task) {
+    for (int p = 0; p < rp.count; ++p) {
+      int r0, r1;
+      rp.bounds(p, l, r0, r1);
+      if (task == 0) {
+        sweep(R, r0, r1, 1, std::min(r1, split - 1), Update, Sums);
+        leftDone.store(p, std::memory_order_release);
+      } else if (r1 >= split) {
+        while (leftDone.load(std::memory_order_acquire) < p) spinPause();
+        sweep(R, r0, r1, split, r1, Update, Sums);
+      }
+    }
+  });
 }
 
 // Phase 1: reduce rows n..2 to tridiagonal form.  d(i) receives the scale h
@@ -417,11 +409,11 @@ void reduce(MatView A, double* d, double* e, int n, const Parallel& par) {
       u[l] = f - gp;
     }
     if (pending && reflect)
-      reducePass<true, true>(R, i, par);
+      sweepPass<true, true>(R, i, par);
     else if (pending)
-      reducePass<true, false>(R, i, par);
+      sweepPass<true, false>(R, i, par);
     else if (reflect)
-      reducePass<false, true>(R, i, par);
+      sweepPass<false, true>(R, i, par);
     if (!reflect) {
       e[i] = f;
       d[i - 1] = 0.0;
