@@ -36,12 +36,14 @@
 // may be left out only if their total T is washed out by that large term p,
 // |p| >= 2^54 |T|, for every sum of the tile, and which term of a sum is its
 // first non-zero one is known only once its products are formed; bounds per
-// row and column cannot promise it (a sum whose large terms are zero by
-// symmetry, or whose largest terms are tiny, keeps T in its result).  A
-// scheme that leaves such a start out, checks each lane's first large term
-// afterwards and computes the tile afresh when the check fails was tried:
-// in the products of molecules far apart the check failed in half the
-// tiles or more, and the products got slower.
+// row and column cannot promise it.  Between molecules far apart the sums
+// are themselves tiny, their terms spread over hundreds of powers of ten, so
+// a start that is tiny beside the largest terms a tile may get is often not
+// tiny beside the first term of one of its sums.  A scheme that left such
+// starts out, checked each lane's first large term afterwards and computed
+// the tile afresh when the check failed was tried: the check failed in half
+// the tiles of W W that had left a start out and in all of those of P S,
+// and both products got slower.
 #include "analysis/linalg.h"
 
 #include <algorithm>
