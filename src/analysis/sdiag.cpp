@@ -9,7 +9,8 @@
 // pieces that threads can take and that stay in cache:
 //  - reduction: the update of one step and both parts of the next step's
 //    sums go in one sweep of the lower triangle, row panel by row panel,
-//    each element read and written once;
+//    each element read and written once (in two passes over row panels when
+//    the triangle is small);
 //  - accumulation: each column of the orthogonal matrix evolves on its own,
 //    so the steps are taken in blocks, and column panels go through a whole
 //    block of steps while they sit in cache;
@@ -43,6 +44,10 @@ constexpr int kMaxSweeps = 300;       // QL sweeps allowed for one eigenvalue
 // every step, which does not pay while the triangle fits in one core's L2.
 constexpr int kThreadedOrder = 160;
 constexpr int kThreadedReduction = 800;
+// Orders of the active block from which the reduction sweeps the triangle
+// once per step rather than in two passes (see sweepPass): below it the
+// triangle stays in L2 between the passes, and the two passes do less work.
+constexpr int kSweepOrder = 500;
 
 typedef double v4 __attribute__((vector_size(32)));  // four consecutive elements
 // The same at any address aligned for a double, for loads and stores.
@@ -138,9 +143,15 @@ class PanelGroups {
 // and afterwards updates the lower triangle of the leading l by l block,
 //   A(j,k) = A(j,k) - u(j) e(k) - e(j) u(k).
 // The update of step i+1 is put off into the pass of step i, which goes
-// over row panels of the leading l by l block; each element is updated and
-// at once adds its term A(j,k) u(k) to the row part of s(j) and its term
-// A(j,k) u(j) to the column part of s(k) (see sweepPanel for the order).
+// over row panels of the leading l by l block.  From order kSweepOrder on,
+// each element is updated and at once adds its term A(j,k) u(k) to the row
+// part of s(j) and its term A(j,k) u(j) to the column part of s(k) (see
+// sweepPanel for the order).  Below it, where the triangle stays in L2, in
+// two parts:
+//  (a) rows r0..r1, column by column: each element is updated and at once
+//      adds its term to the row part of its sum (terms k <= j);
+//  (b) the column parts (terms k > j) of the panel's sums, once every panel
+//      has finished (a), so that the columns it reads are updated.
 // Each sum thus still takes its terms in ascending k, from the same values.
 constexpr int kPanelRows = 32;
 // Columns between the one worked on and the one asked for ahead of time.
@@ -162,6 +173,222 @@ struct Reduction {
         eCur(size(order) + 1),
         s(size(order) + 1) {}
 };
+
+// Part (a) on rows r0..r1; Update: the pending update, Sums: the row parts
+// of the sums (from zero) into s.
+// A full panel goes in vectors V (four or eight lanes).
+template <bool Update, bool Sums, typename V>
+MV_INLINE_KERNEL void rowPanel(MatView A, int r0, int r1, const double* uP, const double* eP,
+                               const double* uC, double* s) {
+  const int m = r1 - r0 + 1;
+  if (m == kPanelRows) {
+    constexpr int kL = static_cast<int>(sizeof(V) / sizeof(double));
+    constexpr int kV = kPanelRows / kL;
+    V acc[kV];
+    for (int v = 0; v < kV; ++v) acc[v] = V{};
+    const double* upr = uP + r0;
+    const double* epr = eP + r0;
+    for (int k = 1; k < r0; ++k) {
+      double* ck = A.col(k) + (r0 - 1);
+      // The panel's rows of consecutive columns lie a column apart, out of
+      // reach of the hardware's stream detection: ask for a later one ahead.
+      if (k + kReducePrefetch < r0)
+        for (int v = 0; v < kPanelRows; v += 8)
+          __builtin_prefetch(ck + kReducePrefetch * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
+      const double ek = eP[k], uk = uP[k], wk = uC[k];
+      for (int v = 0; v < kV; ++v) {
+        V x = loadVec(V, ck + kL * v);
+        if (Update) {
+          x = x - loadVec(V, upr + kL * v) * ek - loadVec(V, epr + kL * v) * uk;
+          storeVec(V, ck + kL * v, x);
+        }
+        if (Sums) acc[v] += x * wk;
+      }
+    }
+    if (Sums)
+      for (int v = 0; v < kV; ++v) storeVec(V, s + r0 + kL * v, acc[v]);
+  } else {
+    // A short panel: the same per row, four rows to a vector where possible.
+    if (Sums)
+      for (int r = r0; r <= r1; ++r) s[r] = 0.0;
+    const int rv = r0 + (m / 4) * 4;  // first row past the vectors
+    for (int k = 1; k < r0; ++k) {
+      double* ck = A.col(k) - 1;
+      const double ek = eP[k], uk = uP[k], wk = uC[k];
+      int r = r0;
+      for (; r < rv; r += 4) {
+        v4 x = load4(ck + r);
+        if (Update) {
+          x = x - load4(uP + r) * ek - load4(eP + r) * uk;
+          store4(ck + r, x);
+        }
+        if (Sums) store4(s + r, load4(s + r) + x * wk);
+      }
+      for (; r <= r1; ++r) {
+        double x = ck[r];
+        if (Update) {
+          x = x - uP[r] * ek - eP[r] * uk;
+          ck[r] = x;
+        }
+        if (Sums) s[r] += x * wk;
+      }
+    }
+  }
+  // The panel's own triangle.
+  for (int k = r0; k <= r1; ++k) {
+    double* ck = A.col(k);
+    const double ek = eP[k], uk = uP[k], wk = uC[k];
+    for (int r = k; r <= r1; ++r) {
+      double x = ck[r - 1];
+      if (Update) {
+        x = x - uP[r] * ek - eP[r] * uk;
+        ck[r - 1] = x;
+      }
+      if (Sums) s[r] += x * wk;
+    }
+  }
+}
+
+// Independent sums computed side by side: an ordered sum is a chain of
+// dependent additions, so several of them run at once to keep the
+// floating-point units busy.
+constexpr int kChains = 8;
+
+// s(j) += sum over r = ra..rb, ascending, of A(r,j) u(r), for j = j0..j1.
+MV_INLINE_KERNEL void columnDots(MatView A, int j0, int j1, const double* u, int ra, int rb,
+                                 double* s) {
+  if (j1 - j0 + 1 == kChains) {
+    const double* c[kChains];
+    double t[kChains];
+    for (int q = 0; q < kChains; ++q) {
+      c[q] = A.col(j0 + q) - 1;
+      t[q] = s[j0 + q];
+    }
+    for (int r = ra; r <= rb; ++r) {
+      const double ur = u[r];
+      for (int q = 0; q < kChains; ++q) t[q] += c[q][r] * ur;
+    }
+    for (int q = 0; q < kChains; ++q) s[j0 + q] = t[q];
+    return;
+  }
+  for (int j = j0; j <= j1; ++j) {
+    const double* cj = A.col(j) - 1;
+    double t = s[j];
+    for (int r = ra; r <= rb; ++r) t += cj[r] * u[r];
+    s[j] = t;
+  }
+}
+
+typedef double v2u __attribute__((vector_size(16), aligned(8), may_alias));
+#define load2(p) (*reinterpret_cast<const v2u*>(p))
+
+// The same for the kWide columns j0 .. j0+kWide-1, one vector lane per
+// column: each pair of rows of four columns is loaded as two halves per
+// vector and regrouped into one vector per row, so that lane q still adds
+// A(r, j0+q) u(r) for r = ra, ra+1, ... in turn.
+constexpr int kWide = 16;
+
+MV_INLINE_KERNEL void columnDotsWide(MatView A, int j0, const double* u, int ra, int rb,
+                                     double* s) {
+  const double* c[kWide];
+  for (int q = 0; q < kWide; ++q) c[q] = A.col(j0 + q) - 1;
+  v4 t[kWide / 4];
+  for (int g = 0; g < kWide / 4; ++g) t[g] = load4(s + j0 + 4 * g);
+  int r = ra;
+  for (; r < rb; r += 2) {
+    const double u0 = u[r], u1 = u[r + 1];
+    for (int g = 0; g < kWide / 4; ++g) {
+      const double* const* cg = c + 4 * g;
+      // a: rows r, r+1 of columns 0 and 2; b: of columns 1 and 3.
+      const v4 a = __builtin_shufflevector(load2(cg[0] + r), load2(cg[2] + r), 0, 1, 2, 3);
+      const v4 b = __builtin_shufflevector(load2(cg[1] + r), load2(cg[3] + r), 0, 1, 2, 3);
+      t[g] += __builtin_shufflevector(a, b, 0, 4, 2, 6) * u0;
+      t[g] += __builtin_shufflevector(a, b, 1, 5, 3, 7) * u1;
+    }
+  }
+  for (int g = 0; g < kWide / 4; ++g) store4(s + j0 + 4 * g, t[g]);
+  if (r == rb)
+    for (int q = 0; q < kWide; ++q) s[j0 + q] += c[q][r] * u[r];
+}
+
+// Part (b) on the columns r0..r1 of the leading l by l block.
+MV_INLINE_KERNEL void columnParts(MatView A, int r0, int r1, int l, const double* uC, double* s) {
+  for (int j0 = r0; j0 <= r1; j0 += kWide) {
+    const int j1 = std::min(j0 + kWide - 1, r1);
+    // Within the panel's own triangle: row by row, each row adding to the
+    // sums of the columns left of it.
+    for (int r = j0 + 1; r <= r1; ++r) {
+      const double ur = uC[r];
+      for (int j = j0; j <= std::min(j1, r - 1); ++j) s[j] += A(r, j) * ur;
+    }
+    // Below the panel, the columns side by side.
+    if (j1 - j0 + 1 == kWide) {
+      columnDotsWide(A, j0, uC, r1 + 1, l, s);
+    } else {
+      for (int k0 = j0; k0 <= j1; k0 += kChains)
+        columnDots(A, k0, std::min(k0 + kChains - 1, j1), uC, r1 + 1, l, s);
+    }
+  }
+}
+
+// Part (a) on the panels p0..p1 of the pass of step i.
+template <bool Update, bool Sums, typename V>
+MV_INLINE_KERNEL void rowPartsOf(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
+  for (int p = p0; p <= p1; ++p) {
+    int r0, r1;
+    rp.bounds(p, i - 1, r0, r1);
+    rowPanel<Update, Sums, V>(R.A, r0, r1, R.uPrev.data(), R.ePrev.data(), R.uCur.data(),
+                              R.s.data());
+  }
+}
+
+template <typename V>
+MV_INLINE_KERNEL void rowPartsIn(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
+                                 bool update, bool sums) {
+  if (update && sums)
+    rowPartsOf<true, true, V>(R, rp, i, p0, p1);
+  else if (update)
+    rowPartsOf<true, false, V>(R, rp, i, p0, p1);
+  else if (sums)
+    rowPartsOf<false, true, V>(R, rp, i, p0, p1);
+}
+
+#if MV_KERNELS_AVX512
+MV_AVX512_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
+                               bool update, bool sums) {
+  rowPartsIn<v8>(R, rp, i, p0, p1, update, sums);
+}
+#endif
+#if MV_KERNELS_AVX2
+MV_AVX2_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1, bool update,
+                             bool sums) {
+  rowPartsIn<v4>(R, rp, i, p0, p1, update, sums);
+}
+#endif
+#if MV_KERNELS_BASELINE
+MV_BASELINE_KERNEL void rowParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1,
+                                 bool update, bool sums) {
+  rowPartsIn<v4>(R, rp, i, p0, p1, update, sums);
+}
+#endif
+
+// Part (b) on the panels p0..p1 of the pass of step i.
+MV_WIDE_KERNEL void columnParts(Reduction& R, const RowPanels& rp, int i, int p0, int p1) {
+  for (int p = p0; p <= p1; ++p) {
+    int r0, r1;
+    rp.bounds(p, i - 1, r0, r1);
+    columnParts(R.A, r0, r1, i - 1, R.uCur.data(), R.s.data());
+  }
+}
+
+// The pass of step i over the leading l by l block in two parts, on the
+// calling thread: part (a) on every panel, then part (b) on every panel.
+template <bool Update, bool Sums>
+void twoPasses(Reduction& R, int i) {
+  const RowPanels rp(R.A, i - 1, kPanelRows);
+  rowParts(R, rp, i, 0, rp.count - 1, Update, Sums);
+  if (Sums) columnParts(R, rp, i, 0, rp.count - 1);
+}
 
 // The pass in one sweep.  Each element of the lower triangle is read once
 // per step: it takes the pending update, adds its term to the row part of
@@ -355,6 +582,10 @@ template <bool Update, bool Sums>
 void sweepPass(Reduction& R, int i, const Parallel& par) {
   const int l = i - 1;
   const RowPanels rp(R.A, l, kPanelRows);
+  if (l < kSweepOrder) {
+    twoPasses<Update, Sums>(R, i);
+    return;
+  }
   if (l < kThreadedReduction || par.maxThreads() == 1) {
     for (int p = 0; p < rp.count; ++p) {
       int r0, r1;
