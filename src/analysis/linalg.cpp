@@ -183,7 +183,8 @@ MV_INLINE_KERNEL long long laneCodes(const double* p, int kk, long long* code, l
 //  - Otherwise let c = acode[r] + bcode[jj] (below 4096 when the factors
 //    are finite) and m = c - 2044: |A'(r,k) B'(k,jj)| < 2^m exactly.  If
 //    m <= -1075, that is below half the least positive double, and p = +-0.
-//    Else 2^m is a double and rounding is monotonic, so |p| <= 2^m.
+//    Else rounding is monotonic, so |p| <= 2^m when 2^m is a double (when
+//    it is not, m > 1023 and the condition below cannot hold).
 // A term +-0 leaves s as it is: a sum is never -0 (it starts at +0, and
 // round-to-nearest gives -0 only for -0 + -0), and s + +-0 = s otherwise.
 // Else suppose the exponent field E of s is at least c - 967 = m + 1077
