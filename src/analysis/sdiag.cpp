@@ -7,9 +7,10 @@
 // operations in the same order as in the plain form of the algorithm (each
 // sum takes its terms in ascending index order); the work is only cut into
 // pieces that threads can take and that stay in cache:
-//  - reduction: the update of one step and the row parts of the next step's
-//    sums go in one pass over row panels of the lower triangle, the column
-//    parts in a second pass, sixteen columns side by side;
+//  - reduction: the update of one step and both parts of the next step's
+//    sums go in one sweep of the lower triangle, row panel by row panel,
+//    each element read and written once (in two passes over row panels when
+//    the triangle is small);
 //  - accumulation: each column of the orthogonal matrix evolves on its own,
 //    so the steps are taken in blocks, and column panels go through a whole
 //    block of steps while they sit in cache;
@@ -18,6 +19,7 @@
 #include "analysis/sdiag.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -37,11 +39,15 @@ constexpr int kMaxSweeps = 300;       // QL sweeps allowed for one eigenvalue
 
 // Orders of the active block below which a pass runs on the calling thread
 // alone (the result is the same either way).  The other phases start one
-// run per block of steps or of rotations; the reduction starts two runs per
+// run per block of steps or of rotations; the reduction starts a run per
 // step and, shared between threads, moves its triangle from core to core
 // every step, which does not pay while the triangle fits in one core's L2.
 constexpr int kThreadedOrder = 160;
 constexpr int kThreadedReduction = 800;
+// Orders of the active block from which the reduction sweeps the triangle
+// once per step rather than in two passes (see sweepPass): below it the
+// triangle stays in L2 between the passes, and the two passes do less work.
+constexpr int kSweepOrder = 500;
 
 typedef double v4 __attribute__((vector_size(32)));  // four consecutive elements
 // The same at any address aligned for a double, for loads and stores.
@@ -71,6 +77,13 @@ struct Unaligned<v8> {
 
 std::size_t size(int n) {
   return static_cast<std::size_t>(n);
+}
+
+// A moment's wait in a loop that watches another thread's progress.
+inline void spinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
 }
 
 // Row panels of kRows rows.  When every column of A starts at the same
@@ -130,7 +143,11 @@ class PanelGroups {
 // and afterwards updates the lower triangle of the leading l by l block,
 //   A(j,k) = A(j,k) - u(j) e(k) - e(j) u(k).
 // The update of step i+1 is put off into the pass of step i, which goes
-// over row panels of the leading l by l block:
+// over row panels of the leading l by l block.  From order kSweepOrder on,
+// each element is updated and at once adds its term A(j,k) u(k) to the row
+// part of s(j) and its term A(j,k) u(j) to the column part of s(k) (see
+// sweepPanel for the order).  Below it, where the triangle stays in L2, in
+// two parts:
 //  (a) rows r0..r1, column by column: each element is updated and at once
 //      adds its term to the row part of its sum (terms k <= j);
 //  (b) the column parts (terms k > j) of the panel's sums, once every panel
@@ -364,28 +381,234 @@ MV_WIDE_KERNEL void columnParts(Reduction& R, const RowPanels& rp, int i, int p0
   }
 }
 
-// The pass of step i over the leading l by l block: part (a) on every
-// panel, then part (b) on every panel.  Threads take groups of neighbouring
-// panels of about equal work: threads on neighbouring panels of one column
-// would keep taking cache lines from each other.
+// The pass of step i over the leading l by l block in two parts, on the
+// calling thread: part (a) on every panel, then part (b) on every panel.
 template <bool Update, bool Sums>
-void reducePass(Reduction& R, int i, const Parallel& par) {
+void twoPasses(Reduction& R, int i) {
+  const RowPanels rp(R.A, i - 1, kPanelRows);
+  rowParts(R, rp, i, 0, rp.count - 1, Update, Sums);
+  if (Sums) columnParts(R, rp, i, 0, rp.count - 1);
+}
+
+// The pass in one sweep.  Each element of the lower triangle is read once
+// per step: it takes the pending update, adds its term to the row part of
+// the sum of its row and to the column part of the sum of its column, and is
+// written back.  A task takes the columns c0..c1 of every row panel, the
+// panels in order from the top, and in a panel its columns from the left:
+//  - the row part of s(r) takes its terms in ascending column order, so a
+//    task whose columns lie right of another's takes a panel only after the
+//    other has finished it (the partial row parts wait in s);
+//  - the column part of s(j) takes its terms in ascending row order, panel
+//    after panel, always by the task that owns column j, and only after the
+//    row part of s(j) is complete: in the panel holding row j, at the
+//    diagonal, by the same task.
+// Within a block of as many columns as a vector has lanes, the row parts go
+// down the columns, and the column parts along the rows of the block turned
+// over in registers, so that lane q adds A(r, j0+q) u(r) for ascending r.
+
+// The kL by kL block at `from` (columns fs apart) turned over: out[x] holds
+// row x of the block, lane q its element of column q.
+MV_INLINE_KERNEL void turnOver(const double* from, std::ptrdiff_t fs, v8 (&out)[8]) {
+  v8 r[8], t[8], u[8];
+  for (int k = 0; k < 8; ++k) r[k] = load8(from + k * fs);
+  for (int k = 0; k < 8; k += 2) {
+    t[k] = __builtin_shufflevector(r[k], r[k + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+    t[k + 1] = __builtin_shufflevector(r[k], r[k + 1], 1, 9, 3, 11, 5, 13, 7, 15);
+  }
+  for (int k = 0; k < 8; k += 4)
+    for (int h = 0; h < 2; ++h) {
+      u[k + h] = __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+      u[k + h + 2] = __builtin_shufflevector(t[k + h], t[k + h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+  for (int k = 0; k < 4; ++k) {
+    out[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+    out[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+  }
+}
+
+MV_INLINE_KERNEL void turnOver(const double* from, std::ptrdiff_t fs, v4 (&out)[4]) {
+  v4 r[4];
+  for (int k = 0; k < 4; ++k) r[k] = load4(from + k * fs);
+  const v4 t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6);
+  const v4 t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
+  const v4 t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 2, 6);
+  const v4 t3 = __builtin_shufflevector(r[2], r[3], 1, 5, 3, 7);
+  out[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  out[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  out[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  out[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// Columns c0..c1 of rows r0..r1 (elements on and below the diagonal).
+template <bool Update, bool Sums, typename V>
+MV_INLINE_KERNEL void sweepPanel(MatView A, int r0, int r1, int c0, int c1, const double* uP,
+                                 const double* eP, const double* uC, double* s) {
+  constexpr int kL = static_cast<int>(sizeof(V) / sizeof(double));
+  constexpr int kV = kPanelRows / kL;
+  const int m = r1 - r0 + 1;
+  const int last = std::min(c1, r0 - 1);  // the last column left of the triangle
+  const int rowFrom = std::max(r0, c0);   // rows with columns of this task
+  // The row parts of the panel's rows so far: from s, unless this task
+  // starts them.
+  alignas(64) double part[kPanelRows];
+  if (Sums)
+    for (int r = rowFrom; r <= r1; ++r) part[r - r0] = c0 == 1 ? 0.0 : s[r];
+  auto element = [&](double* at, int r, int c) {
+    double x = *at;
+    if (Update) {
+      x = x - uP[r] * eP[c] - eP[r] * uP[c];
+      *at = x;
+    }
+    return x;
+  };
+  int c = c0;
+  if (m == kPanelRows && c0 <= last) {
+    V acc[kV];
+    if (Sums)
+      for (int v = 0; v < kV; ++v) acc[v] = loadVec(V, part + kL * v);
+    const double* upr = uP + r0;
+    const double* epr = eP + r0;
+    for (; c <= last; c += kL) {
+      const int w = std::min(kL, last - c + 1);
+      for (int k = c; k < c + w; ++k) {
+        double* ck = A.col(k) + (r0 - 1);
+        if (k + kReducePrefetch <= last)
+          for (int v = 0; v < kPanelRows; v += 8)
+            __builtin_prefetch(ck + kReducePrefetch * static_cast<std::ptrdiff_t>(A.ld) + v, 1);
+        const double ek = eP[k], uk = uP[k], wk = uC[k];
+        for (int v = 0; v < kV; ++v) {
+          V x = loadVec(V, ck + kL * v);
+          if (Update) {
+            x = x - loadVec(V, upr + kL * v) * ek - loadVec(V, epr + kL * v) * uk;
+            storeVec(V, ck + kL * v, x);
+          }
+          if (Sums) acc[v] += x * wk;
+        }
+      }
+      if (!Sums) continue;
+      if (w == kL) {
+        // Column parts, lane q for column c + q, rows in ascending order.
+        V t = loadVec(V, s + c);
+        const double* block = A.col(c) + (r0 - 1);
+        for (int v = 0; v < kV; ++v) {
+          V y[kL];
+          turnOver(block + kL * v, A.ld, y);
+          for (int x = 0; x < kL; ++x) t += y[x] * uC[r0 + kL * v + x];
+        }
+        storeVec(V, s + c, t);
+      } else {
+        for (int k = c; k < c + w; ++k) {
+          const double* ck = A.col(k) - 1;
+          double t = s[k];
+          for (int r = r0; r <= r1; ++r) t += ck[r] * uC[r];
+          s[k] = t;
+        }
+      }
+    }
+    if (Sums)
+      for (int v = 0; v < kV; ++v) storeVec(V, part + kL * v, acc[v]);
+  } else {
+    // A short panel: element by element, in the same order for every sum.
+    for (; c <= last; ++c) {
+      double* ck = A.col(c) - 1;
+      const double wk = uC[c];
+      double t = Sums ? s[c] : 0.0;
+      for (int r = r0; r <= r1; ++r) {
+        const double x = element(ck + r, r, c);
+        if (Sums) {
+          part[r - r0] += x * wk;
+          t += x * uC[r];
+        }
+      }
+      if (Sums) s[c] = t;
+    }
+  }
+  // The panel's own triangle: column c adds to the row parts of rows c..r1,
+  // which completes the row part of s(c), then takes the column part of s(c)
+  // over rows c+1..r1.
+  for (c = std::max(c0, r0); c <= std::min(c1, r1); ++c) {
+    double* ck = A.col(c) - 1;
+    const double wk = uC[c];
+    for (int r = c; r <= r1; ++r) {
+      const double x = element(ck + r, r, c);
+      if (Sums) part[r - r0] += x * wk;
+    }
+    if (Sums) {
+      double t = part[c - r0];
+      for (int r = c + 1; r <= r1; ++r) t += ck[r] * uC[r];
+      part[c - r0] = t;
+    }
+  }
+  if (Sums)
+    for (int r = rowFrom; r <= r1; ++r) s[r] = part[r - r0];
+}
+
+template <typename V>
+MV_INLINE_KERNEL void sweepIn(Reduction& R, int r0, int r1, int c0, int c1, bool update,
+                              bool sums) {
+  const double *uP = R.uPrev.data(), *eP = R.ePrev.data(), *uC = R.uCur.data();
+  double* s = R.s.data();
+  if (update && sums)
+    sweepPanel<true, true, V>(R.A, r0, r1, c0, c1, uP, eP, uC, s);
+  else if (update)
+    sweepPanel<true, false, V>(R.A, r0, r1, c0, c1, uP, eP, uC, s);
+  else if (sums)
+    sweepPanel<false, true, V>(R.A, r0, r1, c0, c1, uP, eP, uC, s);
+}
+
+#if MV_KERNELS_AVX512
+MV_AVX512_KERNEL void sweep(Reduction& R, int r0, int r1, int c0, int c1, bool update, bool sums) {
+  sweepIn<v8>(R, r0, r1, c0, c1, update, sums);
+}
+#endif
+#if MV_KERNELS_AVX2
+MV_AVX2_KERNEL void sweep(Reduction& R, int r0, int r1, int c0, int c1, bool update, bool sums) {
+  sweepIn<v4>(R, r0, r1, c0, c1, update, sums);
+}
+#endif
+#if MV_KERNELS_BASELINE
+MV_BASELINE_KERNEL void sweep(Reduction& R, int r0, int r1, int c0, int c1, bool update,
+                              bool sums) {
+  sweepIn<v4>(R, r0, r1, c0, c1, update, sums);
+}
+#endif
+
+// The pass of step i over the leading l by l block in one sweep.  On two
+// threads the columns are split at about l/3: the left task never waits,
+// and the right one takes a panel once the left one has finished it; with
+// the work of a panel's row proportional to its columns, the split at l/3
+// lets the right task finish about when the left one does.
+template <bool Update, bool Sums>
+void sweepPass(Reduction& R, int i, const Parallel& par) {
   const int l = i - 1;
   const RowPanels rp(R.A, l, kPanelRows);
-  if (l < kThreadedReduction || par.maxThreads() == 1) {
-    rowParts(R, rp, i, 0, rp.count - 1, Update, Sums);
-    if (Sums) columnParts(R, rp, i, 0, rp.count - 1);
+  if (l < kSweepOrder) {
+    twoPasses<Update, Sums>(R, i);
     return;
   }
-  // Part (a) of a panel sweeps the columns left of its last row, part (b)
-  // the rows below it.
-  const PanelGroups rows(rp, l, 2 * par.maxThreads(), [](int, int r1, int) { return r1; });
-  par.run(rows.count(),
-          [&](int g) { rowParts(R, rp, i, rows.first(g), rows.last(g), Update, Sums); });
-  if (!Sums) return;
-  const PanelGroups cols(rp, l, 2 * par.maxThreads(),
-                         [](int r0, int r1, int rows) { return (r1 - r0 + 1) * (rows - r1 + 16); });
-  par.run(cols.count(), [&](int g) { columnParts(R, rp, i, cols.first(g), cols.last(g)); });
+  if (l < kThreadedReduction || par.maxThreads() == 1) {
+    for (int p = 0; p < rp.count; ++p) {
+      int r0, r1;
+      rp.bounds(p, l, r0, r1);
+      sweep(R, r0, r1, 1, r1, Update, Sums);
+    }
+    return;
+  }
+  const int split = l / 3 / 8 * 8 + 1;  // the first column of the right task
+  std::atomic<int> leftDone{-1};
+  par.run(2, [&](int task) {
+    for (int p = 0; p < rp.count; ++p) {
+      int r0, r1;
+      rp.bounds(p, l, r0, r1);
+      if (task == 0) {
+        sweep(R, r0, r1, 1, std::min(r1, split - 1), Update, Sums);
+        leftDone.store(p, std::memory_order_release);
+      } else if (r1 >= split) {
+        while (leftDone.load(std::memory_order_acquire) < p) spinPause();
+        sweep(R, r0, r1, split, r1, Update, Sums);
+      }
+    }
+  });
 }
 
 // Phase 1: reduce rows n..2 to tridiagonal form.  d(i) receives the scale h
@@ -417,11 +640,11 @@ void reduce(MatView A, double* d, double* e, int n, const Parallel& par) {
       u[l] = f - gp;
     }
     if (pending && reflect)
-      reducePass<true, true>(R, i, par);
+      sweepPass<true, true>(R, i, par);
     else if (pending)
-      reducePass<true, false>(R, i, par);
+      sweepPass<true, false>(R, i, par);
     else if (reflect)
-      reducePass<false, true>(R, i, par);
+      sweepPass<false, true>(R, i, par);
     if (!reflect) {
       e[i] = f;
       d[i - 1] = 0.0;

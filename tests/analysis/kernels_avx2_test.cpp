@@ -6,6 +6,7 @@
 #include "analysis/linalg.cpp"
 #include "analysis/sdiag.cpp"
 #include "kernel_variants.h"
+#include "tiny_terms.h"
 #define MV_RUNS_VARIANT __builtin_cpu_supports("avx2")
 #else
 #include <gtest/gtest.h>
@@ -18,6 +19,13 @@ TEST(KernelsAvx2, ProductsEqualAscendingSums) {
   if (!MV_RUNS_VARIANT) GTEST_SKIP() << "no AVX2 here";
 #ifdef MV_KERNELS_ONLY_AVX2
   checkProducts(mv::only::matmul, mv::only::spectral);
+#endif
+}
+
+TEST(KernelsAvx2, ProductsPassOverOnlyTermsThatCannotChangeASum) {
+  if (!MV_RUNS_VARIANT) GTEST_SKIP() << "no AVX2 here";
+#ifdef MV_KERNELS_ONLY_AVX2
+  tiny_terms::checkTinyTerms(mv::only::matmul, mv::only::spectral);
 #endif
 }
 

@@ -6,6 +6,7 @@
 #include "analysis/linalg.cpp"
 #include "analysis/sdiag.cpp"
 #include "kernel_variants.h"
+#include "tiny_terms.h"
 #define MV_RUNS_VARIANT __builtin_cpu_supports("avx512f")
 #else
 #include <gtest/gtest.h>
@@ -18,6 +19,13 @@ TEST(KernelsAvx512, ProductsEqualAscendingSums) {
   if (!MV_RUNS_VARIANT) GTEST_SKIP() << "no AVX-512 here";
 #ifdef MV_KERNELS_ONLY_AVX512
   checkProducts(mv::only::matmul, mv::only::spectral);
+#endif
+}
+
+TEST(KernelsAvx512, ProductsPassOverOnlyTermsThatCannotChangeASum) {
+  if (!MV_RUNS_VARIANT) GTEST_SKIP() << "no AVX-512 here";
+#ifdef MV_KERNELS_ONLY_AVX512
+  tiny_terms::checkTinyTerms(mv::only::matmul, mv::only::spectral);
 #endif
 }
 

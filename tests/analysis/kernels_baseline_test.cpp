@@ -4,11 +4,16 @@
 #include "analysis/linalg.cpp"
 #include "analysis/sdiag.cpp"
 #include "kernel_variants.h"
+#include "tiny_terms.h"
 
 namespace {
 
 TEST(KernelsBaseline, ProductsEqualAscendingSums) {
   checkProducts(mv::only::matmul, mv::only::spectral);
+}
+
+TEST(KernelsBaseline, ProductsPassOverOnlyTermsThatCannotChangeASum) {
+  tiny_terms::checkTinyTerms(mv::only::matmul, mv::only::spectral);
 }
 
 TEST(KernelsBaseline, EigenSolverEqualsTheLibrary) {

@@ -13,6 +13,7 @@
 
 #include "core/matrix.h"
 #include "core/parallel.h"
+#include "tiny_terms.h"
 
 namespace {
 
@@ -128,6 +129,13 @@ TEST(Linalg, SpecialValuesPropagateAsInThePlainSums) {
   // Row 20 is all negative zeros times finite numbers: its plain sums
   // start from +0 and stay there.
   EXPECT_FALSE(std::signbit(c.view()(20, 1)));
+}
+
+TEST(Linalg, ProductsPassOverOnlyTermsThatCannotChangeASum) {
+  tiny_terms::checkTinyTerms([](mv::MatView c, mv::MatView a, mv::MatView b, int n,
+                                const mv::Parallel& par) { mv::matmul(c, a, b, n, par); },
+                             [](mv::MatView c, mv::MatView u, const double* w, mv::MatView s, int n,
+                                const mv::Parallel& par) { mv::spectral(c, u, w, s, n, par); });
 }
 
 }  // namespace

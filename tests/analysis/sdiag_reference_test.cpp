@@ -213,14 +213,17 @@ struct Case {
 
 // Orders and offsets around the 32-row panels of the reduction and the
 // rotations (a short first and last panel), the 16 and 32 columns of the
-// accumulation's panels and its 32-step blocks, and the threading orders.
+// accumulation's panels and its 32-step blocks, and the threading orders;
+// the reduction sweeps the triangle once per step from order 500 and splits
+// the sweep between two threads from 800, on dense matrices and on direct
+// sums of blocks (steps that only update, or only sum).
 const Case kCases[] = {
-    {1, 1, Kind::kDense},       {2, 2, Kind::kDense},        {3, 5, Kind::kDense},
-    {17, 17, Kind::kDense},     {33, 40, Kind::kBlocks},     {47, 49, Kind::kDense, 5},
-    {64, 64, Kind::kDense},     {96, 96, Kind::kGraded},     {130, 133, Kind::kBlocks, 1},
-    {200, 203, Kind::kDense},   {230, 230, Kind::kBlocks},   {513, 517, Kind::kDense},
-    {600, 600, Kind::kBlocks},  {301, 304, Kind::kDense, 3}, {301, 304, Kind::kDense, 6},
-    {820, 824, Kind::kDense, 2}};
+    {1, 1, Kind::kDense},        {2, 2, Kind::kDense},        {3, 5, Kind::kDense},
+    {17, 17, Kind::kDense},      {33, 40, Kind::kBlocks},     {47, 49, Kind::kDense, 5},
+    {64, 64, Kind::kDense},      {96, 96, Kind::kGraded},     {130, 133, Kind::kBlocks, 1},
+    {200, 203, Kind::kDense},    {230, 230, Kind::kBlocks},   {513, 517, Kind::kDense},
+    {600, 600, Kind::kBlocks},   {301, 304, Kind::kDense, 3}, {301, 304, Kind::kDense, 6},
+    {820, 824, Kind::kDense, 2}, {870, 873, Kind::kBlocks, 7}};
 
 TEST(SdiagReference, EigenpairsEqualThePlainAlgorithmForAnyThreadCount) {
   mv::ThreadPool pool(3);
