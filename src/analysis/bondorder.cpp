@@ -61,7 +61,7 @@ void BondOrderAnalysis::unpaired() {
   const int n = nbf_;
   Matrix& bomat = r_.bonds;
   // W = P S and its one- and two-centre sums.
-  w_ = Matrix(n, n);
+  w_ = Matrix::uninitialised(n, n);
   matmul(w_.view(), p_.view(), s_.view(), n, par_);
   for (int a = 1; a <= nat_; ++a)
     for (int b = a; b <= nat_; ++b) {
@@ -91,7 +91,7 @@ void BondOrderAnalysis::unpaired() {
 void BondOrderAnalysis::symmetrised() {
   const int n = nbf_;
   // S^1/2 and S^-1/2 from the eigenvectors of S.
-  st_ = Matrix(n, n);
+  st_ = Matrix::uninitialised(n, n);
   copy(st_, s_, n);
   eig_ = Vec1<double>(n);
   eigr_ = Vec1<double>(n);
@@ -112,9 +112,9 @@ void BondOrderAnalysis::symmetrised() {
     eig_(k) = std::sqrt(eig_(k));
     eigr_(k) = 1.0 / eig_(k);
   }
-  sp12_ = Matrix(n, n);
-  sm12_ = Matrix(n, n);
-  temp_ = Matrix(n, n);
+  sp12_ = Matrix::uninitialised(n, n);
+  sm12_ = Matrix::uninitialised(n, n);
+  temp_ = Matrix::uninitialised(n, n);
   spectral(sp12_.view(), st_.view(), eig_.data(), temp_.view(), n, par_);
   spectral(sm12_.view(), st_.view(), eigr_.data(), temp_.view(), n, par_);
 

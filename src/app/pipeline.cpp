@@ -61,7 +61,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   if (ck.nbf != r.partition.nbasis)
     stopCode("7585", "the file has " + std::to_string(ck.nbf) + " basis functions, its atoms " +
                          std::to_string(r.partition.nbasis));
-  const Matrix s = toFileOrder(sOwn, r.basis.map);
+  const Matrix s = toFileOrder(sOwn, r.basis.map, par);
   sOwn.release();
 
   // The density to analyse.

@@ -346,7 +346,7 @@ void CheckpointReader::readTriangle(int labelLine, Matrix& into, std::vector<dou
     readError(name, r.line > 0 ? r.line : labelLine, r.detail);
   }
   checkFinite(packed.data(), npack, name, labelLine);
-  into = Matrix(nbf, nbf);
+  into = Matrix::uninitialised(nbf, nbf);
   std::size_t k = 0;
   for (int mu = 1; mu <= nbf; ++mu)
     for (int nu = 1; nu <= mu; ++nu) {

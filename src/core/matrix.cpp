@@ -29,15 +29,30 @@ std::size_t Matrix::bytesFor(int rows, int cols) {
          sizeof(double);
 }
 
-Matrix::Matrix(int rows, int cols) {
+Matrix::Matrix(int rows, int cols) : Matrix(rows, cols, true) {}
+
+Matrix Matrix::uninitialised(int rows, int cols) {
+  return Matrix(rows, cols, false);
+}
+
+Matrix::Matrix(int rows, int cols, bool zero) {
   if (rows <= 0 || cols <= 0) return;
   const std::size_t bytes = bytesFor(rows, cols);
   auto* p = static_cast<double*>(::operator new[](bytes, std::align_val_t(kAlign)));
-  std::memset(p, 0, bytes);
+  const int ld = leadingDimension(rows);
+  if (zero) {
+    std::memset(p, 0, bytes);
+  } else if (ld > rows) {
+    // The rows beyond the matrix pad its columns to whole cache lines: they
+    // are zero, whatever a kernel's vector loads take along.
+    for (int j = 0; j < cols; ++j)
+      std::memset(p + static_cast<std::size_t>(j) * ld + rows, 0,
+                  static_cast<std::size_t>(ld - rows) * sizeof(double));
+  }
   a_.reset(p);
   rows_ = rows;
   cols_ = cols;
-  ld_ = leadingDimension(rows);
+  ld_ = ld;
 }
 
 void Matrix::release() {

@@ -29,6 +29,9 @@ class Matrix {
  public:
   Matrix() = default;
   Matrix(int rows, int cols);
+  // A matrix whose elements are not set: for a result that is written in
+  // full before it is read.
+  static Matrix uninitialised(int rows, int cols);
 
   int rows() const { return rows_; }
   int cols() const { return cols_; }
@@ -57,6 +60,7 @@ class Matrix {
   struct Free {
     void operator()(double* p) const;
   };
+  Matrix(int rows, int cols, bool zero);
   std::unique_ptr<double[], Free> a_;
   int rows_ = 0;
   int cols_ = 0;

@@ -264,11 +264,14 @@ Matrix overlapMatrix(const Basis& b, const Matrix& coords, const Parallel& par) 
   return sm;
 }
 
-Matrix toFileOrder(const Matrix& s, const Vec1<int>& map) {
+Matrix toFileOrder(const Matrix& s, const Vec1<int>& map, const Parallel& par) {
   const int n = map.size();
-  Matrix h(n, n);
-  for (int i = 1; i <= n; ++i)
+  Matrix h = Matrix::uninitialised(n, n);
+  // Column i of S becomes column map(i): one column per task.
+  par.run(n, [&](int t) {
+    const int i = t + 1;
     for (int j = 1; j <= n; ++j) h(map(j), map(i)) = s(j, i);
+  });
   return h;
 }
 

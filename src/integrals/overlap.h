@@ -21,6 +21,6 @@ Matrix overlapMatrix(const Basis& b, const Matrix& coords, const Parallel& par =
 
 // S brought into the checkpoint's order of functions: element (map(j),
 // map(i)) of the result is S(j, i).
-Matrix toFileOrder(const Matrix& s, const Vec1<int>& map);
+Matrix toFileOrder(const Matrix& s, const Vec1<int>& map, const Parallel& par = Parallel());
 
 }  // namespace mv
