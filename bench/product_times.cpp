@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   try {
     CheckpointText text = CheckpointText::fromFile(argv[1], argv[1], par);
     Checkpoint ck;
-    CheckpointReader reader(text, limits, ck, par);
+    CheckpointReader reader(text, limits, ck);
     reader.header();
     reader.body();
     reader.density();

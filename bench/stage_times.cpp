@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     CheckpointText text = CheckpointText::fromFile(argv[1], argv[1], par);
     lap("lines of the file");
     Checkpoint ck;
-    CheckpointReader reader(text, limits, ck, par);
+    CheckpointReader reader(text, limits, ck);
     reader.header();
     reader.body();
     reader.density();

@@ -36,7 +36,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   // The checkpoint file, in the order its records appear in the report.
   const Parallel serial;
   const Parallel& par = options.par != nullptr ? *options.par : serial;
-  CheckpointReader reader(text, limits, ck, par);
+  CheckpointReader reader(text, limits, ck);
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.body();

@@ -332,89 +332,6 @@ ReadResult readItems(const CheckpointText& t, int first, long long n, Store stor
   return finish(ReadStatus::Ok);
 }
 
-// Requests this long are worth reading on several threads.
-constexpr long long kParallelValues = 100000;
-// Lines of one piece of such a request.
-constexpr int kPieceLines = 2048;
-
-// A large request of plain reals, read on the threads of `par`: the lines
-// that should hold the n values (five to a line, as the checkpoint file
-// writes reals, and one line more) are cut into pieces; each piece converts
-// its values into a buffer of its own, up to anything that is not a plain
-// real followed by blanks.  When the pieces together hold n values before
-// the first such token, the values go to store(q, value) in order, and the
-// request ends on the line of the n-th value, exactly as the one-thread
-// reader ends it.  Otherwise (commas, repeat counts, text, other layouts)
-// nothing is stored and false tells the caller to read on one thread.
-// storeRange(q, v, count) stores values q .. q + count - 1.
-template <typename StoreRange>
-bool readPlainOnThreads(const CheckpointText& t, int first, long long n, StoreRange storeRange,
-                        const Parallel& par, ReadResult& res) {
-  if (n < kParallelValues || par.maxThreads() < 2) return false;
-  const int nl = t.lineCount();
-  const long long want = n / 5 + 2;
-  const int last = static_cast<int>(std::min<long long>(nl, first - 1LL + want));
-  if (last < first) return false;
-  const int pieces = (last - first) / kPieceLines + 1;
-  struct Piece {
-    std::vector<double> values;
-    std::vector<int> lineEnd;  // values read when each line of the piece ends
-    bool stopped = false;      // met something that is not a plain real
-  };
-  std::vector<Piece> got(static_cast<std::size_t>(pieces));
-  par.run(pieces, [&](int k) {
-    Piece& pc = got[static_cast<std::size_t>(k)];
-    const int l0 = first + k * kPieceLines;
-    const int l1 = std::min(last, l0 + kPieceLines - 1);
-    pc.values.reserve(static_cast<std::size_t>(l1 - l0 + 1) * 5);
-    for (int ln = l0; ln <= l1 && !pc.stopped; ++ln) {
-      const char* L = t.line(ln).data();
-      int pos = 0;
-      for (;;) {
-        while (pos < kLineWidth && isBlank(L[pos])) ++pos;
-        if (pos >= kLineWidth) break;
-        double v;
-        const int len = plainReal(L + pos, kLineWidth - pos, v);
-        if (len == 0 || (pos + len < kLineWidth && !isBlank(L[pos + len]))) {
-          pc.stopped = true;
-          break;
-        }
-        pc.values.push_back(v);
-        pos += len;
-      }
-      pc.lineEnd.push_back(static_cast<int>(pc.values.size()));
-    }
-  });
-  // Find the piece and line of the n-th value.
-  long long before = 0;
-  for (int k = 0; k < pieces; ++k) {
-    const Piece& pc = got[static_cast<std::size_t>(k)];
-    if (before + static_cast<long long>(pc.values.size()) >= n) {
-      const long long need = n - before;
-      int line = first + k * kPieceLines;
-      for (int e : pc.lineEnd) {
-        if (e >= need) break;
-        ++line;
-      }
-      par.run(k + 1, [&](int j) {
-        const Piece& p = got[static_cast<std::size_t>(j)];
-        long long at = 0;
-        for (int i = 0; i < j; ++i)
-          at += static_cast<long long>(got[static_cast<std::size_t>(i)].values.size());
-        const long long upto = std::min<long long>(static_cast<long long>(p.values.size()), n - at);
-        if (upto > 0) storeRange(at, p.values.data(), upto);
-      });
-      res.status = ReadStatus::Ok;
-      res.count = n;
-      res.next = line + 1;
-      return true;
-    }
-    if (pc.stopped) return false;
-    before += static_cast<long long>(pc.values.size());
-  }
-  return false;
-}
-
 // The field of width w from column col of line (blank-padded), blanks removed.
 std::string_view compactField(std::string_view line, int col, int w, char* buf) {
   int m = 0;
@@ -441,38 +358,16 @@ ReadResult readInts(const CheckpointText& t, int first, long long n, int* v) {
   return readItems<int>(t, first, n, [v](long long q, int x) { v[q] = x; });
 }
 
-ReadResult readReals(const CheckpointText& t, int first, long long n, double* v,
-                     const Parallel& par) {
-  auto storeRange = [v](long long q, const double* x, long long count) {
-    std::copy(x, x + count, v + q);
-  };
-  ReadResult res;
-  if (readPlainOnThreads(t, first, n, storeRange, par, res)) return res;
+ReadResult readReals(const CheckpointText& t, int first, long long n, double* v) {
   return readItems<double>(t, first, n, [v](long long q, double x) { v[q] = x; });
 }
 
-ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a,
-                           const Parallel& par) {
+ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a) {
   const long long total =
       rows <= 0 || cols <= 0 ? 0 : static_cast<long long>(rows) * static_cast<long long>(cols);
-  auto store = [a, rows](long long q, double x) {
+  return readItems<double>(t, first, total, [a, rows](long long q, double x) {
     a(static_cast<int>(q % rows) + 1, static_cast<int>(q / rows) + 1) = x;
-  };
-  // A run of values goes down the columns: one division for its start.
-  auto storeRange = [a, rows](long long q, const double* x, long long count) {
-    int i = static_cast<int>(q % rows) + 1;
-    int j = static_cast<int>(q / rows) + 1;
-    for (long long k = 0; k < count; ++k) {
-      a(i, j) = x[k];
-      if (++i > rows) {
-        i = 1;
-        ++j;
-      }
-    }
-  };
-  ReadResult res;
-  if (readPlainOnThreads(t, first, total, storeRange, par, res)) return res;
-  return readItems<double>(t, first, total, store);
+  });
 }
 
 bool readIntField(std::string_view line, int col, int w, int& value) {

@@ -7,7 +7,6 @@
 
 #include "checkpoint/text.h"
 #include "core/matrix.h"
-#include "core/parallel.h"
 
 namespace mv {
 
@@ -27,15 +26,11 @@ struct ReadResult {
 // null values; a null value or a "/" leaves items as they were; reals with
 // an optional exponent introduced by E, D or Q.  After the n-th value the
 // rest of its line is skipped.  Text where a value is expected and the end
-// of the text are passed back to the caller.  A long run of plain reals
-// (as the checkpoint file writes its arrays) is read by the threads of
-// `par`, with the same result.
+// of the text are passed back to the caller.
 ReadResult readInts(const CheckpointText& t, int first, long long n, int* v);
-ReadResult readReals(const CheckpointText& t, int first, long long n, double* v,
-                     const Parallel& par = Parallel());
+ReadResult readReals(const CheckpointText& t, int first, long long n, double* v);
 // The same for rows * cols reals stored column after column into a.
-ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a,
-                           const Parallel& par = Parallel());
+ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a);
 
 // Fixed-field readers: the field of width w starting at column `col`
 // (1-based) of line, blanks ignored, a short line read as padded with

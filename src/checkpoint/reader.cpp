@@ -109,9 +109,8 @@ int Checkpoint::lineOf(const std::string& label) const {
   return 0;
 }
 
-CheckpointReader::CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck,
-                                   const Parallel& par)
-    : t_(text), limits_(limits), ck_(ck), par_(par) {
+CheckpointReader::CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck)
+    : t_(text), limits_(limits), ck_(ck) {
   ck_.name = text.name();
 }
 
@@ -156,7 +155,7 @@ void CheckpointReader::ints(std::string_view label, long long n, int* v) {
 
 void CheckpointReader::reals(std::string_view label, long long n, double* v) {
   const int k = find(label);
-  const ReadResult r = readReals(t_, k + 1, n, v, par_);
+  const ReadResult r = readReals(t_, k + 1, n, v);
   if (r.status != ReadStatus::Ok) readError(label, r.line > 0 ? r.line : k, r.detail);
 }
 
@@ -314,7 +313,7 @@ void CheckpointReader::orbitals() {
   const int nbf = ck_.nbf;
   const int k = find(mocal);
   ck_.mo = Matrix(nbf, nbf);
-  const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view(), par_);
+  const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view());
   if (r.status == ReadStatus::End) readError(mocal, k, r.detail);
   for (int j = 1; j <= nbf; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
 }
@@ -340,7 +339,7 @@ void CheckpointReader::readTriangle(int labelLine, Matrix& into, std::vector<dou
   const long long npack = static_cast<long long>(nbf) * (nbf + 1) / 2;
   const std::string name = sectionName(t_.line(labelLine));
   std::vector<double> packed(static_cast<std::size_t>(npack), 0.0);
-  const ReadResult r = readReals(t_, labelLine + 1, npack, packed.data(), par_);
+  const ReadResult r = readReals(t_, labelLine + 1, npack, packed.data());
   if (r.status != ReadStatus::Ok) {
     if (r.count == 0) refuse(" The checkpoint file holds no total density matrix", kCodeNoDensity);
     readError(name, r.line > 0 ? r.line : labelLine, r.detail);

@@ -11,15 +11,12 @@
 #include "checkpoint/checkpoint.h"
 #include "checkpoint/text.h"
 #include "core/limits.h"
-#include "core/parallel.h"
 
 namespace mv {
 
 class CheckpointReader {
  public:
-  // Long arrays are converted on the threads of `par`.
-  CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck,
-                   const Parallel& par = Parallel());
+  CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck);
 
   // The title (line 1) and the kind of calculation (line 2).  A text of
   // five lines or fewer is no checkpoint file (stop "9999").
@@ -49,7 +46,6 @@ class CheckpointReader {
   const CheckpointText& t_;
   Limits limits_;
   Checkpoint& ck_;
-  Parallel par_;  // a handle: copied, so that a temporary default is safe
 };
 
 // All three steps.

@@ -162,42 +162,8 @@ TEST(FreeReaderBulk, RealsMatchTheCorrectlyRoundedConversion) {
   }
 }
 
-// Large files are split into lines and long runs of plain reals converted
-// on several threads; every result must be that of one thread.
-namespace {
-
-void expectSameReads(const std::string& text, long long n, const std::string& what) {
-  mv::ThreadPool pool(3);
-  const mv::Parallel three(pool, 3);
-  const mv::CheckpointText t = mv::CheckpointText::fromString(text, "x");
-  std::vector<double> one(static_cast<std::size_t>(n), -7.0),
-      many(static_cast<std::size_t>(n), -7.0);
-  const mv::ReadResult r1 = mv::readReals(t, 2, n, one.data());
-  const mv::ReadResult r3 = mv::readReals(t, 2, n, many.data(), three);
-  EXPECT_EQ(static_cast<int>(r1.status), static_cast<int>(r3.status)) << what;
-  EXPECT_EQ(r1.count, r3.count) << what;
-  EXPECT_EQ(r1.next, r3.next) << what;
-  EXPECT_EQ(r1.line, r3.line) << what;
-  EXPECT_EQ(r1.detail, r3.detail) << what;
-  EXPECT_EQ(0, std::memcmp(one.data(), many.data(), one.size() * sizeof(double))) << what;
-}
-
-std::string realLines(long long n, int perLine, std::mt19937_64& gen) {
-  std::uniform_real_distribution<double> v(-3.0, 3.0);
-  std::string s =
-      "Total SCF Density                          R   N=      " + std::to_string(n) + "\n";
-  char buf[32];
-  for (long long k = 0; k < n; ++k) {
-    std::snprintf(buf, sizeof buf, "%16.8E",
-                  v(gen) * std::pow(10.0, static_cast<int>(gen() % 9) - 4));
-    s += buf;
-    if ((k + 1) % perLine == 0 || k + 1 == n) s += "\n";
-  }
-  return s;
-}
-
-}  // namespace
-
+// Large files are split into lines on several threads; the lines must be
+// those of one thread.
 TEST(ParallelReading, LinesOfALargeFileOnThreads) {
   std::string text;
   while (text.size() < (std::size_t{9} << 20)) text += mixedText();
@@ -212,30 +178,4 @@ TEST(ParallelReading, LinesOfALargeFileOnThreads) {
   EXPECT_EQ(one.lineCount(), static_cast<int>(expectedLines(text).size()));
   for (int k = 1; k <= one.lineCount(); ++k) ASSERT_EQ(one.line(k), three.line(k)) << "line " << k;
   fs::remove_all(dir);
-}
-
-TEST(ParallelReading, RealsOnThreadsGiveTheOneThreadResult) {
-  std::mt19937_64 gen(5);
-  const long long n = 300001;
-  const std::string five = realLines(n, 5, gen);
-  expectSameReads(five + "Next section                              I   N=  3\n", n,
-                  "five to a line");
-  expectSameReads(realLines(n, 6, gen) + "Next section\n", n, "six to a line");
-  expectSameReads(realLines(n, 3, gen), n, "three to a line (too few lines for the threads)");
-  // Text, a comma or a repeat count before the last value: the one-thread
-  // reader decides; the end of the text before the last value likewise.
-  std::string text = five;
-  text.replace(text.find('\n', text.size() / 2) + 1, 16, "      not-a-real");
-  expectSameReads(text, n, "text in the middle");
-  text = five;
-  text.replace(text.find('\n', text.size() / 3) + 1, 16, "    1.0,  2.0   ");
-  expectSameReads(text, n, "a comma in the middle");
-  text = five;
-  text.replace(text.find('\n', text.size() / 4) + 1, 16, "        3*1.5E+00");
-  expectSameReads(text, n, "a repeat count in the middle");
-  expectSameReads(five.substr(0, five.size() - 200), n, "end of the text before the last value");
-  // Anything after the last value on its line is never seen.
-  text = five;
-  text.insert(text.size() - 1, " trailing-text");
-  expectSameReads(text, n, "text after the last value");
 }
