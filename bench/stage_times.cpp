@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   const auto start = t;
   auto lap = [&](const char* stage) {
     const auto now = std::chrono::steady_clock::now();
-    std::printf("%-34s %8.3f s\n", stage, std::chrono::duration<double>(now - t).count());
+    std::printf("%-36s %8.3f s\n", stage, std::chrono::duration<double>(now - t).count());
     t = now;
   };
   try {
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     Matrix own = overlapMatrix(b, ck.coords, par);
     lap("basis and overlap matrix");
     const Partition p = getparm(b.first, b.last, limits);
-    const Matrix s = toFileOrder(own, b.map);
+    const Matrix s = toFileOrder(own, b.map, par);
     own.release();
     DensityCheck d = checkDensity(ck, s, limits);
     ck.mo.release();
@@ -56,13 +56,15 @@ int main(int argc, char** argv) {
     lap("density check and populations");
     BondOrderAnalysis bo(std::move(d.density), s, b.first, b.last, pop.qat,
                          ck.spin.empty() ? nullptr : &ck.spin, par);
+    // With threads to share, the eigen-solve of S runs beside W and W W.
+    const bool beside = threads >= 2 && ck.nbf >= BondOrderAnalysis::kBesideOrder;
     bo.unpaired();
-    lap("W = PS, W W, unpaired electrons");
+    lap(beside ? "W, W W | eigen-solve, S^1/2, S^-1/2" : "W = PS, W W, unpaired electrons");
     bo.symmetrised();
-    lap("eigen-solve of S, S^1/2, S^-1/2, X");
+    lap(beside ? "X = S^1/2 E S^-1/2" : "eigen-solve of S, S^1/2, S^-1/2, X");
     bo.bondOrders();
     lap("X^1/2, R, bond orders, valences");
-    std::printf("%-34s %8.3f s  (%d basis functions, %d threads)\n", "whole analysis",
+    std::printf("%-36s %8.3f s  (%d basis functions, %d threads)\n", "whole analysis",
                 std::chrono::duration<double>(t - start).count(), ck.nbf, threads);
   } catch (const Stop& s) {
     std::fprintf(stderr, "mv_stage_times: %s\n", s.message().c_str());

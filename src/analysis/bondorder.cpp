@@ -32,7 +32,7 @@ void requireFinite(const double* v, int n, const char* what) {
 
 BondOrderAnalysis::BondOrderAnalysis(Matrix p, const Matrix& s, const Vec1<int>& first,
                                      const Vec1<int>& last, const Vec1<double>& qat,
-                                     const Matrix* spin, const Parallel& par)
+                                     const Matrix* spin, const Parallel& par, int besideOrder)
     : p_(std::move(p)),
       s_(s),
       first_(first),
@@ -41,7 +41,8 @@ BondOrderAnalysis::BondOrderAnalysis(Matrix p, const Matrix& s, const Vec1<int>&
       spin_(spin),
       par_(par),
       nbf_(s.rows()),
-      nat_(qat.size()) {
+      nat_(qat.size()),
+      besideOrder_(besideOrder) {
   r_.bonds = Matrix(nat_, nat_);
   r_.total = Vec1<double>(nat_);
   r_.used = Vec1<double>(nat_);
@@ -58,11 +59,36 @@ double BondOrderAnalysis::pairSum(const Matrix& m, int a, int b) const {
 }
 
 void BondOrderAnalysis::unpaired() {
+  if (par_.maxThreads() < 2 || nbf_ < besideOrder_) {
+    densitySide(par_);
+    return;
+  }
+  // Two tasks: the caller takes the overlap side, the longer one, and a
+  // free thread the density side; when no thread is free the caller does
+  // both in turn.  Either side's work may be helped by the threads that
+  // become free.  Each side's results depend on nothing but its own inputs,
+  // so they are the same however the threads share the work.
+  std::exception_ptr densityFailure;
+  par_.run(2, [&](int t) {
+    try {
+      if (t == 0)
+        overlapSide(par_);
+      else
+        densitySide(par_);
+    } catch (...) {
+      (t == 0 ? overlapFailure_ : densityFailure) = std::current_exception();
+    }
+  });
+  overlapDone_ = true;
+  if (densityFailure) std::rethrow_exception(densityFailure);
+}
+
+void BondOrderAnalysis::densitySide(const Parallel& par) {
   const int n = nbf_;
   Matrix& bomat = r_.bonds;
   // W = P S and its one- and two-centre sums.
   w_ = Matrix::uninitialised(n, n);
-  matmul(w_.view(), p_.view(), s_.view(), n, par_);
+  matmul(w_.view(), p_.view(), s_.view(), n, par);
   for (int a = 1; a <= nat_; ++a)
     for (int b = a; b <= nat_; ++b) {
       const double sum = pairSum(w_, a, b);
@@ -76,7 +102,7 @@ void BondOrderAnalysis::unpaired() {
   }
 
   // E = 2W - W W = D S, in place of P.
-  matmul(p_.view(), w_.view(), w_.view(), n, par_);
+  matmul(p_.view(), w_.view(), w_.view(), n, par);
   for (int j = 1; j <= n; ++j) {
     double* pj = p_.col(j);
     const double* wj = w_.col(j);
@@ -88,35 +114,44 @@ void BondOrderAnalysis::unpaired() {
   requireFinite(&r_.unpaired, 1, "number of effectively unpaired electrons");
 }
 
-void BondOrderAnalysis::symmetrised() {
+void BondOrderAnalysis::overlapSide(const Parallel& par) {
   const int n = nbf_;
   // S^1/2 and S^-1/2 from the eigenvectors of S.
   st_ = Matrix::uninitialised(n, n);
   copy(st_, s_, n);
   eig_ = Vec1<double>(n);
   eigr_ = Vec1<double>(n);
-  sdiag(st_.col(1), st_.ld(), eig_.data(), n, par_);
-  double smallest = eig_(1);
+  sdiag(st_.col(1), st_.ld(), eig_.data(), n, par);
+  smallest_ = eig_(1);
   for (int k = 2; k <= n; ++k)
-    if (!(eig_(k) >= smallest)) smallest = eig_(k);
-  if (!(smallest > 0.0)) {
-    // A linearly dependent basis has no S^-1/2: every quantity built on R
-    // would be non-finite.
-    char value[32];
-    std::snprintf(value, sizeof value, "%.6G", smallest);
-    refuse(std::string(" The overlap matrix is not positive definite (smallest eigenvalue ") +
-               value + "); the basis is linearly dependent.",
-           kCodeSingularS);
-  }
+    if (!(eig_(k) >= smallest_)) smallest_ = eig_(k);
+  if (!(smallest_ > 0.0)) return;
   for (int k = 1; k <= n; ++k) {
     eig_(k) = std::sqrt(eig_(k));
     eigr_(k) = 1.0 / eig_(k);
   }
   sp12_ = Matrix::uninitialised(n, n);
   sm12_ = Matrix::uninitialised(n, n);
+  spectral(sp12_.view(), st_.view(), eig_.data(), MatView{}, n, par);
+  spectral(sm12_.view(), st_.view(), eigr_.data(), MatView{}, n, par);
+}
+
+void BondOrderAnalysis::symmetrised() {
+  const int n = nbf_;
+  if (!overlapDone_)
+    overlapSide(par_);
+  else if (overlapFailure_)
+    std::rethrow_exception(overlapFailure_);
+  if (!(smallest_ > 0.0)) {
+    // A linearly dependent basis has no S^-1/2: every quantity built on R
+    // would be non-finite.
+    char value[32];
+    std::snprintf(value, sizeof value, "%.6G", smallest_);
+    refuse(std::string(" The overlap matrix is not positive definite (smallest eigenvalue ") +
+               value + "); the basis is linearly dependent.",
+           kCodeSingularS);
+  }
   temp_ = Matrix::uninitialised(n, n);
-  spectral(sp12_.view(), st_.view(), eig_.data(), temp_.view(), n, par_);
-  spectral(sm12_.view(), st_.view(), eigr_.data(), temp_.view(), n, par_);
 
   // X = S^1/2 E S^-1/2 = S^1/2 D S^1/2, in place of P.
   matmul(temp_.view(), sp12_.view(), p_.view(), n, par_);

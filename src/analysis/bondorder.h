@@ -10,6 +10,8 @@
 // spin-unrestricted SCF density R is the file's spin density times S.
 #pragma once
 
+#include <exception>
+
 #include "core/matrix.h"
 #include "core/parallel.h"
 
@@ -33,15 +35,28 @@ class BondOrderAnalysis {
   // p: the analysed density, taken over as work space; s: the overlap
   // matrix; first/last: each atom's functions; qat: gross populations;
   // spin: the spin density for the second term, or null for the square root.
-  // The dense products and eigen-solves run on the threads of `par`.
+  // The dense products and eigen-solves run on the threads of `par`.  From
+  // order `besideOrder` on, with two threads or more, the eigen-solve of S
+  // runs beside the products of unpaired() (see there).
   BondOrderAnalysis(Matrix p, const Matrix& s, const Vec1<int>& first, const Vec1<int>& last,
-                    const Vec1<double>& qat, const Matrix* spin, const Parallel& par = Parallel());
+                    const Vec1<double>& qat, const Matrix* spin, const Parallel& par = Parallel(),
+                    int besideOrder = kBesideOrder);
 
   // W = P S, the total valences, E = 2W - W W = D S and N = trace E.
+  // S^1/2 and S^-1/2 do not depend on the density: when they are made
+  // beside these products, a failure in making them is kept for
+  // symmetrised(), so that what stops the run is what would stop it if the
+  // steps ran one after the other.
   void unpaired();
   // S^1/2 and S^-1/2 from the eigenvectors of S (refused when S is not
   // positive definite), X = S^1/2 E S^-1/2, its asymmetry and trace.
   void symmetrised();
+
+  // Order of S from which its eigen-solve runs beside W = P S and W W: the
+  // reduction to tridiagonal form is bound by memory and the products by
+  // arithmetic, so side by side they share two cores better than each
+  // shares them alone.
+  static constexpr int kBesideOrder = 400;
   // R, the bond orders, the valences used in bonds and the free valences.
   void bondOrders();
 
@@ -50,6 +65,11 @@ class BondOrderAnalysis {
 
  private:
   double pairSum(const Matrix& m, int a, int b) const;
+  // W, the total valences, E and N.
+  void densitySide(const Parallel& par);
+  // The eigenvectors of S, its smallest eigenvalue and, when that is
+  // positive, S^1/2 and S^-1/2.
+  void overlapSide(const Parallel& par);
 
   Matrix p_;  // P, then E, X and R
   const Matrix& s_;
@@ -60,6 +80,10 @@ class BondOrderAnalysis {
   Parallel par_;
   int nbf_ = 0;
   int nat_ = 0;
+  int besideOrder_ = kBesideOrder;
+  bool overlapDone_ = false;           // overlapSide() has run
+  std::exception_ptr overlapFailure_;  // and how it failed, if it did
+  double smallest_ = 0.0;              // smallest eigenvalue of S
   Matrix w_, st_, sp12_, sm12_, temp_;
   Vec1<double> eig_, eigr_;
   BondOrders r_;

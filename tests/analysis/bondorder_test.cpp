@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "report/text_report.h"
 #include "support/matrices.h"
@@ -252,10 +254,13 @@ TEST(BondOrderNumbers, NaturalOrbitalOccupations) {
 
 // ------------------------------------------------------------- the report
 
-// The analysis with its records, in the order of the run.
-mvtest::StageOutcome report(const Inputs& in) {
+// The analysis with its records, in the order of the run, on the threads of
+// `par`, the eigen-solve of S beside the products from order `besideOrder`.
+mvtest::StageOutcome report(const Inputs& in, const mv::Parallel& par = mv::Parallel(),
+                            int besideOrder = mv::BondOrderAnalysis::kBesideOrder) {
   return mvtest::runStage([&](mv::TextReport& rep) {
-    mv::BondOrderAnalysis bo(mvtest::copy(in.p), in.s, in.first, in.last, in.qat, nullptr);
+    mv::BondOrderAnalysis bo(mvtest::copy(in.p), in.s, in.first, in.last, in.qat, nullptr, par,
+                             besideOrder);
     bo.unpaired();
     rep.unpaired(bo.results());
     bo.symmetrised();
@@ -425,6 +430,94 @@ TEST(BondOrderRefusal, NonFiniteResultsAreRefusedNamingTheQuantity) {
   ASSERT_TRUE(o.stopped());
   EXPECT_EQ(o.code(), mv::kCodeBadValue);
   EXPECT_EQ(o.out.find("BOND ORDER"), std::string::npos);
+}
+
+// ------------------------------------------- the eigen-solve of S beside
+
+// Every result, to the last bit.
+void expectSameBits(const mv::BondOrders& a, const mv::BondOrders& b) {
+  auto same = [](double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+  EXPECT_TRUE(same(a.unpaired, b.unpaired));
+  EXPECT_TRUE(same(a.hermiticity, b.hermiticity));
+  EXPECT_TRUE(same(a.trace, b.trace));
+  ASSERT_EQ(a.bonds.rows(), b.bonds.rows());
+  for (int i = 1; i <= a.bonds.rows(); ++i) {
+    EXPECT_TRUE(same(a.total(i), b.total(i))) << i;
+    EXPECT_TRUE(same(a.used(i), b.used(i))) << i;
+    EXPECT_TRUE(same(a.free(i), b.free(i))) << i;
+    for (int j = 1; j <= a.bonds.rows(); ++j) EXPECT_TRUE(same(a.bonds(i, j), b.bonds(i, j)));
+  }
+}
+
+TEST(BondOrderThreads, EigenSolveOfSBesideTheProductsGivesTheSameBits) {
+  // A correlated-like density over 160 functions on 10 atoms, large enough
+  // for the threaded kernels: the analysis one step after the other on one
+  // thread, and with the eigen-solve of S beside W and W W on two and three.
+  const int n = 160;
+  const Matrix s = randomOverlap(n, 21);
+  const Matrix c = orthonormalOrbitals(s, 22);
+  std::vector<double> occ(n, 0.0);
+  for (int k = 0; k < 40; ++k) occ[k] = 2.0 - 0.02 * k;
+  Molecule mol;
+  for (int a = 0; a < 10; ++a) {
+    mol.first.push_back(16 * a + 1);
+    mol.last.push_back(16 * a + 16);
+    mol.z.push_back(6);
+  }
+  const Inputs in(density(c, occ), s, mol);
+  const mv::BondOrders alone = analyse(in);
+  for (int threads : {2, 3}) {
+    SCOPED_TRACE(threads);
+    mv::ThreadPool pool(threads);
+    mv::BondOrderAnalysis bo(mvtest::copy(in.p), in.s, in.first, in.last, in.qat, nullptr,
+                             mv::Parallel(pool, threads), 1);
+    bo.unpaired();
+    bo.symmetrised();
+    bo.bondOrders();
+    expectSameBits(bo.take(), alone);
+  }
+}
+
+TEST(BondOrderThreads, StopsBesideAreThoseOfOneStepAfterTheOther) {
+  // What the report shows and which stop ends it do not depend on whether S
+  // is diagonalised beside the products: a sound analysis; an S that is not
+  // positive definite; one whose lower triangle (all the eigen-solver reads)
+  // holds a huge element, which only the eigen-solve trips over; an S
+  // holding a NaN, on which the eigen-solve fails to converge while W turns
+  // NaN; a density whose products overflow, alone and with a faulty S.  The
+  // density's faults come first in the run, so they are the ones reported.
+  const Molecule mol{{1, 2}, {1, 2}, {1, 1}};
+  Matrix singular = identity(2);
+  singular(1, 2) = singular(2, 1) = 2.0;
+  Matrix notANumber = identity(2);
+  notANumber(1, 2) = notANumber(2, 1) = std::nan("");
+  Matrix sound = identity(2);
+  sound(1, 2) = sound(2, 1) = 0.25;
+  const Matrix fine = mvtest::fromRows({{0.5, 0.1}, {0.1, 0.5}});
+  const Matrix diagonal = mvtest::fromRows({{0.5, 0.0}, {0.0, 0.5}});
+  Matrix lowerHuge = identity(2);
+  lowerHuge(2, 1) = 1e300;
+  lowerHuge(1, 2) = 0.25;
+  const Matrix huge = mvtest::fromRows({{1e200, 1e200}, {1e200, 1e200}});
+  const struct {
+    const Matrix *p, *s;
+    std::string code;
+  } cases[] = {{&fine, &sound, ""},
+               {&fine, &singular, mv::kCodeSingularS},
+               {&fine, &notANumber, mv::kCodeBadValue},
+               {&diagonal, &lowerHuge, mv::kCodeSingularS},
+               {&huge, &singular, mv::kCodeBadValue},
+               {&huge, &notANumber, mv::kCodeBadValue}};
+  mv::ThreadPool pool(2);
+  for (const auto& c : cases) {
+    const Inputs in(*c.p, *c.s, mol);
+    const mvtest::StageOutcome alone = report(in);
+    const mvtest::StageOutcome beside = report(in, mv::Parallel(pool, 2), 1);
+    EXPECT_EQ(alone.code(), c.code);
+    EXPECT_EQ(beside.stopped(), alone.stopped());
+    EXPECT_EQ(beside.code(), alone.code());
+    EXPECT_EQ(beside.out, alone.out);
+  }
 }
 
 }  // namespace
