@@ -59,7 +59,7 @@ double BondOrderAnalysis::pairSum(const Matrix& m, int a, int b) const {
 }
 
 void BondOrderAnalysis::unpaired() {
-  if (par_.maxThreads() < 2 || nbf_ < besideOrder_) {
+  if (haveRoots_ || par_.maxThreads() < 2 || nbf_ < besideOrder_) {
     densitySide(par_);
     return;
   }
@@ -68,19 +68,13 @@ void BondOrderAnalysis::unpaired() {
   // both in turn.  Either side's work may be helped by the threads that
   // become free.  Each side's results depend on nothing but its own inputs,
   // so they are the same however the threads share the work.
-  std::exception_ptr densityFailure;
   par_.run(2, [&](int t) {
-    try {
-      if (t == 0)
-        overlapSide(par_);
-      else
-        densitySide(par_);
-    } catch (...) {
-      (t == 0 ? overlapFailure_ : densityFailure) = std::current_exception();
-    }
+    if (t == 0)
+      roots_ = overlapRoots(s_, nbf_, par_);
+    else
+      densitySide(par_);
   });
-  overlapDone_ = true;
-  if (densityFailure) std::rethrow_exception(densityFailure);
+  haveRoots_ = true;
 }
 
 void BondOrderAnalysis::densitySide(const Parallel& par) {
@@ -114,39 +108,48 @@ void BondOrderAnalysis::densitySide(const Parallel& par) {
   requireFinite(&r_.unpaired, 1, "number of effectively unpaired electrons");
 }
 
-void BondOrderAnalysis::overlapSide(const Parallel& par) {
-  const int n = nbf_;
-  // S^1/2 and S^-1/2 from the eigenvectors of S.
-  st_ = Matrix::uninitialised(n, n);
-  copy(st_, s_, n);
-  eig_ = Vec1<double>(n);
-  eigr_ = Vec1<double>(n);
-  sdiag(st_.col(1), st_.ld(), eig_.data(), n, par);
-  smallest_ = eig_(1);
-  for (int k = 2; k <= n; ++k)
-    if (!(eig_(k) >= smallest_)) smallest_ = eig_(k);
-  if (!(smallest_ > 0.0)) return;
-  for (int k = 1; k <= n; ++k) {
-    eig_(k) = std::sqrt(eig_(k));
-    eigr_(k) = 1.0 / eig_(k);
+OverlapRoots overlapRoots(const Matrix& s, int n, const Parallel& par) {
+  OverlapRoots r;
+  try {
+    r.vectors = Matrix::uninitialised(n, n);
+    copy(r.vectors, s, n);
+    r.root = Vec1<double>(n);
+    r.inverse = Vec1<double>(n);
+    Vec1<double>& eig = r.root;
+    sdiag(r.vectors.col(1), r.vectors.ld(), eig.data(), n, par);
+    r.smallest = eig(1);
+    for (int k = 2; k <= n; ++k)
+      if (!(eig(k) >= r.smallest)) r.smallest = eig(k);
+    if (!(r.smallest > 0.0)) return r;
+    for (int k = 1; k <= n; ++k) {
+      r.root(k) = std::sqrt(eig(k));
+      r.inverse(k) = 1.0 / r.root(k);
+    }
+    r.half = Matrix::uninitialised(n, n);
+    r.inverseHalf = Matrix::uninitialised(n, n);
+    spectral(r.half.view(), r.vectors.view(), r.root.data(), MatView{}, n, par);
+    spectral(r.inverseHalf.view(), r.vectors.view(), r.inverse.data(), MatView{}, n, par);
+  } catch (...) {
+    r.failure = std::current_exception();
   }
-  sp12_ = Matrix::uninitialised(n, n);
-  sm12_ = Matrix::uninitialised(n, n);
-  spectral(sp12_.view(), st_.view(), eig_.data(), MatView{}, n, par);
-  spectral(sm12_.view(), st_.view(), eigr_.data(), MatView{}, n, par);
+  return r;
+}
+
+void BondOrderAnalysis::useOverlapRoots(OverlapRoots roots) {
+  roots_ = std::move(roots);
+  haveRoots_ = true;
 }
 
 void BondOrderAnalysis::symmetrised() {
   const int n = nbf_;
-  if (!overlapDone_)
-    overlapSide(par_);
-  else if (overlapFailure_)
-    std::rethrow_exception(overlapFailure_);
-  if (!(smallest_ > 0.0)) {
+  if (!haveRoots_) roots_ = overlapRoots(s_, n, par_);
+  haveRoots_ = true;
+  if (roots_.failure) std::rethrow_exception(roots_.failure);
+  if (!(roots_.smallest > 0.0)) {
     // A linearly dependent basis has no S^-1/2: every quantity built on R
     // would be non-finite.
     char value[32];
-    std::snprintf(value, sizeof value, "%.6G", smallest_);
+    std::snprintf(value, sizeof value, "%.6G", roots_.smallest);
     refuse(std::string(" The overlap matrix is not positive definite (smallest eigenvalue ") +
                value + "); the basis is linearly dependent.",
            kCodeSingularS);
@@ -154,8 +157,8 @@ void BondOrderAnalysis::symmetrised() {
   temp_ = Matrix::uninitialised(n, n);
 
   // X = S^1/2 E S^-1/2 = S^1/2 D S^1/2, in place of P.
-  matmul(temp_.view(), sp12_.view(), p_.view(), n, par_);
-  matmul(p_.view(), temp_.view(), sm12_.view(), n, par_);
+  matmul(temp_.view(), roots_.half.view(), p_.view(), n, par_);
+  matmul(p_.view(), temp_.view(), roots_.inverseHalf.view(), n, par_);
 
   // Asymmetry and trace of X, reported only.
   double h = 0.0;
@@ -181,12 +184,13 @@ void BondOrderAnalysis::bondOrders() {
     // X^1/2 from the eigenvectors of X (its lower triangle); eigenvalues
     // below the threshold, negative ones included, count as zero.  When all
     // of them do, X^1/2 vanishes and its eigenvectors are not needed.
-    sdiagUnlessAllBelow(p_.col(1), p_.ld(), eig_.data(), n, kZeroEig, par_);
+    Vec1<double>& eig = roots_.root;  // free since S^1/2 and S^-1/2 are built
+    sdiagUnlessAllBelow(p_.col(1), p_.ld(), eig.data(), n, kZeroEig, par_);
     bool vanishing = true;
     for (int k = 1; k <= n; ++k) {
-      if (eig_(k) < kZeroEig) eig_(k) = 0.0;
-      eig_(k) = std::sqrt(eig_(k));
-      if (eig_(k) != 0.0) vanishing = false;
+      if (eig(k) < kZeroEig) eig(k) = 0.0;
+      eig(k) = std::sqrt(eig(k));
+      if (eig(k) != 0.0) vanishing = false;
     }
     if (vanishing) {
       // Every eigenvalue cleared (a closed-shell determinant): each term of
@@ -195,19 +199,17 @@ void BondOrderAnalysis::bondOrders() {
       for (int j = 1; j <= n; ++j)
         for (int i = 1; i <= n; ++i) p_(i, j) = 0.0;
     } else {
-      // The eigenvectors of X move to the copy of S (free since S^1/2 and
-      // S^-1/2 are built).
-      copy(st_, p_, n);
-      spectral(p_.view(), st_.view(), eig_.data(), temp_.view(), n, par_);
+      // The eigenvectors of X move to those of S (free as well).
+      Matrix& vectors = roots_.vectors;
+      copy(vectors, p_, n);
+      spectral(p_.view(), vectors.view(), eig.data(), temp_.view(), n, par_);
       // R = S^-1/2 X^1/2 S^1/2, in place of P.
-      matmul(temp_.view(), sm12_.view(), p_.view(), n, par_);
-      matmul(p_.view(), temp_.view(), sp12_.view(), n, par_);
+      matmul(temp_.view(), roots_.inverseHalf.view(), p_.view(), n, par_);
+      matmul(p_.view(), temp_.view(), roots_.half.view(), n, par_);
     }
   }
   // The work matrices are no longer needed.
-  st_.release();
-  sp12_.release();
-  sm12_.release();
+  roots_ = OverlapRoots();
   temp_.release();
   w_.release();
 

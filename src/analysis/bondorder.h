@@ -28,6 +28,21 @@ struct BondOrders {
   bool spinTerm = false;     // the second term comes from the file's spin density
 };
 
+// The part of the analysis that depends on S alone: its eigenvectors and
+// eigenvalues, S^1/2 and S^-1/2.
+struct OverlapRoots {
+  Matrix vectors;              // the eigenvectors of S
+  Vec1<double> root, inverse;  // square roots of the eigenvalues, and their inverses
+  double smallest = 0.0;       // the smallest eigenvalue
+  Matrix half, inverseHalf;    // S^1/2 and S^-1/2, made only when smallest > 0
+  std::exception_ptr failure;  // the stop of the eigen-solve, if it stopped
+};
+
+// S^1/2 and S^-1/2 of the overlap matrix s (order n), on the threads of
+// `par`.  A stop is kept in `failure`, to be rethrown where the run reaches
+// this step.
+OverlapRoots overlapRoots(const Matrix& s, int n, const Parallel& par);
+
 // The analysis in three steps, each ending where the report shows its
 // figures: the unpaired electrons, the check of X, the bond orders.
 class BondOrderAnalysis {
@@ -51,6 +66,9 @@ class BondOrderAnalysis {
   // S^1/2 and S^-1/2 from the eigenvectors of S (refused when S is not
   // positive definite), X = S^1/2 E S^-1/2, its asymmetry and trace.
   void symmetrised();
+  // S^1/2 and S^-1/2 made elsewhere (by overlapRoots() on the same S, beside
+  // the steps before): symmetrised() takes them instead of making them.
+  void useOverlapRoots(OverlapRoots roots);
 
   // Order of S from which its eigen-solve runs beside W = P S and W W: the
   // reduction to tridiagonal form is bound by memory and the products by
@@ -67,9 +85,6 @@ class BondOrderAnalysis {
   double pairSum(const Matrix& m, int a, int b) const;
   // W, the total valences, E and N.
   void densitySide(const Parallel& par);
-  // The eigenvectors of S, its smallest eigenvalue and, when that is
-  // positive, S^1/2 and S^-1/2.
-  void overlapSide(const Parallel& par);
 
   Matrix p_;  // P, then E, X and R
   const Matrix& s_;
@@ -81,11 +96,9 @@ class BondOrderAnalysis {
   int nbf_ = 0;
   int nat_ = 0;
   int besideOrder_ = kBesideOrder;
-  bool overlapDone_ = false;           // overlapSide() has run
-  std::exception_ptr overlapFailure_;  // and how it failed, if it did
-  double smallest_ = 0.0;              // smallest eigenvalue of S
-  Matrix w_, st_, sp12_, sm12_, temp_;
-  Vec1<double> eig_, eigr_;
+  bool haveRoots_ = false;  // roots_ are made (or failed to be)
+  OverlapRoots roots_;
+  Matrix w_, temp_;
   BondOrders r_;
 };
 
