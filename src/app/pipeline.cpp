@@ -1,6 +1,10 @@
 #include "app/pipeline.h"
 
+#include <atomic>
 #include <cmath>
+#include <exception>
+#include <limits>
+#include <optional>
 #include <string>
 
 #include "checkpoint/reader.h"
@@ -27,6 +31,43 @@ void checkSpinDensity(const Checkpoint& ck, const Matrix& s) {
          kCodeSpinDensity, ck.spinLine);
 }
 
+// What the basis gives the run: the expanded basis, the partition of the
+// functions among the atoms and S in the file's order of functions.  Made at
+// its place in the run, or early, beside the reading of the orbitals and the
+// density; a stop is kept with the step it came from and rethrown when the
+// run reaches that step, after the records that precede it.
+struct BasisStage {
+  enum Step { kNone, kExpand, kOverlap, kPartition, kFileOrder };
+  Basis basis;
+  Partition partition;
+  Matrix s;
+  Step failedAt = kNone;
+  std::exception_ptr failure;
+  void rethrowAt(Step step) const {
+    if (failedAt == step) std::rethrow_exception(failure);
+  }
+};
+
+// Reads of ck only the counts, the shells and the atoms' coordinates, which
+// the reading of the orbitals and the density leaves alone.
+BasisStage buildBasis(const Checkpoint& ck, const Limits& limits, const Parallel& par) {
+  BasisStage b;
+  BasisStage::Step step = BasisStage::kExpand;
+  try {
+    b.basis = expandBasis(ck.shells, ck.natoms, ck.nbf, limits);
+    step = BasisStage::kOverlap;
+    Matrix sOwn = overlapMatrix(b.basis, ck.coords, par);
+    step = BasisStage::kPartition;
+    b.partition = getparm(b.basis.first, b.basis.last, limits);
+    step = BasisStage::kFileOrder;
+    b.s = toFileOrder(sOwn, b.basis.map, par);
+  } catch (...) {
+    b.failedAt = step;
+    b.failure = std::current_exception();
+  }
+  return b;
+}
+
 }  // namespace
 
 void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report) {
@@ -39,55 +80,107 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   CheckpointReader reader(text, limits, ck);
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
-  reader.body();
-  if (report) report->densitySelection(ck);
-  reader.density();
-  text.release();
-  if (report) report->primitiveShells(ck);
-  r.basis = expandBasis(ck.shells, ck.natoms, ck.nbf, limits);
-  if (report) {
-    report->occupation(ck);
-    report->counts(ck.natoms, r.basis.expandedPrimitives, ck.nbf);
+  reader.molecule();
+
+  // Everything up to the unpaired electrons, the basis stage taken from
+  // basisStage() when the run needs it.
+  BasisStage bs;
+  std::optional<BondOrderAnalysis> bo;
+  auto toUnpaired = [&](auto basisStage, int besideOrder) {
+    reader.orbitalsAndChoice();
+    if (report) report->densitySelection(ck);
+    reader.density();
+    text.release();
+    if (report) report->primitiveShells(ck);
+    BasisStage& b = basisStage();
+    b.rethrowAt(BasisStage::kExpand);
+    r.basis = std::move(b.basis);
+    if (report) {
+      report->occupation(ck);
+      report->counts(ck.natoms, r.basis.expandedPrimitives, ck.nbf);
+    }
+
+    // The overlap matrix, the partition of the functions among the atoms
+    // and its agreement with the file's own counts.
+    b.rethrowAt(BasisStage::kOverlap);
+    b.rethrowAt(BasisStage::kPartition);
+    r.partition = std::move(b.partition);
+    if (report) report->partition(r.partition);
+    if (ck.natoms != r.partition.natoms)
+      stopCode("7584", "the file has " + std::to_string(ck.natoms) + " atoms, its basis " +
+                           std::to_string(r.partition.natoms));
+    if (ck.nbf != r.partition.nbasis)
+      stopCode("7585", "the file has " + std::to_string(ck.nbf) + " basis functions, its atoms " +
+                           std::to_string(r.partition.nbasis));
+    b.rethrowAt(BasisStage::kFileOrder);
+    const Matrix& s = b.s;
+
+    // The density to analyse.
+    r.density = checkDensity(ck, s, limits);
+    if (report) report->densityCheck(r.density);
+    if (r.density.stop) throw *r.density.stop;
+    ck.mo.release();
+    std::vector<double>().swap(ck.packed);
+    const bool spinTerm = !ck.spin.empty();
+    if (spinTerm) checkSpinDensity(ck, s);
+
+    // Mulliken populations.
+    const int natoms = r.partition.natoms;
+    const Vec1<int> hold = inpint(r.basis.first, r.basis.last, natoms, r.partition.nbasis);
+    r.populations = mulliken(s, r.density.density, hold, natoms);
+    if (report) report->populations(r.populations);
+
+    // Bond orders and valences.
+    bo.emplace(std::move(r.density.density), s, r.basis.first, r.basis.last, r.populations.qat,
+               spinTerm ? &ck.spin : nullptr, par, besideOrder);
+    bo->unpaired();
+  };
+
+  if (limits.classic || par.maxThreads() < 2 || ck.nbf < BondOrderAnalysis::kBesideOrder) {
+    toUnpaired(
+        [&]() -> BasisStage& {
+          bs = buildBasis(ck, limits, par);
+          return bs;
+        },
+        BondOrderAnalysis::kBesideOrder);
+  } else {
+    // S and its eigen-solve need nothing of the orbitals and the density:
+    // one task makes them, from as soon as the shells are read, while the
+    // other reads the rest of the file and goes on up to W W, waiting for S
+    // where it needs it.  That task's stops end the run, at their places;
+    // the first one's are kept for those places.  Without a free thread the
+    // caller runs the two tasks in turn.
+    OverlapRoots roots;
+    std::atomic<bool> ready{false}, abandon{false};
+    par.run(2, [&](int t) {
+      if (t == 0) {
+        bs = buildBasis(ck, limits, par);
+        ready.store(true, std::memory_order_release);
+        ready.notify_all();
+        if (!bs.failure && !abandon.load(std::memory_order_relaxed))
+          roots = overlapRoots(bs.s, bs.s.rows(), par);
+        return;
+      }
+      try {
+        toUnpaired(
+            [&]() -> BasisStage& {
+              ready.wait(false, std::memory_order_acquire);
+              return bs;
+            },
+            std::numeric_limits<int>::max());
+      } catch (...) {
+        abandon.store(true, std::memory_order_relaxed);
+        throw;
+      }
+    });
+    bo->useOverlapRoots(std::move(roots));
   }
-
-  // The overlap matrix, the partition of the functions among the atoms and
-  // its agreement with the file's own counts.
-  Matrix sOwn = overlapMatrix(r.basis, ck.coords, par);
-  r.partition = getparm(r.basis.first, r.basis.last, limits);
-  if (report) report->partition(r.partition);
-  if (ck.natoms != r.partition.natoms)
-    stopCode("7584", "the file has " + std::to_string(ck.natoms) + " atoms, its basis " +
-                         std::to_string(r.partition.natoms));
-  if (ck.nbf != r.partition.nbasis)
-    stopCode("7585", "the file has " + std::to_string(ck.nbf) + " basis functions, its atoms " +
-                         std::to_string(r.partition.nbasis));
-  const Matrix s = toFileOrder(sOwn, r.basis.map, par);
-  sOwn.release();
-
-  // The density to analyse.
-  r.density = checkDensity(ck, s, limits);
-  if (report) report->densityCheck(r.density);
-  if (r.density.stop) throw *r.density.stop;
-  ck.mo.release();
-  std::vector<double>().swap(ck.packed);
-  const bool spinTerm = !ck.spin.empty();
-  if (spinTerm) checkSpinDensity(ck, s);
-
-  // Mulliken populations.
+  if (report) report->unpaired(bo->results());
+  bo->symmetrised();
+  if (report) report->hermiticity(bo->results());
+  bo->bondOrders();
+  const BondOrders& b = bo->results();
   const int natoms = r.partition.natoms;
-  const Vec1<int> hold = inpint(r.basis.first, r.basis.last, natoms, r.partition.nbasis);
-  r.populations = mulliken(s, r.density.density, hold, natoms);
-  if (report) report->populations(r.populations);
-
-  // Bond orders and valences.
-  BondOrderAnalysis bo(std::move(r.density.density), s, r.basis.first, r.basis.last,
-                       r.populations.qat, spinTerm ? &ck.spin : nullptr, par);
-  bo.unpaired();
-  if (report) report->unpaired(bo.results());
-  bo.symmetrised();
-  if (report) report->hermiticity(bo.results());
-  bo.bondOrders();
-  const BondOrders& b = bo.results();
   if (report) {
     report->bondMatrix(b, ck.atomicNumber);
     report->totalValences(b, ck.atomicNumber);
@@ -96,7 +189,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   if (report) report->usedValences(b, ck.atomicNumber);
   requireFinite(b.free.data(), natoms, "free valences");
   if (report) report->freeValences(b, ck.atomicNumber);
-  r.bonds = bo.take();
+  r.bonds = bo->take();
   ck.spin.release();
   r.complete = true;
 }

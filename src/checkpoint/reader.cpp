@@ -197,6 +197,11 @@ void CheckpointReader::header() {
 }
 
 void CheckpointReader::body() {
+  molecule();
+  orbitalsAndChoice();
+}
+
+void CheckpointReader::molecule() {
   // Counts.  Each is checked before anything is sized or indexed with it.
   ck_.natoms = scalarInt(numat);
   checkCount(ck_.natoms, "Number of atoms", limits_.atomsRead);
@@ -270,6 +275,9 @@ void CheckpointReader::body() {
                 ck_.lineOf(std::string(nspcf)));
   }
   shellCoordinates();
+}
+
+void CheckpointReader::orbitalsAndChoice() {
   orbitals();
 
   if (limits_.classic && ck_.calc.unrestrictedName) refuseUnrestricted();

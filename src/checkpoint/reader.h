@@ -25,6 +25,10 @@ class CheckpointReader {
   // classic run the refusal of spin-unrestricted wave functions; the choice
   // of the density to analyse (the last one of the file).
   void body();
+  // body() in two parts: what the basis is built from (the counts, the
+  // atoms, the shells), then the rest.
+  void molecule();
+  void orbitalsAndChoice();
   // The chosen density, unpacked into a symmetric matrix, and the spin
   // density that the analysis of a spin-unrestricted SCF density uses.
   void density();

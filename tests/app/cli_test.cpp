@@ -175,6 +175,68 @@ TEST(CommandLine, OutputIsTheSameBytesForAnyNumberOfThreads) {
   fs::remove_all(cwd);
 }
 
+TEST(CommandLine, DamagedLargeFileEndsAsOnOneThread) {
+  // With two threads, a file of 400 functions or more has S and its
+  // eigen-solve made while the orbitals and the density are still being
+  // read.  Damaged in each of those parts, naphthalene (470 functions) must
+  // end as it ends on one thread: the same report, diagnostic and status.
+  const std::string text = readFile(dataPath("c10h8_rhf_ccpvtz_cart.fchk"));
+  ASSERT_FALSE(text.empty());
+  // `from` with line `k` after the label line of `label` edited by `edit`.
+  auto damagedFrom = [](const std::string& from, const std::string& label, int k, auto edit) {
+    std::vector<std::string> lines = mvtest::lines(from);
+    std::size_t at = 0;
+    while (at < lines.size() && lines[at].rfind(label, 0) != 0) ++at;
+    EXPECT_LT(at + k, lines.size()) << label;
+    edit(lines[std::min(at + k, lines.size() - 1)]);
+    std::string out;
+    for (const std::string& l : lines) out += l + "\n";
+    return out;
+  };
+  auto damaged = [&](const std::string& label, int k, auto edit) {
+    return damagedFrom(text, label, k, edit);
+  };
+  auto field = [](int col, const std::string& value) {
+    return [=](std::string& l) { l.replace(static_cast<std::size_t>(col), value.size(), value); };
+  };
+  auto toAtom17 = [](std::string& l) {
+    for (std::size_t p; (p = l.find("18")) != std::string::npos;) l[p + 1] = '7';
+  };
+  const struct {
+    const char* name;
+    std::string text;
+    int status;
+  } cases[] = {
+      // An orbital coefficient that is not a number ends that section quietly.
+      {"orbital", damaged("Alpha MO coefficients", 100, field(34, "x.23456789E-01")), 0},
+      {"density value", damaged("Total SCF Density", 50, field(18, "1.2345678YE-01")), 1},
+      {"density too large", damaged("Total SCF Density", 1, field(2, "1.00000000E+03")), 1},
+      {"density cut short", text.substr(0, text.find("Total SCF Density") + 8000), 1},
+      // A shell above i: the basis is refused after the density is read.
+      {"shell type", damaged("Shell types", 1, field(11, "7")), 1},
+      // The last atom's shells (on the last two lines) given to the one
+      // before: the partition fails.
+      {"atom map",
+       damagedFrom(damaged("Shell to atom map", 24, toAtom17), "Shell to atom map", 25, toAtom17),
+       1},
+  };
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = cwd + "/c10h8.fchk";
+    writeFile(file, c.text);
+    for (const char* mode : {"--min-bond=0.1", "--json"}) {
+      const CliRun one = mirvante({mode, "-j", "1", file}, cwd);
+      const CliRun two = mirvante({mode, "-j", "2", file}, cwd);
+      EXPECT_EQ(one.status, c.status) << one.err;
+      EXPECT_EQ(two.status, one.status);
+      EXPECT_EQ(two.out, one.out);
+      EXPECT_EQ(two.err, one.err);
+    }
+  }
+  fs::remove_all(cwd);
+}
+
 TEST(CommandLine, OutputDirectoryGetsOneFilePerInputAndNeverAnInput) {
   const std::string cwd = mvtest::makeTempDir("mvcli");
   const std::string a = dataPath("h2_rhf_sto3g.fchk"), b = dataPath("h2o_rhf_sto3g.fchk");
