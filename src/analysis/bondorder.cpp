@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 #include "analysis/linalg.h"
@@ -108,15 +109,28 @@ void BondOrderAnalysis::densitySide(const Parallel& par) {
   requireFinite(&r_.unpaired, 1, "number of effectively unpaired electrons");
 }
 
-OverlapRoots overlapRoots(const Matrix& s, int n, const Parallel& par) {
+OverlapRoots overlapRoots(const Matrix& s, int n, const Parallel& par,
+                          const std::atomic<bool>* abandon) {
   OverlapRoots r;
+  auto abandoned = [&] {
+    if (abandon == nullptr || !abandon->load(std::memory_order_relaxed)) return false;
+    r.failure = std::make_exception_ptr(std::runtime_error("abandoned"));
+    return true;
+  };
   try {
+    if (abandoned()) return r;
     r.vectors = Matrix::uninitialised(n, n);
     copy(r.vectors, s, n);
     r.root = Vec1<double>(n);
     r.inverse = Vec1<double>(n);
     Vec1<double>& eig = r.root;
-    sdiag(r.vectors.col(1), r.vectors.ld(), eig.data(), n, par);
+    if (abandon == nullptr) {
+      sdiag(r.vectors.col(1), r.vectors.ld(), eig.data(), n, par);
+    } else if (!sdiagUnlessAbandoned(r.vectors.col(1), r.vectors.ld(), eig.data(), n, par,
+                                     *abandon)) {
+      abandoned();
+      return r;
+    }
     r.smallest = eig(1);
     for (int k = 2; k <= n; ++k)
       if (!(eig(k) >= r.smallest)) r.smallest = eig(k);
@@ -125,9 +139,11 @@ OverlapRoots overlapRoots(const Matrix& s, int n, const Parallel& par) {
       r.root(k) = std::sqrt(eig(k));
       r.inverse(k) = 1.0 / r.root(k);
     }
+    if (abandoned()) return r;
     r.half = Matrix::uninitialised(n, n);
-    r.inverseHalf = Matrix::uninitialised(n, n);
     spectral(r.half.view(), r.vectors.view(), r.root.data(), MatView{}, n, par);
+    if (abandoned()) return r;
+    r.inverseHalf = Matrix::uninitialised(n, n);
     spectral(r.inverseHalf.view(), r.vectors.view(), r.inverse.data(), MatView{}, n, par);
   } catch (...) {
     r.failure = std::current_exception();

@@ -10,6 +10,7 @@
 // spin-unrestricted SCF density R is the file's spin density times S.
 #pragma once
 
+#include <atomic>
 #include <exception>
 
 #include "core/matrix.h"
@@ -40,8 +41,11 @@ struct OverlapRoots {
 
 // S^1/2 and S^-1/2 of the overlap matrix s (order n), on the threads of
 // `par`.  A stop is kept in `failure`, to be rethrown where the run reaches
-// this step.
-OverlapRoots overlapRoots(const Matrix& s, int n, const Parallel& par);
+// this step.  When `abandon` is given and becomes true (the run has stopped
+// elsewhere), the work ends at the next of its steps, and the result,
+// marked as failed, is not for use.
+OverlapRoots overlapRoots(const Matrix& s, int n, const Parallel& par,
+                          const std::atomic<bool>* abandon = nullptr);
 
 // The analysis in three steps, each ending where the report shows its
 // figures: the unpaired electrons, the check of X, the bond orders.

@@ -614,12 +614,15 @@ void sweepPass(Reduction& R, int i, const Parallel& par) {
 // Phase 1: reduce rows n..2 to tridiagonal form.  d(i) receives the scale h
 // of the reflection of row i (0 when the row needs none) and e(i) the
 // sub-diagonal element of row i (e is 1-based).
-void reduce(MatView A, double* d, double* e, int n, const Parallel& par) {
+// Returns false when `abandon` became true before the reduction was done.
+bool reduce(MatView A, double* d, double* e, int n, const Parallel& par,
+            const std::atomic<bool>* abandon = nullptr) {
   Reduction R(A, n);
   double* uP = R.uPrev.data();
   double* eP = R.ePrev.data();
   bool pending = false;
   for (int i = n; i >= 2; --i) {
+    if (abandon != nullptr && abandon->load(std::memory_order_relaxed)) return false;
     const int l = i - 1;
     double* u = R.uCur.data();
     // Row i takes the pending update first: it is the row reflected now.
@@ -671,6 +674,7 @@ void reduce(MatView A, double* d, double* e, int n, const Parallel& par) {
     eP = R.ePrev.data();
     pending = true;
   }
+  return true;
 }
 
 // ---------------------------------------------------------- accumulation
@@ -1334,24 +1338,37 @@ void checkOrder(int n, int lda) {
   if (lda < n) stopCode(kCodeLimit);
 }
 
-}  // namespace
-
-MV_KERNELS_ENTRY_BEGIN
-
-void sdiag(double* a, int lda, double* d, int n, const Parallel& par) {
-  if (n <= 0) return;
+// The whole solve; false when `abandon` became true before it was done.
+bool solve(double* a, int lda, double* d, int n, const Parallel& par,
+           const std::atomic<bool>* abandon) {
+  if (n <= 0) return true;
   checkOrder(n, lda);
   const MatView A{a, lda};
   if (n == 1) {
     d[0] = A(1, 1);
     A(1, 1) = 1.0;
-    return;
+    return true;
   }
   std::vector<double> e(size(n) + 1);
-  reduce(A, d, e.data(), n, par);
+  if (!reduce(A, d, e.data(), n, par, abandon)) return false;
   accumulate(A, d, n, par);
   if (const int l = qlVectors(A, d, e.data(), n, par); l != 0) noConvergence(l, n);
   sortDescending(A, d, n, true);
+  return true;
+}
+
+}  // namespace
+
+MV_KERNELS_ENTRY_BEGIN
+
+// (Not every source that takes in these definitions calls this one.)
+[[maybe_unused]] bool sdiagUnlessAbandoned(double* a, int lda, double* d, int n,
+                                           const Parallel& par, const std::atomic<bool>& abandon) {
+  return solve(a, lda, d, n, par, &abandon);
+}
+
+void sdiag(double* a, int lda, double* d, int n, const Parallel& par) {
+  solve(a, lda, d, n, par, nullptr);
 }
 
 bool sdiagUnlessAllBelow(double* a, int lda, double* d, int n, double threshold,

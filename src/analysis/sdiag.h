@@ -1,6 +1,8 @@
 // The symmetric eigen-solver.
 #pragma once
 
+#include <atomic>
+
 #include "core/parallel.h"
 
 namespace mv {
@@ -11,6 +13,10 @@ namespace mv {
 // accepted; the work is shared out among the threads of `par`, and the
 // results are the same for any number of threads.
 void sdiag(double* a, int lda, double* d, int n, const Parallel& par = Parallel());
+// The same, except that when `abandon` becomes true the solve ends early:
+// returns false then, leaving a and d unspecified.
+bool sdiagUnlessAbandoned(double* a, int lda, double* d, int n, const Parallel& par,
+                          const std::atomic<bool>& abandon);
 // The same, except that the eigenvectors are not formed when every
 // eigenvalue is below `threshold`: returns false then (a is left as work
 // space), true with the eigenvectors in a otherwise.  The eigenvalues are

@@ -157,8 +157,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
         bs = buildBasis(ck, limits, par);
         ready.store(true, std::memory_order_release);
         ready.notify_all();
-        if (!bs.failure && !abandon.load(std::memory_order_relaxed))
-          roots = overlapRoots(bs.s, bs.s.rows(), par);
+        if (!bs.failure) roots = overlapRoots(bs.s, bs.s.rows(), par, &abandon);
         return;
       }
       try {

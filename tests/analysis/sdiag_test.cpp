@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -184,6 +185,26 @@ TEST(Sdiag, KnownSpectrumAtFullSize) {
     EXPECT_NEAR(d[k], want[k], tol) << "eigenvalue " << k + 1;
   }
   checkDecomposition(orig, a, d, n, 1e-7);
+}
+
+TEST(Sdiag, AbandonedSolveEndsAtOnceAndAnUnabandonedOneIsTheSame) {
+  const int n = 60;
+  std::vector<double> lambda(n);
+  for (int k = 0; k < n; ++k) lambda[k] = 0.5 + 0.1 * k;
+  Mat orig = withSpectrum(lambda, 500, 7);
+  Mat plain = orig, watched = orig, dropped = orig;
+  std::vector<double> d1(n), d2(n), d3(n, -1.0);
+  mv::sdiag(plain.data(), 500, d1.data(), n, mv::Parallel());
+  const std::atomic<bool> no{false}, yes{true};
+  EXPECT_TRUE(mv::sdiagUnlessAbandoned(watched.data(), 500, d2.data(), n, mv::Parallel(), no));
+  for (int k = 0; k < n; ++k) EXPECT_EQ(d1[k], d2[k]);
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i) EXPECT_EQ(plain(i, j), watched(i, j));
+  // Abandoned before the first step: nothing is changed.
+  EXPECT_FALSE(mv::sdiagUnlessAbandoned(dropped.data(), 500, d3.data(), n, mv::Parallel(), yes));
+  for (int k = 0; k < n; ++k) EXPECT_EQ(d3[k], -1.0);
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i) EXPECT_EQ(dropped(i, j), orig(i, j));
 }
 
 TEST(Sdiag, NonFiniteMatrixStopsInsteadOfLooping) {
