@@ -141,10 +141,10 @@ OverlapRoots overlapRoots(const Matrix& s, int n, const Parallel& par,
     }
     if (abandoned()) return r;
     r.half = Matrix::uninitialised(n, n);
-    spectral(r.half.view(), r.vectors.view(), r.root.data(), MatView{}, n, par);
+    spectral(r.half.view(), r.vectors.view(), r.root.data(), n, par);
     if (abandoned()) return r;
     r.inverseHalf = Matrix::uninitialised(n, n);
-    spectral(r.inverseHalf.view(), r.vectors.view(), r.inverse.data(), MatView{}, n, par);
+    spectral(r.inverseHalf.view(), r.vectors.view(), r.inverse.data(), n, par);
   } catch (...) {
     r.failure = std::current_exception();
   }
@@ -218,7 +218,7 @@ void BondOrderAnalysis::bondOrders() {
       // The eigenvectors of X move to those of S (free as well).
       Matrix& vectors = roots_.vectors;
       copy(vectors, p_, n);
-      spectral(p_.view(), vectors.view(), eig.data(), temp_.view(), n, par_);
+      spectral(p_.view(), vectors.view(), eig.data(), n, par_);
       // R = S^-1/2 X^1/2 S^1/2, in place of P.
       matmul(temp_.view(), roots_.inverseHalf.view(), p_.view(), n, par_);
       matmul(p_.view(), temp_.view(), roots_.half.view(), n, par_);

@@ -603,8 +603,7 @@ void matmul(MatView c, MatView a, MatView b, int n, const Parallel& par) {
 
 // C(i,j) = sum over k of (U(i,k) w(k)) U^T(k,j): the rows of U are scaled by
 // w as they are packed, and the columns of U^T are packed from the rows of U.
-void spectral(MatView c, MatView u, const double* w, [[maybe_unused]] MatView scratch, int n,
-              const Parallel& par) {
+void spectral(MatView c, MatView u, const double* w, int n, const Parallel& par) {
   product(Operands{c, u, u, w, n, true, true}, par);
 }
 

@@ -89,8 +89,8 @@ namespace mv {
 void matmul(MatView c, MatView a, MatView b, int n, const Parallel& par);
 
 // C = U diag(w) U^T:  C(i,j) = sum over k of (U(i,k) * w(k)) * U(j,k), with
-// w[k-1] = w(k).  C must not share storage with U.  `scratch` is not
-// written: the factor U^T is packed panel by panel straight from U.
-void spectral(MatView c, MatView u, const double* w, MatView scratch, int n, const Parallel& par);
+// w[k-1] = w(k).  C must not share storage with U.  The factor U^T is packed
+// panel by panel straight from U.
+void spectral(MatView c, MatView u, const double* w, int n, const Parallel& par);
 
 }  // namespace mv

@@ -716,22 +716,9 @@ MV_INLINE_KERNEL double laneDot(const double* qp, int lane, const double* un, in
 // apart, transposed into `to`, `ts` apart.
 MV_INLINE_KERNEL void transpose8(const double* from, std::ptrdiff_t fs, double* to,
                                  std::ptrdiff_t ts) {
-  v8 r[8], t[8], u[8];
-  for (int k = 0; k < 8; ++k) r[k] = load8(from + k * fs);
-  for (int k = 0; k < 8; k += 2) {
-    t[k] = __builtin_shufflevector(r[k], r[k + 1], 0, 8, 2, 10, 4, 12, 6, 14);
-    t[k + 1] = __builtin_shufflevector(r[k], r[k + 1], 1, 9, 3, 11, 5, 13, 7, 15);
-  }
-  for (int k = 0; k < 8; k += 4)
-    for (int h = 0; h < 2; ++h) {
-      u[k + h] = __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
-      u[k + h + 2] = __builtin_shufflevector(t[k + h], t[k + h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
-    }
-  // u[k]: elements k and k + 4 of vectors 0..3; u[k + 4]: of vectors 4..7.
-  for (int k = 0; k < 4; ++k) {
-    store8(to + k * ts, __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11));
-    store8(to + (k + 4) * ts, __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15));
-  }
+  v8 rows[8];
+  turnOver(from, fs, rows);
+  for (int k = 0; k < 8; ++k) store8(to + k * ts, rows[k]);
 }
 
 // Rows 1..rows of the columns c0..c0+w-1 of A into the lanes of the packed

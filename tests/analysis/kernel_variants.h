@@ -76,7 +76,7 @@ void checkProducts(MatMul matmul, Spectral spectral) {
       for (const bool scaled : {false, true}) {
         Mat c = fill;
         if (scaled)
-          spectral(c.view(), va, w.data(), fill.view(), n, par);
+          spectral(c.view(), va, w.data(), n, par);
         else
           matmul(c.view(), va, vb, n, par);
         int bad = 0, outside = 0;
