@@ -82,4 +82,7 @@ struct Checkpoint {
 // trailing blanks.
 std::string sectionName(std::string_view labelLine);
 
+// A field of the file without its leading and trailing blanks.
+std::string trimBlanks(std::string_view field);
+
 }  // namespace mv

@@ -72,13 +72,6 @@ void checkFinite(const double* v, long long n, std::string_view name, int line) 
              kCodeBadValue, line);
 }
 
-std::string trimmed(std::string_view s) {
-  const std::size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return "";
-  const std::size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
-
 // Memory the analysis of n basis functions and a atoms needs at its peak:
 // about ten n by n matrices and the bond-order tables.
 std::uint64_t analysisBytes(int n, int a) {
@@ -88,6 +81,13 @@ std::uint64_t analysisBytes(int n, int a) {
 }
 
 }  // namespace
+
+std::string trimBlanks(std::string_view s) {
+  const std::size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return "";
+  const std::size_t e = s.find_last_not_of(' ');
+  return std::string(s.substr(b, e - b + 1));
+}
 
 std::string sectionName(std::string_view labelLine) {
   std::string_view l = labelLine.substr(0, 40);
@@ -175,7 +175,7 @@ void CheckpointReader::header() {
   const std::string_view method = std::string_view(c.line).substr(8, 8);
   c.plain = method == methodr || method == methodu;
   c.unrestrictedName = c.line[10] == 'U';
-  c.method = trimmed(std::string_view(c.line).substr(10, 30));
+  c.method = trimBlanks(std::string_view(c.line).substr(10, 30));
   if (const std::size_t blank = c.method.find(' '); blank != std::string::npos)
     c.method.resize(blank);
 

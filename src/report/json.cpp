@@ -10,12 +10,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string trimmed(const std::string& s) {
-  const std::size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
 const char* checkName(const DensityCheck& d) {
   switch (d.outcome) {
     case DensityOutcome::Rebuilt:
@@ -60,7 +54,7 @@ std::string jsonLine(const JsonInput& in) {
 
   const Checkpoint* ck = in.ck;
   if (ck != nullptr && !ck->title.empty()) {
-    j["title"] = trimmed(ck->title);
+    j["title"] = trimBlanks(ck->title);
     j["method"] = ck->calc.method;
   }
   if (ck != nullptr && ck->natoms > 0 && ck->atomicNumber.size() == ck->natoms) {
