@@ -15,6 +15,7 @@
 #include "app/pipeline.h"
 #include "checkpoint/text.h"
 #include "core/elements.h"
+#include "core/printable.h"
 #include "core/stop.h"
 #include "report/json.h"
 #include "report/svg.h"
@@ -33,7 +34,8 @@ namespace {
 std::string diagnosticOf(const std::string& file, const Stop& s) {
   std::string message = s.message();
   if (!s.code.empty()) message += " (stop " + s.code + ")";
-  return errorLine(displayName(file), s.line, message);
+  // File names and the quoted text of a file may hold any bytes.
+  return printable(errorLine(displayName(file), s.line, message));
 }
 
 // The drawing of a complete analysis: atoms, bonds from the threshold on,
@@ -78,7 +80,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   std::optional<Stop> stop;
   try {
     if (!options.json) report.banner();
-    CheckpointText t = file == "-" ? CheckpointText::fromStream(std::cin, displayName(file))
+    CheckpointText t = file == "-" ? CheckpointText::fromDescriptor(0, displayName(file))
                                    : CheckpointText::fromFile(file, file, par);
     analyse(std::move(t), ro, r, options.json ? nullptr : &report);
   } catch (const Stop& s) {

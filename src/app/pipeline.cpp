@@ -8,6 +8,7 @@
 #include <string>
 
 #include "checkpoint/reader.h"
+#include "checkpoint/validate.h"
 #include "core/stop.h"
 #include "integrals/overlap.h"
 
@@ -81,6 +82,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.molecule();
+  if (!limits.classic) validateCheckpoint(ck);
 
   // Everything up to the unpaired electrons, the basis stage taken from
   // basisStage() when the run needs it.

@@ -1,6 +1,7 @@
 // What the reader takes from a formatted checkpoint file.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +45,8 @@ struct Checkpoint {
   int nbeta = 0;
   int nbf = 0;  // basis functions
   double escf = 0.0;
+  std::optional<int> charge;        // "Charge", when the file has it (command line)
+  std::optional<int> multiplicity;  // "Multiplicity", likewise
 
   Vec1<int> atomicNumber;
   Vec1<double> nuclearCharge;

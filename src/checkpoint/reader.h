@@ -8,7 +8,10 @@
 // found before the next one can stop the run.
 #pragma once
 
+#include <optional>
+
 #include "checkpoint/checkpoint.h"
+#include "checkpoint/freeformat.h"
 #include "checkpoint/text.h"
 #include "core/limits.h"
 
@@ -36,10 +39,15 @@ class CheckpointReader {
  private:
   int find(std::string_view label);
   int scalarInt(std::string_view label);
+  std::optional<int> optionalInt(std::string_view label);
+  long long declaredCount(int labelLine, std::string_view label);
+  void expectCount(int labelLine, std::string_view label, long long n);
+  void expectEnd(std::string_view label, const ReadResult& r, long long n);
   double scalarReal(std::string_view label);
   void ints(std::string_view label, long long n, int* v);
   void reals(std::string_view label, long long n, double* v);
   void shellCoordinates();
+  void basisCountAndMemory();
   void orbitals();
   void refuseUnrestricted();
   void selectDensity();

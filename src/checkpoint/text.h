@@ -51,6 +51,10 @@ class CheckpointText {
   static CheckpointText fromFile(const std::string& path, std::string name,
                                  const Parallel& par = Parallel());
   static CheckpointText fromStream(std::istream& in, std::string name);
+  // The lines read from an open descriptor (standard input) up to its end;
+  // a read error is an input error with the system's reason, never taken
+  // for the end of the text.
+  static CheckpointText fromDescriptor(int fd, std::string name);
 
   // Write the lines, each of exactly 80 characters, to `path` (the scratch
   // copy of the no-argument run).  A failed write is an output error.
