@@ -219,24 +219,6 @@ CheckpointText CheckpointText::fromStream(std::istream& in, std::string name) {
   return t;
 }
 
-CheckpointText CheckpointText::fromDescriptor(int fd, std::string name) {
-  CheckpointText t;
-  t.name_ = std::move(name);
-  std::vector<char> piece(kPiece);
-  Builder b(t);
-  for (;;) {
-    const ssize_t got = ::read(fd, piece.data(), piece.size());
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      inputError(t.name_, 0, std::string("cannot read: ") + std::strerror(errno));
-    }
-    b.feed(std::string_view(piece.data(), static_cast<std::size_t>(got)));
-  }
-  b.finish();
-  return t;
-}
-
 void CheckpointText::writeCopy(const std::string& path) const {
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) inputError(path, 0, std::string("cannot write: ") + std::strerror(errno));
