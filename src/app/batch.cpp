@@ -1,10 +1,8 @@
 #include "app/batch.h"
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -16,6 +14,7 @@
 #include "app/classic_run.h"
 #include "app/pipeline.h"
 #include "checkpoint/detect.h"
+#include "checkpoint/input.h"
 #include "checkpoint/text.h"
 #include "core/elements.h"
 #include "core/stop.h"
@@ -63,34 +62,6 @@ std::string drawing(const RunResults& r, double minBond) {
   return out.str();
 }
 
-// The bytes of a file (its first `limit` bytes) or of standard input; a
-// failed read is an input error that gives the system's reason.
-std::string readBytes(const std::string& file, std::size_t limit = std::string::npos) {
-  std::string bytes;
-  std::vector<char> piece(65536);
-  if (file == "-") {
-    while (std::cin) {
-      std::cin.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-      if (std::cin.gcount() <= 0) break;
-      bytes.append(piece.data(), static_cast<std::size_t>(std::cin.gcount()));
-    }
-    if (std::cin.bad()) inputError(displayName(file), 0, "cannot read the input");
-    return bytes;
-  }
-  std::FILE* in = std::fopen(file.c_str(), "rb");
-  if (in == nullptr) inputError(file, 0, std::string("cannot open: ") + std::strerror(errno));
-  while (bytes.size() < limit) {
-    const std::size_t got = std::fread(piece.data(), 1, piece.size(), in);
-    bytes.append(piece.data(), got);
-    if (got < piece.size()) break;
-  }
-  const int err = errno;
-  const bool bad = std::ferror(in) != 0;
-  std::fclose(in);
-  if (bad) inputError(file, 0, std::string("cannot read: ") + std::strerror(err));
-  return bytes;
-}
-
 std::string headerLine(const std::string& file) {
   return "==> " + displayName(file) + " <==\n";
 }
@@ -109,16 +80,15 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   std::optional<Stop> stop;
   try {
     if (!options.json) report.banner();
-    // The format, once, from the content: a file's first bytes tell it;
-    // standard input is read whole.
-    std::string bytes = readBytes(file, file == "-" ? std::string::npos : 65536);
-    if (detectFormat(bytes) == FileFormat::Molden) {
-      if (file != "-") bytes = readBytes(file);
-      analyseMolden(bytes, displayName(file), ro, r, options.json ? nullptr : &report);
+    // The bytes (decompressed when compressed); the format is chosen once,
+    // from their content.  They are given back as soon as they are read.
+    InputBytes in = file == "-" ? InputBytes::fromStream(std::cin, displayName(file))
+                                : InputBytes::fromFile(file, file);
+    if (detectFormat(in.bytes()) == FileFormat::Molden) {
+      analyseMolden(in.bytes(), in.name(), ro, r, options.json ? nullptr : &report);
     } else {
-      CheckpointText t = file == "-" ? CheckpointText::fromString(bytes, displayName(file))
-                                     : CheckpointText::fromFile(file, file, par);
-      std::string().swap(bytes);
+      CheckpointText t = CheckpointText::fromBytes(in.bytes(), in.name(), par);
+      in.release();
       analyse(std::move(t), ro, r, options.json ? nullptr : &report);
     }
   } catch (const Stop& s) {
