@@ -21,8 +21,16 @@ std::string number(double x) {
   return buf;
 }
 
+// The line of the section recorded under `label`; for a Molden file, whose
+// sections have other names, the line of its atoms or of its orbitals.
+int lineFor(const Checkpoint& ck, const char* label) {
+  if (const int k = ck.lineOf(label)) return k;
+  const bool atoms = label == kAtomicNumbersLabel || label == kNuclearChargesLabel;
+  return ck.lineOf(atoms ? "[Atoms]" : "[MO]");
+}
+
 [[noreturn]] void bad(const Checkpoint& ck, const char* label, const std::string& message) {
-  refuse(" " + message + ". STOP", kCodeBadValue, ck.lineOf(label));
+  refuse(" " + message + ". STOP", kCodeBadValue, lineFor(ck, label));
 }
 
 }  // namespace
