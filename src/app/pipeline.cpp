@@ -81,6 +81,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.molecule();
+  if (report) report->molecule(ck);
 
   // Everything up to the unpaired electrons, the basis stage taken from
   // basisStage() when the run needs it.
