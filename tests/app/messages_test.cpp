@@ -87,7 +87,10 @@ TEST(CommandLineMessages, FilesThatCannotBeOpenedGetADiagnosticAndNoReport) {
   const std::string cwd = mvtest::makeTempDir("mvmsg");
   const std::string h2 = dataPath("h2_rhf_sto3g.fchk");
   fs::create_directory(cwd + "/adir");
-  writeFile(cwd + "/empty.fchk", "");
+  // Three lines: read, and refused as no checkpoint file.
+  writeFile(cwd + "/short.fchk",
+            "water\nSP        RHF                                                         STO-3G\n"
+            "Number of atoms                            I                3\n");
   const std::string h2Report = run({h2}, cwd).out;
 
   // Alone: nothing on standard output.
@@ -98,25 +101,25 @@ TEST(CommandLineMessages, FilesThatCannotBeOpenedGetADiagnosticAndNoReport) {
   }
   // Among others: no header, no banner, and one empty line between the
   // reports that are there.
-  const CliRun r = run({"missing.fchk", h2, "adir", "empty.fchk", h2}, cwd);
+  const CliRun r = run({"missing.fchk", h2, "adir", "short.fchk", h2}, cwd);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "mirvante: missing.fchk: cannot open: No such file or directory\n"
             "mirvante: adir: cannot read: Is a directory\n"
-            "mirvante: empty.fchk: the file has 0 lines: it is no formatted checkpoint file "
+            "mirvante: short.fchk: the file has 3 lines: it is no formatted checkpoint file "
             "(stop 9999)\n");
   const std::string header = "==> " + h2 + " <==\n";
-  const std::size_t emptyAt = r.out.find("==> empty.fchk <==\n");
-  ASSERT_NE(emptyAt, std::string::npos);
-  EXPECT_EQ(r.out.substr(0, emptyAt), header + h2Report + "\n");
-  // The empty file is opened: its report shows the banner and the refusal.
-  EXPECT_NE(r.out.find(" empty.fchk has 0 lines: it is no formatted checkpoint file. STOP\n"),
+  const std::size_t shortAt = r.out.find("==> short.fchk <==\n");
+  ASSERT_NE(shortAt, std::string::npos);
+  EXPECT_EQ(r.out.substr(0, shortAt), header + h2Report + "\n");
+  // The short file is opened: its report shows the banner and the refusal.
+  EXPECT_NE(r.out.find(" short.fchk has 3 lines: it is no formatted checkpoint file. STOP\n"),
             std::string::npos);
   EXPECT_TRUE(r.out.ends_with("\n" + header + h2Report)) << r.out;
 
   // JSON: the same messages, without the STOP of the report.
-  const CliRun j = run({"--json", "empty.fchk"}, cwd);
-  EXPECT_NE(j.out.find("\"message\":\"the file has 0 lines: it is no formatted checkpoint file\""),
+  const CliRun j = run({"--json", "short.fchk"}, cwd);
+  EXPECT_NE(j.out.find("\"message\":\"the file has 3 lines: it is no formatted checkpoint file\""),
             std::string::npos)
       << j.out;
   fs::remove_all(cwd);
