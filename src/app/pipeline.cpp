@@ -162,6 +162,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.molecule();
   if (!limits.classic) validateCheckpoint(ck);
+  if (report) report->molecule(ck);
 
   // Everything up to the unpaired electrons, the basis stage taken from
   // basisStage() when the run needs it.

@@ -30,7 +30,7 @@ int lineFor(const Checkpoint& ck, const char* label) {
 }
 
 [[noreturn]] void bad(const Checkpoint& ck, const char* label, const std::string& message) {
-  refuse(" " + message + ". STOP", kCodeBadValue, lineFor(ck, label));
+  refuse(" " + message, kCodeBadValue, lineFor(ck, label));
 }
 
 }  // namespace

@@ -176,7 +176,7 @@ TEST(HostileInputs, AFileNameWithControlBytesGivesOneEscapedLine) {
   const ProgramRun r = mirvante("a*", dir);
   const std::string shown = "a\\x0ab\\x1b[2J\\xff.fchk";
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "mirvante: " + shown + ": " + shown +
-                       " has 1 line: it is no formatted checkpoint file. STOP (stop 9999)\n");
+  EXPECT_EQ(r.err, "mirvante: " + shown +
+                       ": the file has 1 line: it is no formatted checkpoint file (stop 9999)\n");
   fs::remove_all(dir);
 }
