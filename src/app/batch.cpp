@@ -76,6 +76,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   RunOptions ro;
   ro.limits = Limits::commandLine();
   ro.par = &par;
+  ro.density = options.density;
   std::optional<Stop> stop;
   try {
     if (!options.json) report.banner();

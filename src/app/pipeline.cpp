@@ -78,6 +78,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   const Parallel serial;
   const Parallel& par = options.par != nullptr ? *options.par : serial;
   CheckpointReader reader(text, limits, ck);
+  if (!limits.classic) reader.chooseDensity(options.density);
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.molecule();

@@ -53,9 +53,11 @@ std::string jsonLine(const JsonInput& in) {
   }
 
   const Checkpoint* ck = in.ck;
+  if (ck != nullptr) j["format"] = "fchk";
   if (ck != nullptr && !ck->title.empty()) {
     j["title"] = trimBlanks(ck->title);
     j["method"] = ck->calc.method;
+    j["basis"] = ck->calc.basis;
   }
   if (ck != nullptr && ck->natoms > 0 && ck->atomicNumber.size() == ck->natoms) {
     j["electrons"] = ck->electrons;
@@ -63,6 +65,12 @@ std::string jsonLine(const JsonInput& in) {
     j["beta_electrons"] = ck->nbeta;
     j["basis_functions"] = ck->nbf;
     j["spin"] = spinKind(*ck);
+    j["charge"] = ck->moleculeCharge();
+    j["multiplicity"] = ck->moleculeMultiplicity();
+    if (const std::optional<double> e = ck->energy())
+      j["energy"] = *e;
+    else
+      j["energy"] = nullptr;
   }
   if (ck != nullptr && !ck->densityLabel.empty() && ok) j["density"] = ck->densityName();
   if (in.density != nullptr && ok) j["density_check"] = checkName(*in.density);

@@ -63,8 +63,8 @@ void TextReport::header(const Checkpoint& ck, bool spinNote) {
 
 void TextReport::densitySelection(const Checkpoint& ck) {
   if (ck.ndens != 1)
-    writeFree(out_,
-              {Item("Using the "), Item(ck.ndens), Item("-d/th density in the checkpoint file")});
+    writeFree(out_, {Item("Using the "), Item(ck.analysedIndex()),
+                     Item("-d/th density in the checkpoint file")});
   if (!ck.calc.plain && ck.ndens == 1) {
     writeLayout(out_,
                 "(' There is only a single density in',' the checkpoint file - it is used.')");
@@ -84,6 +84,7 @@ void TextReport::occupation(const Checkpoint& ck) {
   writeFree(out_, {Item("nocc:"), Item(ck.electrons / 2), Item("    nalpha:"), Item(ck.nalpha),
                    Item("    nbeta:"), Item(ck.nbeta)});
   writeFree(out_, {Item(" ")});
+  if (!ck.hasEnergy) return;
   if (ck.calc.plain)
     writeFree(out_, {Item(" E(SCF)="), Item(ck.escf)});
   else
