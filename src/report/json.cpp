@@ -53,11 +53,18 @@ std::string jsonLine(const JsonInput& in) {
   }
 
   const Checkpoint* ck = in.ck;
-  if (ck != nullptr) j["format"] = "fchk";
+  const bool molden = ck != nullptr && ck->format == FileFormat::Molden;
+  if (ck != nullptr) j["format"] = molden ? "molden" : "fchk";
   if (ck != nullptr && !ck->title.empty()) {
     j["title"] = trimBlanks(ck->title);
-    j["method"] = ck->calc.method;
-    j["basis"] = ck->calc.basis;
+    // A Molden file names neither the method nor the basis.
+    if (molden) {
+      j["method"] = nullptr;
+      j["basis"] = nullptr;
+    } else {
+      j["method"] = ck->calc.method;
+      j["basis"] = ck->calc.basis;
+    }
   }
   if (ck != nullptr && ck->natoms > 0 && ck->atomicNumber.size() == ck->natoms) {
     j["electrons"] = ck->electrons;
@@ -74,6 +81,10 @@ std::string jsonLine(const JsonInput& in) {
   }
   if (ck != nullptr && !ck->densityLabel.empty() && ok) j["density"] = ck->densityName();
   if (in.density != nullptr && ok) j["density_check"] = checkName(*in.density);
+  if (molden && ok && in.convention != nullptr) {
+    j["convention"] = in.convention->name;
+    j["orthonormality_deviation"] = in.convention->deviation;
+  }
   if (!ok) return dump(j);
 
   const BondOrders& b = *in.bonds;
