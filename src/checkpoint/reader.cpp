@@ -508,8 +508,7 @@ void CheckpointReader::selectDensity() {
     for (const Section& d : ck_.densities)
       kinds += (kinds.empty() ? "" : ", ") + densityKind(d.label);
     refuse(" The checkpoint file holds no 'Total " + densityChoice_ + " Density'; its total " +
-               (ck_.densities.empty() ? std::string("densities: none") : "densities: " + kinds) +
-               ". STOP",
+               (ck_.densities.empty() ? std::string("densities: none") : "densities: " + kinds),
            kCodeNoDensity);
   }
   if (ck_.ndens < 1) refuse(" The checkpoint file holds no total density matrix", kCodeNoDensity);

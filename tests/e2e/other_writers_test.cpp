@@ -201,7 +201,7 @@ TEST(OtherWriters, DensityChoiceGivesThatDensitysNumbers) {
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "mirvante: " + file +
                        ": The checkpoint file holds no 'Total CI Density'; its total densities: "
-                       "SCF, MP2. STOP (stop 8500)\n");
+                       "SCF, MP2 (stop 8500)\n");
   const Json j = Json::parse(mirvante("--json --density CI", file).out);
   EXPECT_EQ(j["status"], "refused");
   EXPECT_EQ(j["error"]["code"], "8500");
