@@ -1,15 +1,21 @@
 // Fuzz target: the whole pipeline, in-process, on arbitrary bytes as the
-// checkpoint file.  Every input is analysed in a fresh run of its own (its
-// own results and report, nothing shared with the previous input).  It must
-// end in a complete report with finite numbers, or in a stop; anything else
-// (a crash, a sanitizer report, a non-finite number in a complete report)
-// is a finding.
+// checkpoint file.  Every input is analysed twice, as the no-argument run and
+// as the command line, each in a fresh run of its own (its own results and
+// report, nothing shared with the previous input).  It must end in a complete
+// report with finite numbers, or in a stop; anything else (a crash, a
+// sanitizer report, a non-finite number in a complete report) is a finding.
+// A complete analysis of the command line (an "ok" result) must moreover
+// hold only finite numbers within the ranges a possible density allows: the
+// populations add up to the electron count within the density check's 0.1,
+// and the effectively unpaired electrons, the sum of n(2 - n) over the
+// natural occupations n in [-0.1, 2.1], lie within [-0.21, 1] per function.
 //
 // Besides libFuzzer's byte-level mutations, a line-aware mutator edits the
 // file the way damaged checkpoint files differ from good ones: numbers
 // replaced by extreme or meaningless values, lines deleted, repeated or
 // swapped, counts on the scalar lines changed, the file cut short.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -101,6 +107,37 @@ bool editLines(std::string& text, std::minstd_rand& rng) {
   return true;
 }
 
+bool finite(const mv::Vec1<double>& v) {
+  for (int i = 1; i <= v.size(); ++i)
+    if (!std::isfinite(v(i))) return false;
+  return true;
+}
+
+// The command line's analysis of the input: a complete one is an "ok"
+// result, whose numbers must be finite and within range.
+void commandLineRun(std::string_view text) {
+  mv::RunResults r;
+  mv::RunOptions o;
+  o.limits = mv::Limits::commandLine();
+  try {
+    mv::analyse(mv::CheckpointText::fromString(text, "x.fchk"), o, r, nullptr);
+  } catch (const mv::Stop&) {
+    return;
+  }
+  if (!r.complete) return;
+  const mv::BondOrders& b = r.bonds;
+  const int nbf = r.ck.nbf;
+  const int natoms = b.bonds.rows();
+  bool ok = finite(r.populations.qat) && std::isfinite(r.populations.total) &&
+            std::isfinite(b.unpaired) && finite(b.total) && finite(b.used) && finite(b.free);
+  for (int i = 1; i <= natoms && ok; ++i)
+    for (int j = 1; j <= natoms; ++j) ok = ok && std::isfinite(b.bonds(i, j));
+  const double tolerance = 1e-6 * (1 + nbf);
+  ok = ok && std::fabs(r.populations.total - (r.ck.nalpha + r.ck.nbeta)) <= 0.1 + tolerance;
+  ok = ok && b.unpaired >= -0.21 * nbf - tolerance && b.unpaired <= nbf + tolerance;
+  if (!ok) std::abort();
+}
+
 }  // namespace
 
 extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize,
@@ -125,6 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const mv::Stop& s) {
     report.stop(s);
   }
+  commandLineRun(std::string_view(reinterpret_cast<const char*>(data), size));
   if (results.complete) {
     // Only the analysis part: the echoed title line may hold any text.
     const std::string all = out.str();

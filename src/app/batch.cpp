@@ -99,9 +99,9 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     if (detectFormat(in.bytes()) == FileFormat::Molden) {
       analyseMolden(in.bytes(), in.name(), ro, r, options.json ? nullptr : &report);
     } else {
-      CheckpointText t = CheckpointText::fromBytes(in.bytes(), in.name(), par);
-      in.release();
-      analyse(std::move(t), ro, r, options.json ? nullptr : &report);
+      // The text keeps the bytes until the reader is done with them.
+      analyse(CheckpointText::fromInput(std::move(in), par), ro, r,
+              options.json ? nullptr : &report);
     }
   } catch (const Stop& s) {
     if (!options.json) report.stop(s);

@@ -2,6 +2,7 @@
 #include "checkpoint/freeformat.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -237,23 +238,27 @@ ReadResult readItems(const CheckpointText& t, int first, long long n, Store stor
   const int nl = t.lineCount();
   int ln = first;  // line being scanned
   int pos = 0;     // column (0-based) in that line
-  std::string_view L = ln <= nl ? t.line(ln) : std::string_view();
+  // The line's stored characters: the blanks that pad it to 80 columns
+  // separate values just as its end does.
+  std::string_view L = ln <= nl ? t.text(ln) : std::string_view();
+  int width = static_cast<int>(L.size());
 
   // Skip blanks, tabs and line ends; false at the end of the text.
   auto skipSpace = [&]() {
     for (;;) {
       if (ln > nl) return false;
-      while (pos < kLineWidth && isBlank(L[pos])) ++pos;
-      if (pos < kLineWidth) return true;
+      while (pos < width && isBlank(L[pos])) ++pos;
+      if (pos < width) return true;
       ++ln;
       pos = 0;
-      if (ln <= nl) L = t.line(ln);
+      L = ln <= nl ? t.text(ln) : std::string_view();
+      width = static_cast<int>(L.size());
     }
   };
   // The request is over: the rest of the current line is skipped.
   auto finish = [&](ReadStatus st) {
     res.status = st;
-    if (st == ReadStatus::Ok && ln <= nl && pos < kLineWidth) {
+    if (st == ReadStatus::Ok && ln <= nl && pos < width) {
       std::string_view r = L.substr(static_cast<std::size_t>(pos));
       const std::size_t b = r.find_first_not_of(" \t");
       if (b != std::string_view::npos) {
@@ -294,7 +299,7 @@ ReadResult readItems(const CheckpointText& t, int first, long long n, Store stor
     if constexpr (std::is_same_v<T, double>) {
       // The common case, a plain real of up to 15 digits, in one pass.
       double value;
-      const int len = plainReal(L.data() + pos, kLineWidth - pos, value);
+      const int len = plainReal(L.data() + pos, width - pos, value);
       if (len > 0) {
         pos += len;
         store(q, value);
@@ -306,7 +311,7 @@ ReadResult readItems(const CheckpointText& t, int first, long long n, Store stor
     }
     int b = pos;
     int starAt = -1;  // column of the first '*' of the token
-    while (pos < kLineWidth && !endsValue(L[pos])) {
+    while (pos < width && !endsValue(L[pos])) {
       if (L[pos] == '*' && starAt < 0) starAt = pos;
       ++pos;
     }
@@ -370,12 +375,110 @@ ReadResult readReals(const CheckpointText& t, int first, long long n, double* v)
   return readItems<double>(t, first, n, [v](long long q, double x) { v[q] = x; });
 }
 
-ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a) {
+namespace {
+
+// Below this many values a section is read on one thread.
+constexpr long long kParallelValues = 1 << 16;
+
+// The plain reals of one line: blank-separated tokens that plainReal reads
+// whole.  Each is handed to put(value); the count is returned, or -1 when
+// the line holds anything else.
+template <typename Put>
+int plainLine(std::string_view l, Put put) {
+  const int width = static_cast<int>(l.size());
+  int pos = 0, count = 0;
+  for (;;) {
+    while (pos < width && isBlank(l[pos])) ++pos;
+    if (pos == width) return count;
+    double x;
+    const int len = plainReal(l.data() + pos, width - pos, x);
+    if (len == 0) return -1;
+    pos += len;
+    if (pos < width && !isBlank(l[pos])) return -1;  // a comma or a slash
+    put(x);
+    ++count;
+  }
+}
+
+// A section written as Gaussian writes it, the same number of plain reals on
+// every line but the last, read on the threads of `par`: each thread takes a
+// run of lines, checks that every line holds its share of values and nothing
+// else, and stores them at their places (store(q, value) for distinct q, so
+// the threads never meet).  The values are those the serial read gives, by
+// the same conversion.  False when the section is laid out otherwise (or
+// too small to share out): the caller then reads it serially, which also
+// gives the exact message of any fault.
+template <typename Store>
+bool readShared(const CheckpointText& t, int first, long long n, Store store, const Parallel& par,
+                ReadResult& res) {
+  if (n < kParallelValues || par.maxThreads() < 2 || first < 1 || first > t.lineCount())
+    return false;
+  const int per = plainLine(t.text(first), [](double) {});
+  if (per <= 0) return false;
+  const long long lines = (n + per - 1) / per;
+  if (lines > t.lineCount() - first + 1) return false;
+  const int last = first + static_cast<int>(lines) - 1;
+  const int pieces = 4 * par.maxThreads();
+  std::atomic<bool> ok{true};
+  par.run(pieces, [&](int p) {
+    const int from = first + static_cast<int>(lines * p / pieces);
+    const int to = first + static_cast<int>(lines * (p + 1) / pieces);
+    for (int k = from; k < to && ok.load(std::memory_order_relaxed); ++k) {
+      long long q = static_cast<long long>(k - first) * per;
+      const long long want = k == last ? n - q : per;
+      const int got = plainLine(t.text(k), [&](double x) {
+        if (q < n) store(q, x);
+        ++q;
+      });
+      if (got != want) ok.store(false, std::memory_order_relaxed);
+    }
+  });
+  if (!ok.load()) return false;
+  res = ReadResult();
+  res.count = n;
+  res.next = last + 1;
+  return true;
+}
+
+template <typename T>
+ReadResult readGrowing(const CheckpointText& t, int first, long long n, std::vector<T>& v,
+                       std::size_t initial, const Parallel& par) {
+  const auto want = static_cast<std::size_t>(n < 0 ? 0 : n);
+  v.assign(std::min(initial, want), T{});
+  if constexpr (std::is_same_v<T, double>) {
+    ReadResult res;
+    auto put = [&v](long long q, double x) { v[static_cast<std::size_t>(q)] = x; };
+    if (v.size() == want && readShared(t, first, n, put, par, res)) return res;
+  }
+  return readItems<T>(t, first, n, [&v, want](long long q, T x) {
+    const auto i = static_cast<std::size_t>(q);
+    if (i >= v.size()) v.resize(std::min(want, std::max(i + 1, 2 * v.size())), T{});
+    v[i] = x;
+  });
+}
+
+}  // namespace
+
+ReadResult readInts(const CheckpointText& t, int first, long long n, std::vector<int>& v,
+                    std::size_t initial) {
+  return readGrowing(t, first, n, v, initial, Parallel());
+}
+
+ReadResult readReals(const CheckpointText& t, int first, long long n, std::vector<double>& v,
+                     std::size_t initial, const Parallel& par) {
+  return readGrowing(t, first, n, v, initial, par);
+}
+
+ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a,
+                           const Parallel& par) {
   const long long total =
       rows <= 0 || cols <= 0 ? 0 : static_cast<long long>(rows) * static_cast<long long>(cols);
-  return readItems<double>(t, first, total, [a, rows](long long q, double x) {
+  auto store = [a, rows](long long q, double x) {
     a(static_cast<int>(q % rows) + 1, static_cast<int>(q / rows) + 1) = x;
-  });
+  };
+  ReadResult res;
+  if (readShared(t, first, total, store, par, res)) return res;
+  return readItems<double>(t, first, total, store);
 }
 
 bool readIntField(std::string_view line, int col, int w, int& value) {

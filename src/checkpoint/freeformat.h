@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "checkpoint/text.h"
 #include "core/matrix.h"
@@ -30,8 +31,18 @@ struct ReadResult {
 // end of the text are passed back to the caller.
 ReadResult readInts(const CheckpointText& t, int first, long long n, int* v);
 ReadResult readReals(const CheckpointText& t, int first, long long n, double* v);
+// The same into v, which starts with `initial` elements (zero) and grows as
+// values arrive, up to n: its storage follows the values read, not the count
+// a file declares.  v ends with at least the items taken.
+ReadResult readInts(const CheckpointText& t, int first, long long n, std::vector<int>& v,
+                    std::size_t initial);
+ReadResult readReals(const CheckpointText& t, int first, long long n, std::vector<double>& v,
+                     std::size_t initial, const Parallel& par = Parallel());
 // The same for rows * cols reals stored column after column into a.
-ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a);
+// A large section laid out as Gaussian writes it (the same number of plain
+// reals on every line) is read on the threads of `par`, with the same values.
+ReadResult readRealColumns(const CheckpointText& t, int first, int rows, int cols, MatView a,
+                           const Parallel& par = Parallel());
 
 // Fixed-field readers: the field of width w starting at column `col`
 // (1-based) of line, blanks ignored, a short line read as padded with

@@ -1,10 +1,14 @@
 #include "checkpoint/reader.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -156,14 +160,6 @@ bool wholeInteger(std::string_view field, T& v) {
   return r.ec == std::errc() && r.ptr == field.data() + field.size();
 }
 
-// Memory the analysis of n basis functions and a atoms needs at its peak:
-// about ten n by n matrices and the bond-order tables.
-std::uint64_t analysisBytes(int n, int a) {
-  const auto nn = static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(n);
-  const auto aa = static_cast<std::uint64_t>(a) * static_cast<std::uint64_t>(a);
-  return 10 * nn * sizeof(double) + 2 * aa * sizeof(double);
-}
-
 }  // namespace
 
 std::string trimBlanks(std::string_view s) {
@@ -237,9 +233,9 @@ bool CheckpointReader::has(std::string_view label) const {
 int CheckpointReader::lengthOf(std::string_view label) {
   const int k = find(label);
   int v = 0;
-  if (t_.line(k).substr(47, 2) != "N=" || !readIntField(t_.line(k), 50, 12, v))
+  if (t_.line(k).substr(47, 2) != "N=" || !readIntField(t_.text(k), 50, 12, v))
     readError(fullName(label), k,
-              quoted(t_.line(k).substr(47, 14)) + " is not the length of an array");
+              mv::quoted(t_.line(k).substr(47, 14)) + " is not the length of an array");
   return v;
 }
 
@@ -256,12 +252,12 @@ int CheckpointReader::scalarInt(std::string_view label) {
   const int k = find(label);
   int v = 0;
   if (!limits_.classic) {
-    const std::string field = valueField(t_.line(k));
-    if (!wholeInteger(field, v)) readError(label, k, quoted(field) + " is not an integer");
+    const std::string field = valueField(t_.text(k));
+    if (!wholeInteger(field, v)) readError(label, k, mv::quoted(field) + " is not an integer");
     return v;
   }
-  if (!readIntField(t_.line(k), 56, 6, v))
-    readError(label, k, quoted(t_.line(k).substr(55, 6)) + " is not an integer");
+  if (!readIntField(t_.text(k), 56, 6, v))
+    readError(label, k, mv::quoted(t_.line(k).substr(55, 6)) + " is not an integer");
   return v;
 }
 
@@ -271,24 +267,24 @@ double CheckpointReader::scalarReal(std::string_view label) {
   const int k = find(label);
   double v = 0.0;
   if (!limits_.classic) {
-    const std::string field = valueField(t_.line(k));
+    const std::string field = valueField(t_.text(k));
     if (field.empty() || field.find_first_of(" \t") != std::string::npos ||
         !readRealField(field, 1, static_cast<int>(field.size()), 0, v))
-      readError(label, k, quoted(field) + " is not a real number");
+      readError(label, k, mv::quoted(field) + " is not a real number");
     return v;
   }
-  if (!readRealField(t_.line(k), 46, 30, 10, v))
-    readError(label, k, quoted(t_.line(k).substr(45, 30)) + " is not a real number");
+  if (!readRealField(t_.text(k), 46, 30, 10, v))
+    readError(label, k, mv::quoted(t_.line(k).substr(45, 30)) + " is not a real number");
   return v;
 }
 
 // The "N=" count on the label line of an array; -1 when the line has none.
 long long CheckpointReader::declaredCount(int labelLine, std::string_view label) {
-  const std::string field = valueField(t_.line(labelLine));
+  const std::string field = valueField(t_.text(labelLine));
   if (field.rfind("N=", 0) != 0) return -1;
   long long n = -1;
   if (!wholeInteger(trimBlanks(std::string_view(field).substr(2)), n) || n < 0)
-    readError(label, labelLine, quoted(field) + " is not a count of values");
+    readError(label, labelLine, mv::quoted(field) + " is not a count of values");
   return n;
 }
 
@@ -300,33 +296,48 @@ void CheckpointReader::expectCount(int labelLine, std::string_view label, long l
   if (limits_.classic) return;
   const long long declared = declaredCount(labelLine, label);
   if (declared >= 0 && declared != n)
-    refuse(" Section '" + sectionName(t_.line(labelLine)) +
+    refuse(" Section '" + sectionName(t_.text(labelLine)) +
                "' holds N= " + std::to_string(declared) + " values; the file's counts call for " +
                std::to_string(n),
            kCodeBadIndex, labelLine);
 }
 
 void CheckpointReader::expectEnd(std::string_view label, const ReadResult& r, long long n) {
-  if (limits_.classic || r.count != n || r.rest.empty()) return;
+  if (limits_.classic) return;
+  if (r.count < n)  // a slash ended the values early
+    readError(label, r.next - 1,
+              "the values end ('/') after " + std::to_string(r.count) + " of " + std::to_string(n));
+  if (r.rest.empty()) return;
   const std::string extra = r.rest.substr(0, r.rest.find_first_of(" \t,"));
   readError(label, r.next - 1,
-            quoted(extra) + " follows the last of its " + std::to_string(n) + " values");
+            mv::quoted(extra) + " follows the last of its " + std::to_string(n) + " values");
 }
 
-void CheckpointReader::ints(std::string_view label, long long n, int* v) {
-  const int k = find(label);
-  expectCount(k, label, n);
-  const ReadResult r = readInts(t_, k + 1, n, v);
-  if (r.status != ReadStatus::Ok) readError(label, r.line > 0 ? r.line : k, r.detail);
-  expectEnd(label, r, n);
+// Elements to make room for before n values of `width` bytes are read from
+// line `first` on: never more than the rest of the text could hold, so that
+// a count the file declares does not allocate beyond the file's own size
+// before values are there (the storage grows with the values read).
+std::size_t CheckpointReader::room(int first, long long n, std::size_t width) const {
+  const std::uint64_t fits = t_.bytesFrom(first) / width;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(n < 0 ? 0 : n, fits));
 }
 
-void CheckpointReader::reals(std::string_view label, long long n, double* v) {
+void CheckpointReader::ints(std::string_view label, long long n, std::vector<int>& v) {
   const int k = find(label);
   expectCount(k, label, n);
-  const ReadResult r = readReals(t_, k + 1, n, v);
+  const ReadResult r = readInts(t_, k + 1, n, v, room(k + 1, n, sizeof(int)));
   if (r.status != ReadStatus::Ok) readError(label, r.line > 0 ? r.line : k, r.detail);
   expectEnd(label, r, n);
+  v.resize(static_cast<std::size_t>(n));
+}
+
+void CheckpointReader::reals(std::string_view label, long long n, std::vector<double>& v) {
+  const int k = find(label);
+  expectCount(k, label, n);
+  const ReadResult r = readReals(t_, k + 1, n, v, room(k + 1, n, sizeof(double)));
+  if (r.status != ReadStatus::Ok) readError(label, r.line > 0 ? r.line : k, r.detail);
+  expectEnd(label, r, n);
+  v.resize(static_cast<std::size_t>(n));
 }
 
 void CheckpointReader::header() {
@@ -360,20 +371,19 @@ void CheckpointReader::header() {
   // the restricted open-shell method, and the beta orbitals.
   int ndens = -1;
   for (int k = 1; k <= nl; ++k) {
-    const std::string_view l = t_.line(k);
-    if (l.substr(0, 4) == itot) {
+    if (t_.startsWith(k, itot)) {
       ++ndens;
       ck_.densityLine = k;
     }
-    if (l.substr(8, 8) == irohf) ck_.rohfMarker = true;
-    if (l.substr(0, mocbe.size()) == mocbe) ck_.betaOrbitals = true;
+    if (t_.holdsAt(k, 8, irohf)) ck_.rohfMarker = true;
+    if (t_.startsWith(k, mocbe)) ck_.betaOrbitals = true;
   }
   ck_.ndens = ndens;
   if (!limits_.classic) {
     // The command line counts the total densities by their labels, so that
     // a "Total Energy" line (or its absence) does not count.
     for (int k = 1; k <= nl; ++k)
-      if (const std::string name = sectionName(t_.line(k)); totalDensityName(name))
+      if (const std::string name = sectionName(t_.text(k)); totalDensityName(name))
         ck_.densities.push_back({name, k});
     ck_.ndens = static_cast<int>(ck_.densities.size());
     ck_.densityLine = ck_.densities.empty() ? 0 : ck_.densities.back().line;
@@ -383,7 +393,7 @@ void CheckpointReader::header() {
         ck_.densityLine = ck_.densities[d].line;
       }
   }
-  if (ck_.densityLine > 0) ck_.densityLabel = std::string(t_.line(ck_.densityLine));
+  if (ck_.densityLine > 0) ck_.densityLabel = t_.line(ck_.densityLine).str();
 }
 
 void CheckpointReader::body() {
@@ -442,34 +452,27 @@ void CheckpointReader::molecule() {
 
   // Atoms.
   const int natom = ck_.natoms;
-  ck_.atomicNumber = Vec1<int>(natom);
-  ck_.nuclearCharge = Vec1<double>(natom);
-  ck_.coords = Matrix(3, natom);
-  ints(iatnm, natom, ck_.atomicNumber.data());
+  ints(iatnm, natom, ck_.atomicNumber.std());
   if (!tolerant || has(nucch)) {
-    reals(nucch, natom, ck_.nuclearCharge.data());
+    reals(nucch, natom, ck_.nuclearCharge.std());
     checkFinite(ck_.nuclearCharge.data(), natom, "Nuclear charges", ck_.lineOf(std::string(nucch)));
   } else {
+    ck_.nuclearCharge = Vec1<double>(natom);
     for (int a = 1; a <= natom; ++a) ck_.nuclearCharge(a) = ck_.atomicNumber(a);
   }
   {
-    std::vector<double> xyz(static_cast<std::size_t>(3) * static_cast<std::size_t>(natom));
-    reals(icart, 3LL * natom, xyz.data());
+    std::vector<double> xyz;
+    reals(icart, 3LL * natom, xyz);
     checkFinite(xyz.data(), 3LL * natom, "Current cartesian coordinates",
                 ck_.lineOf(std::string(icart)));
+    ck_.coords = Matrix(3, natom);
     for (int a = 1; a <= natom; ++a)
       for (int k = 1; k <= 3; ++k)
         ck_.coords(k, a) = xyz[static_cast<std::size_t>(3 * (a - 1) + k - 1)];
   }
 
   // Shells and primitives.
-  sh.type = Vec1<int>(sh.count);
-  sh.nprim = Vec1<int>(sh.count);
-  sh.atom = Vec1<int>(sh.count);
-  sh.exponent = Vec1<double>(sh.primitives);
-  sh.coefficient = Vec1<double>(sh.primitives);
-  sh.pCoefficient = Vec1<double>(sh.primitives);
-  ints(ishty, sh.count, sh.type.data());
+  ints(ishty, sh.count, sh.type.std());
   if (!nbfRead) {
     long long n = 0;
     for (int s = 1; s <= sh.count; ++s) n += functionsOfShell(sh.type(s));
@@ -479,12 +482,12 @@ void CheckpointReader::molecule() {
     ck_.nbf = static_cast<int>(n);
     checkCount(ck_.nbf, "Number of basis functions", limits_.basisFunctions);
     requireMemory(
-        analysisBytes(ck_.nbf, ck_.natoms),
+        analysisMemory(ck_.nbf, ck_.natoms),
         std::to_string(ck_.nbf) + " basis functions and " + std::to_string(ck_.natoms) + " atoms");
   }
-  ints(npons, sh.count, sh.nprim.data());
-  ints(mstat, sh.count, sh.atom.data());
-  reals(nprex, sh.primitives, sh.exponent.data());
+  ints(npons, sh.count, sh.nprim.std());
+  ints(mstat, sh.count, sh.atom.std());
+  reals(nprex, sh.primitives, sh.exponent.std());
   const int expLine = ck_.lineOf(std::string(nprex));
   checkFinite(sh.exponent.data(), sh.primitives, "Primitive exponents", expLine);
   for (int p = 1; p <= sh.primitives; ++p)
@@ -492,13 +495,14 @@ void CheckpointReader::molecule() {
       refuse(" Section 'Primitive exponents': exponent " + std::to_string(p) +
                  " is not positive: " + realText(sh.exponent(p)),
              kCodeBadValue, expLine);
-  reals(ncncf, sh.primitives, sh.coefficient.data());
+  reals(ncncf, sh.primitives, sh.coefficient.std());
+  sh.pCoefficient = Vec1<double>(sh.primitives);
   checkFinite(sh.coefficient.data(), sh.primitives, "Contraction coefficients",
               ck_.lineOf(std::string(ncncf)));
   bool anySP = false;
   for (int s = 1; s <= sh.count; ++s) anySP = anySP || sh.type(s) == -1;
   if (anySP) {
-    reals(nspcf, sh.primitives, sh.pCoefficient.data());
+    reals(nspcf, sh.primitives, sh.pCoefficient.std());
     checkFinite(sh.pCoefficient.data(), sh.primitives, "P(S=P) Contraction coefficients",
                 ck_.lineOf(std::string(nspcf)));
   }
@@ -526,7 +530,7 @@ void CheckpointReader::basisCountAndMemory() {
     throw st;
   }
   requireMemory(
-      analysisBytes(ck_.nbf, ck_.natoms),
+      analysisMemory(ck_.nbf, ck_.natoms),
       std::to_string(ck_.nbf) + " basis functions and " + std::to_string(ck_.natoms) + " atoms");
 }
 
@@ -551,14 +555,14 @@ void CheckpointReader::shellCoordinates() {
       readError(
           ncosh, k0,
           "end of file after " + std::to_string(done) + " of " + std::to_string(n) + " values");
-    const std::string_view l = t_.line(k);
+    const std::string_view l = t_.text(k);
     for (int f = 0; f < 5 && done < n; ++f, ++done) {
       double x = 0.0;
       const int col = 1 + 16 * f;
       if (!readRealField(l, col, 16, 8, x))
-        readError(
-            ncosh, k,
-            quoted(l.substr(static_cast<std::size_t>(col - 1), 16)) + " is not a real number");
+        readError(ncosh, k,
+                  mv::quoted(t_.line(k).substr(static_cast<std::size_t>(col - 1), 16)) +
+                      " is not a real number");
       if (!std::isfinite(x))
         refuse(" Section 'Coordinates of each shell' holds a value that is not a finite number: " +
                    realText(x),
@@ -588,15 +592,29 @@ void CheckpointReader::orbitals() {
                  " per orbital, for 1 to " + std::to_string(nbf) + " orbitals",
              kCodeBadIndex, k);
     const int norb = static_cast<int>(declared / nbf);
-    ck_.mo = Matrix(nbf, nbf);
-    const ReadResult r = readRealColumns(t_, k + 1, nbf, norb, ck_.mo.view());
+    ReadResult r;
+    if (Matrix::bytesFor(nbf, nbf) <= t_.bytesFrom(k + 1)) {
+      ck_.mo = Matrix(nbf, nbf);
+      r = readRealColumns(t_, k + 1, nbf, norb, ck_.mo.view(), par());
+    } else {
+      // Values written more densely than eight bytes each (or fewer than
+      // the count says): the matrix is made once they are read.
+      std::vector<double> v;
+      r = readReals(t_, k + 1, declared, v, room(k + 1, declared, sizeof(double)), par());
+      if (r.status == ReadStatus::Ok) {
+        v.resize(static_cast<std::size_t>(declared));
+        ck_.mo = Matrix(nbf, nbf);
+        for (int j = 1; j <= norb; ++j)
+          std::copy_n(v.data() + static_cast<std::size_t>(j - 1) * nbf, nbf, ck_.mo.col(j));
+      }
+    }
     if (r.status != ReadStatus::Ok) readError(mocal, r.line > 0 ? r.line : k, r.detail);
     expectEnd(mocal, r, declared);
     for (int j = 1; j <= norb; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
     return;
   }
   ck_.mo = Matrix(nbf, nbf);
-  const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view());
+  const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view(), par());
   if (r.status == ReadStatus::End) readError(mocal, k, r.detail);
   for (int j = 1; j <= nbf; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
 }
@@ -628,15 +646,17 @@ void CheckpointReader::selectDensity() {
 void CheckpointReader::readTriangle(int labelLine, Matrix& into, std::vector<double>* keep) {
   const int nbf = ck_.nbf;
   const long long npack = static_cast<long long>(nbf) * (nbf + 1) / 2;
-  const std::string name = sectionName(t_.line(labelLine));
+  const std::string name = sectionName(t_.text(labelLine));
   expectCount(labelLine, name, npack);
-  std::vector<double> packed(static_cast<std::size_t>(npack), 0.0);
-  const ReadResult r = readReals(t_, labelLine + 1, npack, packed.data());
+  std::vector<double> packed;
+  const ReadResult r = readReals(t_, labelLine + 1, npack, packed,
+                                 room(labelLine + 1, npack, sizeof(double)), par());
   if (r.status != ReadStatus::Ok) {
     if (r.count == 0) refuse(" The checkpoint file holds no total density matrix", kCodeNoDensity);
     readError(name, r.line > 0 ? r.line : labelLine, r.detail);
   }
   expectEnd(name, r, npack);
+  packed.resize(static_cast<std::size_t>(npack));
   checkFinite(packed.data(), npack, name, labelLine);
   into = Matrix::uninitialised(nbf, nbf);
   std::size_t k = 0;
@@ -667,9 +687,30 @@ void CheckpointReader::spinDensity() {
                "') in the checkpoint file. STOP",
            kCodeSpinDensity);
   ck_.sections.push_back({label, k});
-  ck_.spinLabel = std::string(t_.line(k));
+  ck_.spinLabel = t_.line(k).str();
   ck_.spinLine = k;
   readTriangle(k, ck_.spin, nullptr);
+}
+
+std::uint64_t estimatedRunMemory(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (!in || ec) return 0;
+  std::string head(std::size_t{1} << 16, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  long long nbf = 0, natoms = 0;
+  std::istringstream lines(head);
+  for (std::string l; std::getline(lines, l);) {
+    long long* into = l.rfind(numbf, 0) == 0 ? &nbf : l.rfind(numat, 0) == 0 ? &natoms : nullptr;
+    if (into == nullptr) continue;
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    long long v = 0;
+    if (wholeInteger(valueField(l), v) && v > 0) *into = v;
+  }
+  // The text and its line offsets, then the analysis.
+  return size + size / 16 + analysisMemory(nbf, natoms);
 }
 
 Checkpoint readCheckpoint(const CheckpointText& text, const Limits& limits) {

@@ -8,7 +8,9 @@
 // found before the next one can stop the run.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
 
 #include "checkpoint/checkpoint.h"
 #include "checkpoint/freeformat.h"
@@ -20,6 +22,10 @@ namespace mv {
 class CheckpointReader {
  public:
   CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck);
+  // Large sections (the orbitals, the densities) are read on the threads of
+  // `par` (which must outlive the reader) when they are laid out as
+  // Gaussian writes them; the values are the same.
+  void useThreads(const Parallel& par) { par_ = &par; }
 
   // Command line: analyse the total density of this kind ("SCF", "MP2",
   // "CC" as in "Total MP2 Density", letters compared without case) instead
@@ -51,8 +57,9 @@ class CheckpointReader {
   void expectCount(int labelLine, std::string_view label, long long n);
   void expectEnd(std::string_view label, const ReadResult& r, long long n);
   double scalarReal(std::string_view label);
-  void ints(std::string_view label, long long n, int* v);
-  void reals(std::string_view label, long long n, double* v);
+  std::size_t room(int first, long long n, std::size_t width) const;
+  void ints(std::string_view label, long long n, std::vector<int>& v);
+  void reals(std::string_view label, long long n, std::vector<double>& v);
   void shellCoordinates();
   void basisCountAndMemory();
   void orbitals();
@@ -63,10 +70,19 @@ class CheckpointReader {
   [[noreturn]] void readError(std::string_view section, int line, const std::string& detail);
 
   const CheckpointText& t_;
+  const Parallel* par_ = nullptr;
+  Parallel serial_;
+  const Parallel& par() const { return par_ != nullptr ? *par_ : serial_; }
   Limits limits_;
   Checkpoint& ck_;
   std::string densityChoice_;
 };
+
+// The memory a command-line run on the file at `path` may need: its text
+// and the analysis of the counts its head declares ("Number of basis
+// functions", "Number of atoms"); the text alone when the first 64 kB do
+// not say (a compressed file, another format); 0 when it cannot be read.
+std::uint64_t estimatedRunMemory(const std::string& path);
 
 // All three steps.
 Checkpoint readCheckpoint(const CheckpointText& text, const Limits& limits);

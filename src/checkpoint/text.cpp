@@ -1,221 +1,184 @@
 #include "checkpoint/text.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <utility>
 
 #include "core/stop.h"
 
 namespace mv {
 
-// Splits text that arrives in pieces into lines and keeps the first 80
-// characters of each.  The text after the last line feed is a line of its
-// own when it is not empty.
-class CheckpointText::Builder {
- public:
-  explicit Builder(CheckpointText& t) : t_(t) {}
-
-  void feed(std::string_view piece) {
-    while (!piece.empty()) {
-      const std::size_t lf = piece.find('\n');
-      const std::string_view part = piece.substr(0, lf);
-      if (lf != std::string_view::npos && len_ == 0) {
-        // A whole line inside the piece: taken without a copy.
-        add(trimCr(part));
-      } else {
-        keep(part);
-        if (lf != std::string_view::npos) flush();
-      }
-      if (lf == std::string_view::npos) break;
-      piece.remove_prefix(lf + 1);
-    }
-  }
-  // The end of the text: a last line without a line feed.
-  void finish() {
-    if (len_ > 0) flush();
-  }
-
- private:
-  static std::string_view trimCr(std::string_view l) {
-    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-    return l;
-  }
-  void add(std::string_view raw) {
-    const std::size_t at = t_.buf_.size();
-    t_.buf_.resize(at + kLineWidth, ' ');
-    const std::size_t n = raw.size() < std::size_t{kLineWidth} ? raw.size() : kLineWidth;
-    if (n > 0) std::memcpy(t_.buf_.data() + at, raw.data(), n);
-    ++t_.nlines_;
-  }
-  // Part of a line that continues in the next piece: its first 81
-  // characters are enough (80 kept, one more to tell a final CR apart).
-  void keep(std::string_view part) {
-    if (part.empty()) return;
-    const std::size_t room = sizeof held_ - (len_ < sizeof held_ ? len_ : sizeof held_);
-    const std::size_t take = part.size() < room ? part.size() : room;
-    std::memcpy(held_ + (sizeof held_ - room), part.data(), take);
-    len_ += part.size();
-    last_ = part.back();
-  }
-  void flush() {
-    std::size_t n = len_ < sizeof held_ ? len_ : sizeof held_;
-    if (n > 0 && len_ <= sizeof held_ && last_ == '\r') --n;  // the CR is the line end
-    add(std::string_view(held_, n));
-    len_ = 0;
-  }
-
-  CheckpointText& t_;
-  char held_[kLineWidth + 1];
-  std::size_t len_ = 0;  // length of the line so far
-  char last_ = 0;        // its last character
-};
-
-CheckpointText CheckpointText::fromString(std::string_view text, std::string name) {
-  CheckpointText t;
-  t.name_ = std::move(name);
-  std::size_t lf = 0;
-  for (char ch : text)
-    if (ch == '\n') ++lf;
-  t.buf_.reserve((lf + 1) * kLineWidth);
-  Builder b(t);
-  b.feed(text);
-  b.finish();
-  return t;
-}
-
 namespace {
+
 constexpr std::size_t kPiece = std::size_t{1} << 16;
-}
-
-namespace {
-
-// Below this size a file is split into lines on one thread.
+// Below this size a text is split into lines on one thread.
 constexpr std::size_t kParallelBytes = std::size_t{1} << 22;
 
 }  // namespace
 
-// Every line of `bytes`: up to a line feed (a carriage return just before
-// it dropped), the text after the last line feed a line of its own when it
-// is not empty.  The text is cut into one piece per thread at line feeds;
-// each piece counts its lines, then copies them into their places.
+std::string Line80::substr(std::size_t pos, std::size_t n) const {
+  if (pos >= kLineWidth) return std::string();
+  n = std::min(n, kLineWidth - pos);
+  std::string s(n, ' ');
+  if (pos < t_.size()) t_.copy(s.data(), std::min(n, t_.size() - pos), pos);
+  return s;
+}
+
+CheckpointText& CheckpointText::operator=(CheckpointText&& other) noexcept {
+  if (this != &other) {
+    input_ = std::move(other.input_);
+    own_ = std::move(other.own_);
+    fromInput_ = other.fromInput_;
+    bytes_ = fromInput_ ? input_.bytes() : std::string_view(own_);
+    start32_ = std::move(other.start32_);
+    start64_ = std::move(other.start64_);
+    nlines_ = std::exchange(other.nlines_, 0);
+    name_ = std::move(other.name_);
+    other.bytes_ = std::string_view();
+  }
+  return *this;
+}
+
+bool CheckpointText::holdsAt(int k, std::size_t col0, std::string_view s) const {
+  if (col0 + s.size() > kLineWidth) return false;
+  const std::string_view t = text(k);
+  const std::size_t stored = t.size() > col0 ? std::min(t.size() - col0, s.size()) : 0;
+  if (t.substr(std::min(col0, t.size()), stored) != s.substr(0, stored)) return false;
+  // What lies beyond the stored text reads as blanks.
+  return s.find_first_not_of(' ', stored) == std::string_view::npos;
+}
+
+// Every line of bytes_: up to a line feed, the text after the last line feed
+// a line of its own when it is not empty.  The text is cut into one piece
+// per thread at line feeds; each piece counts its lines, then writes their
+// offsets into their places.
+void CheckpointText::split(const Parallel& par) {
+  const std::string_view bytes = bytes_;
+  const int pieces = bytes.size() < kParallelBytes ? 1 : std::max(1, par.maxThreads());
+  std::vector<std::size_t> begin(static_cast<std::size_t>(pieces) + 1, bytes.size());
+  begin[0] = 0;
+  for (int k = 1; k < pieces; ++k) {
+    const std::size_t at =
+        std::max(begin[static_cast<std::size_t>(k) - 1], bytes.size() / pieces * k);
+    const std::size_t lf = bytes.find('\n', at);
+    begin[static_cast<std::size_t>(k)] = lf == std::string_view::npos ? bytes.size() : lf + 1;
+  }
+  std::vector<std::size_t> lines(static_cast<std::size_t>(pieces) + 1, 0);
+  par.run(pieces, [&](int k) {
+    const std::size_t b = begin[static_cast<std::size_t>(k)],
+                      e = begin[static_cast<std::size_t>(k) + 1];
+    lines[static_cast<std::size_t>(k) + 1] =
+        static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(b),
+                                            bytes.begin() + static_cast<std::ptrdiff_t>(e), '\n'));
+  });
+  for (int k = 1; k <= pieces; ++k)
+    lines[static_cast<std::size_t>(k)] += lines[static_cast<std::size_t>(k) - 1];
+  const bool open = !bytes.empty() && bytes.back() != '\n';  // a last line without a line feed
+  const std::size_t total = lines[static_cast<std::size_t>(pieces)] + (open ? 1 : 0);
+  if (total > static_cast<std::size_t>(INT_MAX))
+    inputError(name_, 0, "more than " + std::to_string(INT_MAX) + " lines");
+  nlines_ = static_cast<int>(total);
+  // The offsets of lines 1 .. total + 1.
+  const bool wide = bytes.size() + 1 > UINT32_MAX;
+  if (wide)
+    start64_.resize(total + 1);
+  else
+    start32_.resize(total + 1);
+  auto put = [&](std::size_t i, std::size_t at) {
+    if (wide)
+      start64_[i] = at;
+    else
+      start32_[i] = static_cast<std::uint32_t>(at);
+  };
+  put(0, 0);
+  par.run(pieces, [&](int k) {
+    std::size_t i = lines[static_cast<std::size_t>(k)] + 1;
+    const std::size_t b = begin[static_cast<std::size_t>(k)],
+                      e = begin[static_cast<std::size_t>(k) + 1];
+    for (std::size_t at = b; at < e; ++i) {
+      const void* lf = std::memchr(bytes.data() + at, '\n', e - at);
+      if (lf == nullptr) break;
+      at = static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) + 1;
+      put(i, at);
+    }
+  });
+  if (open) put(total, bytes.size() + 1);
+}
+
 CheckpointText CheckpointText::fromBytes(std::string_view bytes, std::string name,
                                          const Parallel& par) {
   CheckpointText t;
   t.name_ = std::move(name);
-  const int pieces = bytes.size() < kParallelBytes ? 1 : std::max(1, par.maxThreads());
-  std::vector<std::size_t> start(static_cast<std::size_t>(pieces) + 1, bytes.size());
-  start[0] = 0;
-  for (int k = 1; k < pieces; ++k) {
-    std::size_t at = std::max(start[static_cast<std::size_t>(k) - 1], bytes.size() / pieces * k);
-    const std::size_t lf = bytes.find('\n', at);
-    start[static_cast<std::size_t>(k)] = lf == std::string_view::npos ? bytes.size() : lf + 1;
-  }
-  std::vector<std::size_t> lines(static_cast<std::size_t>(pieces) + 1, 0);
-  par.run(pieces, [&](int k) {
-    const std::size_t b = start[static_cast<std::size_t>(k)],
-                      e = start[static_cast<std::size_t>(k) + 1];
-    auto n =
-        static_cast<std::size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(b),
-                                            bytes.begin() + static_cast<std::ptrdiff_t>(e), '\n'));
-    if (k == pieces - 1 && e > b && bytes[e - 1] != '\n') ++n;  // a last line without a line feed
-    lines[static_cast<std::size_t>(k) + 1] = n;
-  });
-  for (int k = 1; k <= pieces; ++k)
-    lines[static_cast<std::size_t>(k)] += lines[static_cast<std::size_t>(k) - 1];
-  const std::size_t total = lines[static_cast<std::size_t>(pieces)];
-  t.buf_.resize(total * kLineWidth);
-  t.nlines_ = static_cast<int>(total);
-  par.run(pieces, [&](int k) {
-    std::size_t at = start[static_cast<std::size_t>(k)];
-    const std::size_t e = start[static_cast<std::size_t>(k) + 1];
-    char* out = t.buf_.data() + lines[static_cast<std::size_t>(k)] * kLineWidth;
-    while (at < e) {
-      const std::size_t found = bytes.find('\n', at);
-      const std::size_t lf = found == std::string_view::npos || found > e ? e : found;
-      std::size_t len = lf - at;
-      if (len > 0 && bytes[lf - 1] == '\r') --len;  // the CR belongs to the line end
-      const std::size_t n = std::min(len, std::size_t{kLineWidth});
-      std::memcpy(out, bytes.data() + at, n);
-      std::memset(out + n, ' ', kLineWidth - n);
-      out += kLineWidth;
-      at = lf + 1;
-    }
-  });
+  t.own_.assign(bytes.data(), bytes.size());
+  t.bytes_ = t.own_;
+  t.split(par);
+  return t;
+}
+
+CheckpointText CheckpointText::fromString(std::string_view text, std::string name) {
+  return fromBytes(text, std::move(name));
+}
+
+CheckpointText CheckpointText::fromInput(InputBytes in, const Parallel& par) {
+  CheckpointText t;
+  t.name_ = in.name();
+  t.input_ = std::move(in);
+  t.fromInput_ = true;
+  t.bytes_ = t.input_.bytes();
+  t.split(par);
   return t;
 }
 
 CheckpointText CheckpointText::fromFile(const std::string& path, std::string name,
                                         const Parallel& par) {
-  // A regular file is mapped and split in place; anything else (a pipe, a
-  // device) is read piece by piece.
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) inputError(name, 0, std::string("cannot open: ") + std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    const auto size = static_cast<std::size_t>(st.st_size);
-    if (size == 0) {
-      ::close(fd);
-      return fromString("", std::move(name));
-    }
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map != MAP_FAILED) {
-      ::close(fd);
-      CheckpointText t =
-          fromBytes(std::string_view(static_cast<const char*>(map), size), std::move(name), par);
-      ::munmap(map, size);
-      return t;
-    }
-  }
-  ::close(fd);
   CheckpointText t;
   t.name_ = std::move(name);
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) inputError(t.name_, 0, std::string("cannot open: ") + std::strerror(errno));
-  // Room for the lines of a file of this size written at 80 columns or
-  // more; reserved pages that stay unused cost no memory.
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (!ec && size < (std::uintmax_t{1} << 40)) t.buf_.reserve(size + size / 8 + kLineWidth);
-  std::vector<char> piece(kPiece);
-  Builder b(t);
-  bool bad = false;
-  int err = 0;
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) inputError(t.name_, 0, std::string("cannot open: ") + std::strerror(errno));
+  struct Close {
+    int fd;
+    ~Close() { ::close(fd); }
+  } close{fd};
+  // A regular file is read in one piece of its size; anything else (a pipe,
+  // a device) piece by piece.
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    t.own_.reserve(static_cast<std::size_t>(st.st_size));
+  std::string piece(kPiece, '\0');
   for (;;) {
-    const std::size_t got = std::fread(piece.data(), 1, piece.size(), in);
-    b.feed(std::string_view(piece.data(), got));
-    if (got < piece.size()) {
-      bad = std::ferror(in) != 0;
-      err = errno;
-      break;
+    const ssize_t got = ::read(fd, piece.data(), piece.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      inputError(t.name_, 0, std::string("cannot read: ") + std::strerror(errno));
     }
+    if (got == 0) break;
+    t.own_.append(piece.data(), static_cast<std::size_t>(got));
   }
-  b.finish();
-  std::fclose(in);
-  if (bad) inputError(t.name_, 0, std::string("cannot read: ") + std::strerror(err));
+  t.bytes_ = t.own_;
+  t.split(par);
   return t;
 }
 
 CheckpointText CheckpointText::fromStream(std::istream& in, std::string name) {
   CheckpointText t;
   t.name_ = std::move(name);
-  std::vector<char> piece(kPiece);
-  Builder b(t);
+  std::string piece(kPiece, '\0');
   while (in) {
     in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
     const std::streamsize got = in.gcount();
     if (got <= 0) break;
-    b.feed(std::string_view(piece.data(), static_cast<std::size_t>(got)));
+    t.own_.append(piece.data(), static_cast<std::size_t>(got));
   }
   if (in.bad()) inputError(t.name_, 0, "cannot read the input");
-  b.finish();
+  t.bytes_ = t.own_;
+  t.split(Parallel());
   return t;
 }
 
@@ -228,7 +191,9 @@ void CheckpointText::writeCopy(const std::string& path) const {
   int err = 0;
   std::size_t used = 0;
   for (int k = 1; k <= nlines_ && ok; ++k) {
-    std::memcpy(piece.data() + used, line(k).data(), kLineWidth);
+    const std::string_view l = text(k);
+    std::memcpy(piece.data() + used, l.data(), l.size());
+    std::memset(piece.data() + used + l.size(), ' ', kLineWidth - l.size());
     piece[used + kLineWidth] = '\n';
     used += kRecord;
     if (used + kRecord > piece.size() || k == nlines_) {
@@ -247,7 +212,11 @@ void CheckpointText::writeCopy(const std::string& path) const {
 }
 
 void CheckpointText::release() {
-  decltype(buf_)().swap(buf_);
+  input_.release();
+  std::string().swap(own_);
+  bytes_ = std::string_view();
+  decltype(start32_)().swap(start32_);
+  decltype(start64_)().swap(start64_);
   nlines_ = 0;
 }
 

@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/fchktext.h"
+#include "support/handmade.h"
 #include "support/testutil.h"
 
 namespace fs = std::filesystem;
@@ -120,9 +123,11 @@ struct ProgramRun {
   int status = -1;
 };
 
-ProgramRun mirvante(const std::string& args, const std::string& dir) {
-  const std::string cmd =
-      "cd '" + dir + "' && timeout 120 '" + MV_PROGRAM + "' " + args + " >out.txt 2>err.txt";
+// The program with `args` in `dir`; `prefix` runs it under another command.
+ProgramRun mirvante(const std::string& args, const std::string& dir,
+                    const std::string& prefix = "") {
+  const std::string cmd = "cd '" + dir + "' && timeout 120 " + prefix + "'" + MV_PROGRAM + "' " +
+                          args + " >out.txt 2>err.txt";
   const int rc = std::system(cmd.c_str());
   ProgramRun r;
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
@@ -178,5 +183,73 @@ TEST(HostileInputs, AFileNameWithControlBytesGivesOneEscapedLine) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "mirvante: " + shown +
                        ": the file has 1 line: it is no formatted checkpoint file (stop 9999)\n");
+  fs::remove_all(dir);
+}
+
+namespace {
+
+// Two atoms with `nsh` Cartesian i shells (28 functions each) of one
+// primitive, and everything the reader needs before the orbitals; the
+// orbitals and the density are there as labels whose values never come.
+std::string manyShells(int nsh) {
+  mvtest::HandMadeH2 f;
+  f["nbf"] = mvtest::fchkIntScalar("Number of basis functions", 28 * nsh);
+  f["nshell"] = mvtest::fchkIntScalar("Number of contracted shells", nsh);
+  f["nprim"] = mvtest::fchkIntScalar("Number of primitive shells", nsh);
+  f["hang"] = mvtest::fchkIntScalar("Highest angular momentum", 6);
+  f["degr"] = mvtest::fchkIntScalar("Largest degree of contraction", 1);
+  f["types"] = mvtest::fchkIntArray("Shell types", std::vector<int>(nsh, 6));
+  f["npps"] = mvtest::fchkIntArray("Number of primitives per shell", std::vector<int>(nsh, 1));
+  std::vector<int> map(static_cast<std::size_t>(nsh), 1);
+  std::fill(map.begin() + nsh / 2, map.end(), 2);
+  f["map"] = mvtest::fchkIntArray("Shell to atom map", map);
+  f["exp"] = mvtest::fchkRealArray("Primitive exponents", std::vector<double>(nsh, 1.5));
+  f["coef"] = mvtest::fchkRealArray("Contraction coefficients", std::vector<double>(nsh, 1.0));
+  f["shco"] = mvtest::fchkRealArray("Coordinates of each shell", std::vector<double>(3 * nsh, 0.0));
+  const long long n = 28LL * nsh;
+  f["mo"] = mvtest::fchkRealArrayLabel("Alpha MO coefficients", static_cast<int>(n * n)) + "\n";
+  f["dens"] =
+      mvtest::fchkRealArrayLabel("Total SCF Density", static_cast<int>(n * (n + 1) / 2)) + "\n";
+  return f.text();
+}
+
+}  // namespace
+
+TEST(HostileInputs, AFileThatNeedsMoreThanTheMemoryLimitIsRefusedWithTheAmounts) {
+  if (std::system("prlimit --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no prlimit";
+  const std::string dir = mvtest::makeTempDir("mvhostile");
+  // 2,800 functions need about 598 MB; the address space is limited to 256 MB.
+  writeFile(dir + "/big.fchk", manyShells(100));
+  writeFile(dir + "/small.fchk", readFile(dataPath("h2_rhf_sto3g.fchk")));
+  const ProgramRun r = mirvante("-o out small.fchk big.fchk", dir, "prlimit --as=268435456 ");
+  EXPECT_EQ(r.status, 1);
+  const std::string head =
+      "mirvante: big.fchk: The analysis of 2800 basis functions and 2 atoms needs about 598 MB "
+      "of memory; ";
+  EXPECT_EQ(r.err.substr(0, head.size()), head) << r.err;
+  const std::string tail =
+      " MB are available under the address-space limit (RLIMIT_AS) (stop 8100)\n";
+  ASSERT_GE(r.err.size(), tail.size());
+  EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
+  // The small file before it was analysed in full.
+  EXPECT_NE(readFile(dir + "/out/small.txt").find("FREE VALENCES"), std::string::npos);
+  fs::remove_all(dir);
+}
+
+TEST(HostileInputs, CountsWithoutTheirValuesEndAtTheEndOfTheFile) {
+  // 2,800 functions whose orbitals never come (the density's label follows
+  // the orbitals' at once): the run ends there, room for the 7.8 million
+  // coefficients being made only as they would arrive.
+  const std::string dir = mvtest::makeTempDir("mvhostile");
+  const std::string text = manyShells(100);
+  writeFile(dir + "/bare.fchk", text);
+  const std::vector<std::string> ls = mvtest::lines(text);
+  const auto mo = std::find_if(ls.begin(), ls.end(), [](const std::string& l) {
+    return l.rfind("Alpha MO coefficients", 0) == 0;
+  });
+  const ProgramRun r = mirvante("-j 1 bare.fchk", dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "mirvante: bare.fchk:" + std::to_string(mo - ls.begin() + 2) +
+                       ": section 'Alpha MO coeffic': 'Total' is not a real number\n");
   fs::remove_all(dir);
 }
