@@ -1,10 +1,15 @@
 // The text kept as its bytes and line offsets: lines read as 80 blank-padded
-// columns whatever their stored length, and a cost of a few bytes a line.
+// columns whatever their stored length, and a cost of a few bytes a line;
+// the memory a run on a file is estimated to need.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
+#include "checkpoint/reader.h"
 #include "checkpoint/text.h"
+#include "core/memory.h"
+#include "support/testutil.h"
 
 using mv::CheckpointText;
 
@@ -50,4 +55,26 @@ TEST(CheckpointTextCompact, LinesCostTheirBytesAndAnOffset) {
     EXPECT_LE(t.storageBytes(), text.size() + 4 * static_cast<std::size_t>(n + 1) + 64);
     EXPECT_EQ(t.text(n).size(), one.size() == 1 ? 0u : 80u);
   }
+}
+
+TEST(CheckpointTextCompact, RunMemoryIsEstimatedFromTheDeclaredCounts) {
+  const std::string dir = mvtest::makeTempDir("mvestimate");
+  const struct {
+    std::string text;
+    long long nbf, natoms;
+  } cases[] = {
+      {mvtest::readFile(mvtest::dataPath("h2o_rhf_sto3g.fchk")), 7, 3},
+      {"title\nSP RHF\nNumber of atoms                            I            20000\n"
+       "Number of basis functions                  I          1000007\r\n",
+       1000007, 20000},
+      {"no counts at all\n", 0, 0},
+  };
+  for (const auto& c : cases) {
+    mvtest::writeFile(dir + "/f", c.text);
+    const std::uint64_t size = c.text.size();
+    EXPECT_EQ(mv::estimatedRunMemory(dir + "/f"),
+              size + size / 16 + mv::analysisMemory(c.nbf, c.natoms));
+  }
+  EXPECT_EQ(mv::estimatedRunMemory(dir + "/absent"), 0u);
+  std::filesystem::remove_all(dir);
 }
