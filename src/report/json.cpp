@@ -47,15 +47,21 @@ std::string jsonLine(const JsonInput& in) {
     else
       e["code"] = nullptr;
     e["message"] =
-        in.stop != nullptr ? in.stop->message() : std::string("the analysis did not finish");
+        in.stop != nullptr ? in.stop->diagnostic() : std::string("the analysis did not finish");
     if (in.stop != nullptr && in.stop->line > 0) e["line"] = in.stop->line;
     j["error"] = e;
   }
 
   const Checkpoint* ck = in.ck;
+  const bool molden = ck != nullptr && ck->format == FileFormat::Molden;
+  if (molden) j["format"] = "molden";
   if (ck != nullptr && !ck->title.empty()) {
     j["title"] = trimBlanks(ck->title);
-    j["method"] = ck->calc.method;
+    // A Molden file does not name the method.
+    if (molden)
+      j["method"] = nullptr;
+    else
+      j["method"] = ck->calc.method;
   }
   if (ck != nullptr && ck->natoms > 0 && ck->atomicNumber.size() == ck->natoms) {
     j["electrons"] = ck->electrons;
@@ -66,6 +72,10 @@ std::string jsonLine(const JsonInput& in) {
   }
   if (ck != nullptr && !ck->densityLabel.empty() && ok) j["density"] = ck->densityName();
   if (in.density != nullptr && ok) j["density_check"] = checkName(*in.density);
+  if (molden && ok && in.convention != nullptr) {
+    j["convention"] = in.convention->name;
+    j["orthonormality_deviation"] = in.convention->deviation;
+  }
   if (!ok) return dump(j);
 
   const BondOrders& b = *in.bonds;
@@ -83,6 +93,7 @@ std::string jsonLine(const JsonInput& in) {
     at["atomic_number"] = ck->atomicNumber(a);
     at["symbol"] = std::string(elementSymbol(ck->atomicNumber(a)));
     at["nuclear_charge"] = ck->nuclearCharge(a);
+    if (ck->nuclearCharge(a) == 0.0) at["ghost"] = true;
     at["xyz_bohr"] = {ck->coords(1, a), ck->coords(2, a), ck->coords(3, a)};
     at["population"] = pop.qat(a);
     at["charge"] = ck->nuclearCharge(a) - pop.qat(a);
