@@ -63,6 +63,8 @@ class CheckpointReader {
   void shellCoordinates();
   void basisCountAndMemory();
   void orbitals();
+  void alphaOrbitals();
+  void betaOrbitals();
   void refuseUnrestricted();
   void selectDensity();
   void aufbau();
