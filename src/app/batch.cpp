@@ -22,6 +22,7 @@
 #include "app/classic_run.h"
 #include "app/output.h"
 #include "app/pipeline.h"
+#include "checkpoint/input.h"
 #include "checkpoint/text.h"
 #include "core/elements.h"
 #include "core/stop.h"
@@ -87,8 +88,13 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   std::optional<Stop> stop;
   try {
     if (!options.json) report.banner();
-    CheckpointText t = file == "-" ? CheckpointText::fromStream(std::cin, displayName(file))
-                                   : CheckpointText::fromFile(file, file, par);
+    // The bytes (decompressed when compressed) are given back as soon as
+    // they are split into lines.
+    CheckpointText t = [&] {
+      const InputBytes in = file == "-" ? InputBytes::fromStream(std::cin, displayName(file))
+                                        : InputBytes::fromFile(file, file);
+      return CheckpointText::fromBytes(in.bytes(), in.name(), par);
+    }();
     analyse(std::move(t), ro, r, options.json ? nullptr : &report);
   } catch (const Stop& s) {
     if (!options.json) report.stop(s);
