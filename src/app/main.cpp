@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
 
 #include "app/classic_run.h"
@@ -128,5 +129,13 @@ int main(int argc, char** argv) {
   installInterrupt(SIGTERM, false);
   installInterrupt(SIGINT, true);
   out.giveUpWhen(&interrupted);
-  return checkOutput(out, mv::runCommandLine(argc, argv, std::cout, std::cerr, &interrupted));
+  try {
+    return checkOutput(out, mv::runCommandLine(argc, argv, std::cout, std::cerr, &interrupted));
+  } catch (const std::exception& e) {
+    // What the system refuses outside any one file (memory, threads) ends
+    // the run with its reason, never with an uncaught exception.
+    std::cout.flush();
+    std::cerr << "mirvante: " << e.what() << '\n';
+    return mv::kStatusInputError;
+  }
 }
