@@ -296,7 +296,7 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   bool writeFailed = false;
   auto writeError = [&](const std::string& path, const char* what, int e) {
     progress.erase();
-    err << errorLine(path, 0, std::string(what) + ": " + std::strerror(e)) << '\n';
+    err << printable(errorLine(path, 0, std::string(what) + ": " + std::strerror(e))) << '\n';
     writeFailed = true;
   };
   // Write one file's outputs; false when standard output failed, which
