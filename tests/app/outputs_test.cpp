@@ -264,14 +264,15 @@ TEST(Outputs, SignalEndsAWriteBlockedOnAPipe) {
     ASSERT_EQ(pipe(p), 0);
     const pid_t pid = spawn(args, p[1], cwd + "/err");
     ::close(p[1]);
-    // Wait until the pipe is full: the program is then blocked writing.
-    int queued = 0;
-    for (int k = 0; k < 1000 && queued < 60000; ++k) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Wait until the pipe is full (what it holds stops growing): the
+    // program is then blocked writing.
+    int queued = 0, before = -1;
+    for (int k = 0; k < 200 && (queued < 32768 || queued != before); ++k) {
+      before = queued;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
       ioctl(p[0], FIONREAD, &queued);
     }
-    ASSERT_GE(queued, 60000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_GE(queued, 32768);
     kill(pid, sig);
     EXPECT_EQ(waitFor(pid, 20), 130);
     EXPECT_EQ(readFile(cwd + "/err"), "mirvante: interrupted\n");
