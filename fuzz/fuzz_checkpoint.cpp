@@ -128,8 +128,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const mv::Stop&) {
     }
     if (molden) {
+      // A few lines of a Molden file can announce thousands of functions,
+      // whose analysis takes minutes; the fuzzer looks for faults, not
+      // large bases.
       mv::RunOptions options;
       options.limits = mv::Limits::commandLine();
+      options.limits.basisFunctions = 300;
       mv::analyseMolden(bytes, "fuzz.molden", options, results, &report);
     } else {
       mv::analyse(mv::CheckpointText::fromString(bytes, "Test.FChk"), mv::RunOptions(), results,

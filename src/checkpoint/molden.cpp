@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -540,18 +541,23 @@ std::vector<Orbital> Reader::orbitalBlocks(int& header) {
   const std::vector<Line> ls = section("mo", header);
   ck_.sections.push_back({"[MO]", header});
   std::vector<Orbital> out;
+  std::set<std::string> keys;  // the keys of the orbital being read
   bool inCoefficients = false;
   for (const Line& l : ls) {
     const auto t = tokens(l.text);
     if (t.empty()) continue;
     const std::size_t eq = l.text.find('=');
     if (eq != std::string_view::npos) {
-      if (out.empty() || inCoefficients) {
+      const std::string key = lower(trim(l.text.substr(0, eq)));
+      // A new orbital begins after the coefficients of the last one, or
+      // where a key of it comes a second time.
+      if (out.empty() || inCoefficients || keys.count(key) != 0) {
         out.push_back({});
         out.back().line = l.number;
         inCoefficients = false;
+        keys.clear();
       }
-      const std::string key = lower(trim(l.text.substr(0, eq)));
+      keys.insert(key);
       const std::string value = trim(l.text.substr(eq + 1));
       Orbital& o = out.back();
       if (key == "spin") {

@@ -207,4 +207,25 @@ TEST(Convention, OrbitalsThatFitNoConventionAreRefused) {
   }
 }
 
+// The deviation is the same whether a few orbitals are checked (by their
+// own products) or most of them (by the dense kernels), and it sees one
+// orbital 1 % too long.
+TEST(Convention, DeviationOfFewAndOfManyOrbitals) {
+  Settled base = settleFile("glycine_rhf_ccpvdz.molden");
+  const Matrix& c = base.ck.mo;
+  const int n = c.cols();
+  ASSERT_GE(n, 40);
+  const double few = mv::orthonormalityDeviation(c, 10, base.s, mv::Parallel());
+  const double many = mv::orthonormalityDeviation(c, n, base.s, mv::Parallel());
+  EXPECT_LT(few, 1e-10);
+  EXPECT_LT(many, 1e-10);
+  EXPECT_LE(few, many + 1e-15);
+  for (const int count : {3, n}) {
+    Matrix bad = copyOf(c);
+    for (int r = 1; r <= bad.rows(); ++r) bad(r, 2) *= 1.01;
+    EXPECT_NEAR(mv::orthonormalityDeviation(bad, count, base.s, mv::Parallel()), 0.0201, 1e-9)
+        << count;
+  }
+}
+
 }  // namespace
