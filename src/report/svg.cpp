@@ -152,6 +152,9 @@ std::string fixed2(double v, bool sign = false) {
   if (!std::isfinite(v)) return "n/a";
   char b[48];
   std::snprintf(b, sizeof b, sign ? "%+.2f" : "%.2f", v);
+  // A value that rounds to zero is printed without a sign.
+  const std::string_view t = b;
+  if (t == "-0.00" || t == "+0.00") return "0.00";
   return b;
 }
 

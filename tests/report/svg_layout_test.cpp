@@ -220,6 +220,18 @@ TEST(SvgPlacement, BondOrdersAreLeftOutOfLargeMoleculesOrOnRequest) {
   }
 }
 
+TEST(SvgPlacement, ChargesArePrintedAsSignedNumbersOnRequest) {
+  Drawing d = molecule({{8, 0, 0, 0}, {1, 1.8, 0, 0}, {1, -0.5, 1.7, 0}});
+  d.bonds = {{1, 2, 0.95}, {1, 3, 0.95}};
+  const double q[] = {-0.4, 0.2, -0.001};
+  for (std::size_t i = 0; i < 3; ++i) d.atoms[i].charge = q[i];
+  d.labels = mv::SvgLabels::All;
+  std::map<std::string, std::string> byAtom;
+  for (const auto* e : drawn(d).byClass("charge-label")) byAtom[e->attr("data-atom")] = e->text;
+  EXPECT_EQ(byAtom,
+            (std::map<std::string, std::string>{{"1", "-0.40"}, {"2", "+0.20"}, {"3", "0.00"}}));
+}
+
 TEST(SvgPlacement, FarApartFragmentsSitSideBySide) {
   // Two H2 1000 bohr apart, and five far-apart copies of a CH2.
   Drawing h2 = molecule({{1, 0, 0, 0}, {1, 1.4, 0, 0}, {1, 1000, 0, 0}, {1, 1001.4, 0, 0}});
