@@ -82,6 +82,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   RunOptions ro;
   ro.limits = Limits::commandLine();
   ro.par = &par;
+  ro.density = options.density;
   std::optional<Stop> stop;
   // A file that cannot be opened or read gets its diagnostic and no report:
   // the banner comes once its text is in.

@@ -122,6 +122,7 @@ void run(ReadingSteps& steps, const RunOptions& options, RunResults& r, TextRepo
 
 void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report) {
   CheckpointReader reader(text, options.limits, r.ck);
+  if (!options.limits.classic) reader.chooseDensity(options.density);
   ReadingSteps steps;
   steps.header = [&] { reader.header(); };
   steps.molecule = [&] { reader.molecule(); };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/pipeline.h"
+#include "checkpoint/text.h"
 #include "core/stop.h"
 #include "support/testutil.h"
 
@@ -50,10 +51,12 @@ double maxDiff(const mv::Vec1<double>& got, const json& want) {
 }
 
 // Populations, bond orders, total, used and free valences and the unpaired
-// electrons of a Molden file within `tol` of NAME.ref.json.
-void checkAgainstReference(const std::string& path, double tol) {
+// electrons of a Molden file within `tol` of its reference (by default
+// NAME.ref.json beside it).
+void checkAgainstReference(const std::string& path, double tol, std::string refPath = "") {
   SCOPED_TRACE(path);
-  const json ref = json::parse(readFile(path + ".ref.json"));
+  if (refPath.empty()) refPath = path + ".ref.json";
+  const json ref = json::parse(readFile(refPath));
   Analysed a;
   try {
     a = analyseMolden(path);
@@ -91,10 +94,47 @@ std::string moldenDir() {
 // The psi4 1.3.2 files of this project: a closed shell with pure d (and
 // contractions psi4 does not normalise), a spin-unrestricted cation with
 // Cartesian d, natural orbitals of a relaxed MP2 density.
+const char* const kPsi4Pairs[] = {"glycine_rhf_ccpvdz", "ethanol_cation_uhf_631gs",
+                                  "pyridine_mp2_no_ccpvdz"};
+
 TEST(Molden, BundledFilesAgreeWithTheirReferences) {
-  for (const char* name :
-       {"glycine_rhf_ccpvdz", "ethanol_cation_uhf_631gs", "pyridine_mp2_no_ccpvdz"})
-    checkAgainstReference(dataPath(std::string("molden/") + name + ".molden"), 1e-6);
+  for (const std::string name : kPsi4Pairs)
+    checkAgainstReference(dataPath("molden/" + name + ".molden"), 1e-6,
+                          dataPath(name + ".molden.ref.json"));
+}
+
+// The same wave functions written by psi4 as fchk files: the same
+// populations, bond orders and valences (the fchk stores the density with
+// nine significant digits).
+TEST(Molden, FchkTwinsGiveTheSameAnalysis) {
+  for (const std::string name : kPsi4Pairs) {
+    SCOPED_TRACE(name);
+    const Analysed m = analyseMolden(dataPath("molden/" + name + ".molden"));
+    Analysed f;
+    std::ostringstream out;
+    mv::TextReport rep(out);
+    mv::RunOptions o;
+    o.limits = mv::Limits::commandLine();
+    const std::string path = dataPath(name + ".fchk");
+    mv::analyse(mv::CheckpointText::fromFile(path, path), o, f.r, &rep);
+    ASSERT_TRUE(m.r.complete && f.r.complete);
+    EXPECT_EQ(m.r.ck.natoms, f.r.ck.natoms);
+    EXPECT_EQ(m.r.ck.nbf, f.r.ck.nbf);
+    EXPECT_EQ(m.r.bonds.spinTerm, f.r.bonds.spinTerm);
+    const mv::BondOrders& a = m.r.bonds;
+    const mv::BondOrders& b = f.r.bonds;
+    double d = 0.0;
+    for (int i = 1; i <= m.r.ck.natoms; ++i) {
+      d = std::max(d, std::fabs(m.r.populations.qat(i) - f.r.populations.qat(i)));
+      d = std::max(d, std::fabs(a.total(i) - b.total(i)));
+      d = std::max(d, std::fabs(a.used(i) - b.used(i)));
+      d = std::max(d, std::fabs(a.free(i) - b.free(i)));
+      for (int k = 1; k <= m.r.ck.natoms; ++k)
+        d = std::max(d, std::fabs(a.bonds(i, k) - b.bonds(i, k)));
+    }
+    EXPECT_LT(d, 1e-6);
+    EXPECT_NEAR(a.unpaired, b.unpaired, 1e-6);
+  }
 }
 
 // Every file of the shared collection (the Molden files of several writers,
