@@ -12,6 +12,7 @@
 #include "checkpoint/molden.h"
 #include "checkpoint/orbitals.h"
 #include "checkpoint/reader.h"
+#include "checkpoint/validate.h"
 #include "core/stop.h"
 #include "integrals/overlap.h"
 
@@ -161,6 +162,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.molecule();
+  if (!limits.classic) validateCheckpoint(ck);
   if (report) report->molecule(ck);
 
   // Everything up to the unpaired electrons, the basis stage taken from
