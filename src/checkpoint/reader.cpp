@@ -377,6 +377,10 @@ void CheckpointReader::header() {
         ck_.densities.push_back({name, k});
     ck_.ndens = static_cast<int>(ck_.densities.size());
     ck_.densityLine = ck_.densities.empty() ? 0 : ck_.densities.back().line;
+    if (ck_.densities.empty() && has(mocal)) {
+      ck_.densityFromOrbitals = true;
+      ck_.densityLabel = "Density of the occupied orbitals";
+    }
     for (std::size_t d = 0; d < ck_.densities.size() && !densityChoice_.empty(); ++d)
       if (sameLetters(densityKind(ck_.densities[d].label), densityChoice_)) {
         ck_.densityIndex = static_cast<int>(d) + 1;
@@ -384,6 +388,28 @@ void CheckpointReader::header() {
       }
   }
   if (ck_.densityLine > 0) ck_.densityLabel = std::string(t_.line(ck_.densityLine));
+}
+
+// The orbitals' aufbau occupations, for a file without a density: the
+// lowest nalpha alpha and nbeta beta orbitals, each of them occupied once
+// (spin-unrestricted), or the lowest nbeta orbitals twice and the next
+// nalpha - nbeta once, as the restricted open-shell rebuild has them.
+void CheckpointReader::aufbau() {
+  const int na = ck_.nalpha, nb = ck_.nbeta;
+  const int top = std::max(na, nb);
+  if (top > ck_.mo.cols())
+    refuse(" The file has " + std::to_string(ck_.mo.cols()) + " orbitals, too few for " +
+               std::to_string(na) + " alpha and " + std::to_string(nb) + " beta electrons",
+           kCodeBadIndex, ck_.lineOf(std::string(mocal)));
+  if (ck_.betaOrbitals) {
+    ck_.occupation = Vec1<double>(na);
+    ck_.occupationBeta = Vec1<double>(nb);
+    for (int o = 1; o <= na; ++o) ck_.occupation(o) = 1.0;
+    for (int o = 1; o <= nb; ++o) ck_.occupationBeta(o) = 1.0;
+    return;
+  }
+  ck_.occupation = Vec1<double>(top);
+  for (int o = 1; o <= top; ++o) ck_.occupation(o) = (o <= na ? 1.0 : 0.0) + (o <= nb ? 1.0 : 0.0);
 }
 
 void CheckpointReader::body() {
@@ -599,6 +625,15 @@ void CheckpointReader::orbitals() {
   const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view());
   if (r.status == ReadStatus::End) readError(mocal, k, r.detail);
   for (int j = 1; j <= nbf; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
+  if (ck_.densityFromOrbitals && ck_.unrestricted()) {
+    // The density of a spin-unrestricted wave function needs its beta
+    // orbitals too.
+    const int kb = find(mocbe);
+    ck_.moBeta = Matrix(nbf, nbf);
+    const ReadResult rb = readRealColumns(t_, kb + 1, nbf, nbf, ck_.moBeta.view());
+    if (rb.status == ReadStatus::End) readError(fullName(mocbe), kb, rb.detail);
+    for (int j = 1; j <= nbf; ++j) checkFinite(ck_.moBeta.col(j), nbf, "Beta MO coefficients", kb);
+  }
 }
 
 void CheckpointReader::refuseUnrestricted() {
@@ -619,6 +654,7 @@ void CheckpointReader::selectDensity() {
                (ck_.densities.empty() ? std::string("densities: none") : "densities: " + kinds),
            kCodeNoDensity);
   }
+  if (ck_.densityFromOrbitals) return;
   if (ck_.ndens < 1) refuse(" The checkpoint file holds no total density matrix", kCodeNoDensity);
   ck_.sections.push_back({ck_.densityName(), ck_.densityLine});
 }
@@ -650,6 +686,10 @@ void CheckpointReader::readTriangle(int labelLine, Matrix& into, std::vector<dou
 }
 
 void CheckpointReader::density() {
+  if (ck_.densityFromOrbitals) {
+    aufbau();
+    return;
+  }
   readTriangle(ck_.densityLine, ck_.density, &ck_.packed);
   if (!limits_.classic && ck_.unrestricted() && ck_.scfDensity()) spinDensity();
 }

@@ -58,6 +58,7 @@ class CheckpointReader {
   void orbitals();
   void refuseUnrestricted();
   void selectDensity();
+  void aufbau();
   void readTriangle(int labelLine, Matrix& into, std::vector<double>* keep);
   void spinDensity();
   [[noreturn]] void readError(std::string_view section, int line, const std::string& detail);
