@@ -619,12 +619,12 @@ void CheckpointReader::orbitals() {
     if (r.status != ReadStatus::Ok) readError(mocal, r.line > 0 ? r.line : k, r.detail);
     expectEnd(mocal, r, declared);
     for (int j = 1; j <= norb; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
-    return;
+  } else {
+    ck_.mo = Matrix(nbf, nbf);
+    const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view());
+    if (r.status == ReadStatus::End) readError(mocal, k, r.detail);
+    for (int j = 1; j <= nbf; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
   }
-  ck_.mo = Matrix(nbf, nbf);
-  const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view());
-  if (r.status == ReadStatus::End) readError(mocal, k, r.detail);
-  for (int j = 1; j <= nbf; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
   if (ck_.densityFromOrbitals && ck_.unrestricted()) {
     // The density of a spin-unrestricted wave function needs its beta
     // orbitals too.
