@@ -316,8 +316,8 @@ TEST(Molden, RecognisedByContentWithTheReportOfAnFchkFile) {
   fs::copy_file(dataPath("h2o_rhf_sto3g.fchk"), dir + "/gaussian.fchk");
   const Outcome fchk = run(dir, "gaussian.fchk");
   for (const char* section :
-       {"Mulliken populations", "Number of effectively unpaired electrons", "Hermiticity control",
-        "BOND ORDER MATRIX", "TOTAL VALENCES", "VALENCES USED IN BONDS", "FREE VALENCES",
+       {"Mulliken populations", "Number of effectively unpaired electrons", "BOND ORDER MATRIX",
+        "TOTAL VALENCES", "VALENCES USED IN BONDS", "FREE VALENCES",
         "Number of basis functions:", "ATOMIC PAIRS", "nocc:"}) {
     EXPECT_NE(plain.out.find(section), std::string::npos) << section;
     EXPECT_NE(fchk.out.find(section), std::string::npos) << section;
