@@ -1,5 +1,6 @@
 // Fuzz target: the whole pipeline, in-process, on arbitrary bytes as the
-// checkpoint file.  Every input is analysed twice, as the no-argument run and
+// checkpoint file (or, when they begin as one, the Molden file).  Every
+// input is analysed twice, as the no-argument run and
 // as the command line, each in a fresh run of its own (its own results and
 // report, nothing shared with the previous input).  It must end in a complete
 // report with finite numbers, or in a stop; anything else (a crash, a
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "app/pipeline.h"
+#include "checkpoint/detect.h"
 #include "checkpoint/text.h"
 #include "core/stop.h"
 #include "report/text_report.h"
@@ -154,11 +156,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream out;
   mv::TextReport report(out);
   mv::RunResults results;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   try {
     report.banner();
-    mv::analyse(mv::CheckpointText::fromString(
-                    std::string_view(reinterpret_cast<const char*>(data), size), "Test.FChk"),
-                mv::RunOptions(), results, &report);
+    // A Molden file goes the command line's way (the no-argument run reads
+    // formatted checkpoint files only); anything else to the classic run.
+    bool molden = false;
+    try {
+      molden = mv::detectFormat(bytes) == mv::FileFormat::Molden;
+    } catch (const mv::Stop&) {
+    }
+    if (molden) {
+      // A few lines of a Molden file can announce thousands of functions,
+      // whose analysis takes minutes; the fuzzer looks for faults, not
+      // large bases.
+      mv::RunOptions options;
+      options.limits = mv::Limits::commandLine();
+      options.limits.basisFunctions = 300;
+      mv::analyseMolden(bytes, "fuzz.molden", options, results, &report);
+    } else {
+      mv::analyse(mv::CheckpointText::fromString(bytes, "Test.FChk"), mv::RunOptions(), results,
+                  &report);
+    }
   } catch (const mv::Stop& s) {
     report.stop(s);
   }

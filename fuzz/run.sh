@@ -2,8 +2,8 @@
 # Build the fuzz target with clang's libFuzzer and the address and
 # undefined-behaviour sanitizers, then run it for a given time.
 #   fuzz/run.sh [seconds] [extra libFuzzer options...]
-# The working corpus is fuzz/corpus-work (seeded from the small fixtures and
-# the hand-made files of tests/data/bad); crashing inputs land in
+# The working corpus is fuzz/corpus-work (seeded from the small fixtures, the
+# Molden files of tests/data/molden and the hand-made files of tests/data/bad); crashing inputs land in
 # fuzz/findings and belong, once fixed, in tests/data/bad/ as regression
 # cases (NAME.fchk, run by the end-to-end corruption tests).  The dictionary
 # fuzz/checkpoint.dict holds the labels and values of checkpoint files.
@@ -17,9 +17,9 @@ mkdir -p "$build" "$root/fuzz/corpus-work" "$root/fuzz/findings"
 srcs=$(ls src/core/*.cpp src/checkpoint/*.cpp src/integrals/*.cpp src/analysis/*.cpp \
            src/report/*.cpp src/app/pipeline.cpp)
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -Isrc $srcs fuzz/fuzz_checkpoint.cpp -o "$build/fuzz_checkpoint"
+  -Isrc $srcs fuzz/fuzz_checkpoint.cpp -o "$build/fuzz_checkpoint" -lz -llzma
 # Seeds: the fixtures small enough to mutate quickly, and the kept inputs.
-for f in tests/data/*.fchk tests/data/bad/*; do
+for f in tests/data/*.fchk tests/data/molden/*.molden tests/data/bad/*; do
   [ -f "$f" ] || continue
   [ "$(stat -c %s "$f")" -le 300000 ] || continue
   cp -n "$f" "$root/fuzz/corpus-work/" 2>/dev/null || true

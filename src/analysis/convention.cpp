@@ -1,5 +1,6 @@
 #include "analysis/convention.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -274,15 +275,37 @@ Shells unitContractions(const Shells& shells) {
 double orthonormalityDeviation(const Matrix& c, int count, const Matrix& s, const Parallel& par) {
   const int n = s.rows();
   if (count <= 0) return 0.0;
-  // C padded to n by n, its transpose, S C and C^T S C.
-  Matrix cp(n, n), ct(n, n), sc = Matrix::uninitialised(n, n), m = Matrix::uninitialised(n, n);
-  for (int j = 1; j <= count; ++j)
-    for (int i = 1; i <= n; ++i) {
-      cp(i, j) = c(i, j);
-      ct(j, i) = c(i, j);
+  Matrix m = Matrix::uninitialised(count, count);
+  if (4 * count >= n) {
+    // Most of a full set of orbitals: C padded to n by n, S C and C^T (S C)
+    // by the dense kernels.
+    Matrix cp(n, n), ct(n, n), sc = Matrix::uninitialised(n, n), full = Matrix::uninitialised(n, n);
+    for (int j = 1; j <= count; ++j)
+      for (int i = 1; i <= n; ++i) {
+        cp(i, j) = c(i, j);
+        ct(j, i) = c(i, j);
+      }
+    matmul(sc.view(), s.view(), cp.view(), n, par);
+    matmul(full.view(), ct.view(), sc.view(), n, par);
+    for (int j = 1; j <= count; ++j)
+      for (int i = 1; i <= count; ++i) m(i, j) = full(i, j);
+  } else {
+    // A few orbitals: S C column by column, then the dot products.
+    std::vector<double> sc(static_cast<std::size_t>(n));
+    for (int j = 1; j <= count; ++j) {
+      std::fill(sc.begin(), sc.end(), 0.0);
+      for (int k = 1; k <= n; ++k) {
+        const double ckj = c(k, j);
+        const double* sk = s.col(k);
+        for (int i = 0; i < n; ++i) sc[static_cast<std::size_t>(i)] += sk[i] * ckj;
+      }
+      for (int i = 1; i <= count; ++i) {
+        double d = 0.0;
+        for (int k = 1; k <= n; ++k) d += c(k, i) * sc[static_cast<std::size_t>(k - 1)];
+        m(i, j) = d;
+      }
     }
-  matmul(sc.view(), s.view(), cp.view(), n, par);
-  matmul(m.view(), ct.view(), sc.view(), n, par);
+  }
   double d = 0.0;
   for (int j = 1; j <= count; ++j)
     for (int i = 1; i <= count; ++i) {

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "core/angular.h"
+#include "core/elements.h"
 #include "core/memory.h"
 #include "core/stop.h"
 
@@ -53,6 +55,19 @@ const std::vector<Powers>& moldenOrder(int l) {
     default:
       return g;
   }
+}
+
+// The atomic number of an element symbol ("HE", "c", "Cl2" with a label's
+// digits), or 0 when it names none.
+int elementOf(std::string_view symbol) {
+  std::string letters;
+  for (const char c : symbol) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) break;
+    letters += letters.empty() ? static_cast<char>(c & ~0x20) : static_cast<char>(c | 0x20);
+  }
+  for (int z = 1; z <= kMaxElement; ++z)
+    if (elementSymbol(z) == letters) return z;
+  return 0;
 }
 
 struct Line {
@@ -229,7 +244,12 @@ std::vector<Line> Reader::section(const std::string& key, int& header) const {
   const auto it = sections_.find(key);
   if (it == sections_.end()) {
     const int last = lines_.empty() ? 0 : lines_.back().number;
-    fault(last, "the file ends without a [" + key + "] section");
+    static const std::map<std::string, std::string> shown{{"atoms", "Atoms"},   {"gto", "GTO"},
+                                                          {"mo", "MO"},         {"title", "Title"},
+                                                          {"pseudo", "Pseudo"}, {"sto", "STO"}};
+    const auto name = shown.find(key);
+    fault(last,
+          "the file ends without an [" + (name != shown.end() ? name->second : key) + "] section");
   }
   header = lines_[it->second].number;
   std::vector<Line> out;
@@ -269,6 +289,7 @@ void Reader::atoms() {
   struct Entry {
     long long index;
     int z;
+    double charge;
     double xyz[3];
     int line;
   };
@@ -285,7 +306,10 @@ void Reader::atoms() {
     const long long z = integer(t[2], l.number, "atomic number");
     if (z < 0 || z > 118)
       refuse(" Atomic number " + std::to_string(z) + " is outside 0..118", kCodeBadValue, l.number);
-    e.z = static_cast<int>(z);
+    // The column is the nuclear charge; a ghost atom (0) keeps the element
+    // of its symbol, as the basis on it is that element's.
+    e.charge = static_cast<double>(z);
+    e.z = z > 0 ? static_cast<int>(z) : elementOf(t[0]);
     for (int k = 0; k < 3; ++k) e.xyz[k] = finite(t[3 + k], l.number, "coordinate") * scale;
     entries.push_back(e);
   }
@@ -309,7 +333,7 @@ void Reader::atoms() {
       fault(e.line, "atom number " + std::to_string(a) + " is listed twice");
     seen[static_cast<std::size_t>(a)] = true;
     ck_.atomicNumber(a) = e.z;
-    ck_.nuclearCharge(a) = e.z;
+    ck_.nuclearCharge(a) = e.charge;
     for (int k = 0; k < 3; ++k) ck_.coords(k + 1, a) = e.xyz[k];
   }
 }
@@ -330,9 +354,9 @@ void Reader::pseudo() {
       fault(l.number,
             "atom number " + std::to_string(a) + " is outside 1.." + std::to_string(ck_.natoms));
     const double q = finite(t[2], l.number, "valence charge");
-    if (q < 0.0 || q > ck_.atomicNumber(static_cast<int>(a)))
+    if (q < 0.0 || q > ck_.nuclearCharge(static_cast<int>(a)))
       refuse(" Valence charge " + realText(q) + " of atom " + std::to_string(a) +
-                 " is outside 0.." + std::to_string(ck_.atomicNumber(static_cast<int>(a))),
+                 " is outside 0.." + realText(ck_.nuclearCharge(static_cast<int>(a))),
              kCodeBadValue, l.number);
     ck_.nuclearCharge(static_cast<int>(a)) = q;
   }
@@ -517,18 +541,23 @@ std::vector<Orbital> Reader::orbitalBlocks(int& header) {
   const std::vector<Line> ls = section("mo", header);
   ck_.sections.push_back({"[MO]", header});
   std::vector<Orbital> out;
+  std::set<std::string> keys;  // the keys of the orbital being read
   bool inCoefficients = false;
   for (const Line& l : ls) {
     const auto t = tokens(l.text);
     if (t.empty()) continue;
     const std::size_t eq = l.text.find('=');
     if (eq != std::string_view::npos) {
-      if (out.empty() || inCoefficients) {
+      const std::string key = lower(trim(l.text.substr(0, eq)));
+      // A new orbital begins after the coefficients of the last one, or
+      // where a key of it comes a second time.
+      if (out.empty() || inCoefficients || keys.count(key) != 0) {
         out.push_back({});
         out.back().line = l.number;
         inCoefficients = false;
+        keys.clear();
       }
-      const std::string key = lower(trim(l.text.substr(0, eq)));
+      keys.insert(key);
       const std::string value = trim(l.text.substr(eq + 1));
       Orbital& o = out.back();
       if (key == "spin") {
