@@ -195,7 +195,15 @@ bool allEigenvaluesBelow(Matrix& c, double t) {
 Vec1<double> eigenvaluesLower(Matrix& c, const Parallel& par) {
   const int n = c.rows();
   Vec1<double> d(n);
+  // The solver passes over rows whose squares sum below an absolute
+  // tolerance: C is scaled by a power of two to a norm near 1 first, which
+  // changes no digit of its eigenvalues.
+  const double norm = frobeniusLower(c);
+  const int e = norm > 0.0 && std::isfinite(norm) ? std::ilogb(norm) : 0;
+  for (int j = 1; j <= n; ++j)
+    for (int i = j; i <= n; ++i) c(i, j) = std::ldexp(c(i, j), -e);
   sdiagUnlessAllBelow(c.col(1), c.ld(), d.data(), n, std::numeric_limits<double>::infinity(), par);
+  for (int k = 1; k <= n; ++k) d(k) = std::ldexp(d(k), e);
   return d;
 }
 
