@@ -70,11 +70,15 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
                        const Parallel& par) {
   FileResult res;
   std::ostringstream text;
-  TextReport report(text);
+  ReportOptions reportOptions;
+  reportOptions.fullMatrix = options.matrix;
+  reportOptions.minBond = options.minBond;
+  TextReport report(text, reportOptions);
   RunResults r;
   RunOptions ro;
   ro.limits = Limits::commandLine();
   ro.par = &par;
+  ro.lowdin = options.lowdin;
   std::optional<Stop> stop;
   try {
     if (!options.json) report.banner();
@@ -100,6 +104,8 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     in.density = &r.density;
     in.populations = r.complete ? &r.populations : nullptr;
     in.bonds = r.complete ? &r.bonds : nullptr;
+    in.spin = r.complete && r.spin ? &*r.spin : nullptr;
+    in.lowdin = r.complete && r.lowdin ? &*r.lowdin : nullptr;
     in.stop = stop ? &*stop : nullptr;
     in.minBond = options.minBond;
     res.output = jsonLine(in) + "\n";

@@ -17,7 +17,9 @@ struct BatchOptions {
   std::string outDir;     // one output file per input there; "" for standard output
   std::string svg;        // drawing: a file for one input, a directory for several; "" for none
   int jobs = 1;           // threads in all
-  double minBond = 0.1;   // bonds listed (JSON) and drawn (SVG) from this order on
+  double minBond = 0.1;   // bonds listed (report, JSON) and drawn (SVG) from this order on
+  bool lowdin = false;    // Löwdin populations and Wiberg-Löwdin indices
+  bool matrix = false;    // the report's bond-order matrix for any number of atoms
   bool progress = false;  // show a progress line on the error stream
 };
 

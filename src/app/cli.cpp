@@ -104,6 +104,10 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   app.add_option("--min-bond", o.minBond,
                  "list (and draw) the bonds whose order is at least this (default 0.1)")
       ->type_name("ORDER");
+  app.add_flag("--lowdin", o.lowdin,
+               "also compute Lowdin charges and Wiberg-Lowdin bond indices (needs S^1/2)");
+  app.add_flag("--matrix", o.matrix,
+               "print the bond-order matrix for any number of atoms (default: up to 20)");
   app.add_option("--svg", o.svg,
                  "draw the molecule with its bond orders: PATH is the SVG file for one input, "
                  "a directory receiving STEM.svg for several")

@@ -68,6 +68,13 @@ BasisStage buildBasis(const Checkpoint& ck, const Limits& limits, const Parallel
   return b;
 }
 
+Matrix copyOf(const Matrix& m) {
+  Matrix c = Matrix::uninitialised(m.rows(), m.cols());
+  for (int j = 1; j <= m.cols(); ++j)
+    for (int i = 1; i <= m.rows(); ++i) c(i, j) = m(i, j);
+  return c;
+}
+
 }  // namespace
 
 void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report) {
@@ -86,6 +93,13 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   // basisStage() when the run needs it.
   BasisStage bs;
   std::optional<BondOrderAnalysis> bo;
+  // What the command line's own stages need after the bond-order analysis
+  // has taken the density over: a copy of P (Löwdin analysis only) and the
+  // spin density built from the orbitals (restricted open shells).
+  Matrix total, openShellSpin;
+  auto spinDensity = [&]() -> const Matrix& {
+    return r.spinSource == SpinSource::Orbitals ? openShellSpin : ck.spin;
+  };
   auto toUnpaired = [&](auto basisStage, int besideOrder) {
     reader.orbitalsAndChoice();
     if (report) report->densitySelection(ck);
@@ -119,9 +133,17 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
     r.density = checkDensity(ck, s, limits);
     if (report) report->densityCheck(r.density);
     if (r.density.stop) throw *r.density.stop;
+    if (!limits.classic) {
+      r.spinSource = spinSource(ck);
+      if (r.spinSource == SpinSource::Orbitals)
+        openShellSpin = openShellSpinDensity(ck.mo, ck.nalpha, ck.nbeta);
+    }
     ck.mo.release();
     std::vector<double>().swap(ck.packed);
-    const bool spinTerm = !ck.spin.empty();
+    // The SCF density of a spin-unrestricted wave function takes the second
+    // bond-order term from its spin density; a correlated density's spin
+    // density serves the spin populations alone.
+    const bool spinTerm = !ck.spin.empty() && ck.unrestricted() && ck.scfDensity();
     if (spinTerm) checkSpinDensity(ck, s);
 
     // Mulliken populations.
@@ -129,6 +151,8 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
     const Vec1<int> hold = inpint(r.basis.first, r.basis.last, natoms, r.partition.nbasis);
     r.populations = mulliken(s, r.density.density, hold, natoms);
     if (report) report->populations(r.populations);
+    if (r.spinSource != SpinSource::None) r.spin = spinPopulations(s, spinDensity(), hold, natoms);
+    if (options.lowdin) total = copyOf(r.density.density);
 
     // Bond orders and valences.
     bo.emplace(std::move(r.density.density), s, r.basis.first, r.basis.last, r.populations.qat,
@@ -189,7 +213,21 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   requireFinite(b.free.data(), natoms, "free valences");
   if (report) report->freeValences(b, ck.atomicNumber);
   r.bonds = bo->take();
+
+  // The command line's own stages and sections.
+  if (options.lowdin) {
+    r.lowdin =
+        lowdinAnalysis(bs.s, total, r.spinSource == SpinSource::None ? nullptr : &spinDensity(),
+                       r.basis.first, r.basis.last, par);
+    total.release();
+  }
   ck.spin.release();
+  openShellSpin.release();
+  if (report && !limits.classic) {
+    report->charges(r.ck, r.populations, r.spin ? &*r.spin : nullptr, r.spinSource,
+                    r.lowdin ? &*r.lowdin : nullptr);
+    report->bondList(r.ck, r.bonds, r.lowdin ? &*r.lowdin : nullptr);
+  }
   r.complete = true;
 }
 

@@ -2,9 +2,13 @@
 // written as the stages produce their values.
 #pragma once
 
+#include <optional>
+
 #include "analysis/bondorder.h"
 #include "analysis/density.h"
+#include "analysis/lowdin.h"
 #include "analysis/partition.h"
+#include "analysis/spin.h"
 #include "checkpoint/checkpoint.h"
 #include "checkpoint/text.h"
 #include "core/limits.h"
@@ -17,6 +21,7 @@ namespace mv {
 struct RunOptions {
   Limits limits = Limits::classicRun();
   const Parallel* par = nullptr;  // threads for the dense kernels (none: one thread)
+  bool lowdin = false;            // command line: Löwdin populations, Wiberg-Löwdin indices
 };
 
 // What a run found, stage by stage.  A run that stops keeps what the stages
@@ -28,6 +33,11 @@ struct RunResults {
   DensityCheck density;
   Populations populations;
   BondOrders bonds;
+  // Command line only: the spin populations (open shells with a spin
+  // density) and the Löwdin analysis (on request).
+  SpinSource spinSource = SpinSource::None;
+  std::optional<SpinPopulations> spin;
+  std::optional<LowdinAnalysis> lowdin;
   bool complete = false;  // every stage ran
   // How the second bond-order term is formed: from the file's spin density
   // (spin-unrestricted SCF density) or as a square root.

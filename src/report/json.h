@@ -8,7 +8,9 @@
 
 #include "analysis/bondorder.h"
 #include "analysis/density.h"
+#include "analysis/lowdin.h"
 #include "analysis/partition.h"
+#include "analysis/spin.h"
 #include "checkpoint/checkpoint.h"
 #include "core/stop.h"
 
@@ -22,8 +24,10 @@ struct JsonInput {
   const DensityCheck* density = nullptr;
   const Populations* populations = nullptr;
   const BondOrders* bonds = nullptr;
-  const Stop* stop = nullptr;  // how the run ended early, or null
-  double minBond = 0.1;        // pairs listed under "bonds" from this order on
+  const SpinPopulations* spin = nullptr;   // null for a closed shell
+  const LowdinAnalysis* lowdin = nullptr;  // null without the Löwdin analysis
+  const Stop* stop = nullptr;              // how the run ended early, or null
+  double minBond = 0.1;                    // pairs listed under "bonds" from this order on
 };
 
 // The object, without a line end.
