@@ -19,16 +19,18 @@ void orthogonalised(Matrix& x, Matrix& temp, const Matrix& half, const Matrix& m
   matmul(x.view(), temp.view(), half.view(), n, par);
 }
 
-// Adds to w(A,B) the sum over mu in A, nu in B of x(mu,nu)^2, for A != B.
+// Adds to w(A,B) and w(B,A) the sum over mu in A, nu in B of x(mu,nu)^2,
+// for A < B.  (x is symmetric up to rounding; the indices come out
+// symmetric as the bond orders do.)
 void addSquares(Matrix& w, const Matrix& x, const Vec1<int>& first, const Vec1<int>& last) {
   const int nat = w.rows();
-  for (int b = 1; b <= nat; ++b)
-    for (int a = 1; a <= nat; ++a) {
-      if (a == b) continue;
+  for (int b = 2; b <= nat; ++b)
+    for (int a = 1; a < b; ++a) {
       double sum = 0.0;
       for (int nu = first(b); nu <= last(b); ++nu)
         for (int mu = first(a); mu <= last(a); ++mu) sum += x(mu, nu) * x(mu, nu);
       w(a, b) += sum;
+      w(b, a) = w(a, b);
     }
 }
 

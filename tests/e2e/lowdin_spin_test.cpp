@@ -122,4 +122,105 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"ch2_rohf_631gs_baddens", "ch2_rohf_631gs"}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.file); });
 
+// A correlated density of an open shell: the methyl radical's file made into
+// a UMP2 one, its densities copied under "Total MP2 Density" and (as the
+// case may be) "Spin MP2 Density".  The spin populations come from the
+// correlated density's own spin density; without it, or with one that
+// cannot be read, the file is analysed without them, and the bond orders
+// (the square-root term of the total density) do not depend on it.
+struct CorrelatedCase {
+  const char* name;
+  const char* spinSection;  // "" for none
+  bool damaged;             // a value of the spin density is no number
+};
+
+void PrintTo(const CorrelatedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+// The section under the label line that begins with `label`, label line
+// included, up to the next label line.
+std::string section(const std::string& text, const std::string& label) {
+  const std::size_t b = text.find("\n" + label) + 1;
+  std::size_t e = b;
+  do e = text.find('\n', e) + 1;
+  while (e < text.size() && text[e] == ' ');
+  return text.substr(b, e - b);
+}
+
+std::string relabelled(std::string sec, const std::string& from, const std::string& to) {
+  return sec.replace(0, from.size(), to);
+}
+
+class CorrelatedOpenShell : public ::testing::TestWithParam<CorrelatedCase> {};
+
+struct Analysed {
+  mv::RunResults r;
+  std::string report;
+};
+
+Analysed analyseText(const std::string& text) {
+  Analysed a;
+  std::ostringstream out;
+  mv::TextReport report(out);
+  mv::RunOptions o;
+  o.limits = mv::Limits::commandLine();
+  o.lowdin = true;
+  mv::analyse(mv::CheckpointText::fromString(text, "ump2.fchk"), o, a.r, &report);
+  a.report = out.str();
+  return a;
+}
+
+TEST_P(CorrelatedOpenShell, SpinPopulationsComeFromItsOwnSpinDensity) {
+  const CorrelatedCase c = GetParam();
+  std::string text = readFile(dataPath("ch3_uhf_631gs.fchk"));
+  const std::size_t method = text.find("UHF   ");
+  ASSERT_NE(method, std::string::npos);
+  text.replace(method, 6, "UMP2  ");
+  text += relabelled(section(text, "Total SCF Density"), "Total SCF", "Total MP2");
+  const Analysed plain = analyseText(text);
+  if (*c.spinSection != '\0') {
+    std::string spin = relabelled(section(text, "Spin SCF Density"), "Spin SCF", c.spinSection);
+    if (c.damaged) spin.replace(spin.find("E-03"), 4, "E-0x");
+    text += spin;
+  }
+  const Analysed a = analyseText(text);
+  const mv::RunResults& r = a.r;
+  ASSERT_TRUE(r.complete);
+  EXPECT_EQ(r.ck.densityName(), "Total MP2 Density");
+  EXPECT_FALSE(r.spinDensityUsed());
+  const json ref = json::parse(readFile(dataPath("ch3_uhf_631gs.lowdin.json")));
+  const bool present = std::string(c.spinSection) == "Spin MP2" && !c.damaged;
+  ASSERT_EQ(r.spin.has_value(), present);
+  if (present) {
+    for (int a = 1; a <= r.partition.natoms; ++a)
+      EXPECT_NEAR(r.spin->atom(a), at(ref["spin_populations"], a), 1e-6);
+    EXPECT_NEAR(r.spin->total, 1.0, 1e-6);
+    EXPECT_NE(a.report.find(" Spin populations of the file's spin density ('Spin MP2 Density');"),
+              std::string::npos);
+    // The indices of the alpha and beta densities, which are the UHF ones.
+    EXPECT_NEAR(r.lowdin->wiberg(1, 2), at(ref["wiberg_lowdin"], 1, 2), 1e-6);
+  } else {
+    EXPECT_NE(a.report.find(" No spin populations: the file holds no spin density for the "
+                            "'Total MP2 Density'."),
+              std::string::npos);
+    // Without the spin density's (positive) term, 5.7e-4 here.
+    EXPECT_LT(r.lowdin->wiberg(1, 2), at(ref["wiberg_lowdin"], 1, 2) - 1e-4);
+  }
+  // The square-root term of the MP2 density, whatever the spin density.
+  for (int i = 1; i <= r.partition.natoms; ++i)
+    for (int k = 1; k <= r.partition.natoms; ++k) {
+      EXPECT_EQ(r.bonds.bonds(i, k), plain.r.bonds.bonds(i, k));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, CorrelatedOpenShell,
+                         ::testing::Values(CorrelatedCase{"with_spin", "Spin MP2", false},
+                                           CorrelatedCase{"without_spin", "", false},
+                                           CorrelatedCase{"damaged_spin", "Spin MP2", true},
+                                           CorrelatedCase{"spin_of_another", "Spin CC ", false}),
+                         [](const ::testing::TestParamInfo<CorrelatedCase>& i) {
+                           return std::string(i.param.name);
+                         });
+
 }  // namespace
