@@ -3,8 +3,11 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "analysis/bondorder.h"
+#include "analysis/convention.h"
 #include "analysis/density.h"
 #include "analysis/lowdin.h"
 #include "analysis/partition.h"
@@ -33,6 +36,7 @@ struct RunResults {
   DensityCheck density;
   Populations populations;
   BondOrders bonds;
+  OrbitalConvention convention;  // a Molden file: the writers' convention of its orbitals
   // Command line only: the spin populations (open shells with a spin
   // density) and the Löwdin analysis (on request).
   SpinSource spinSource = SpinSource::None;
@@ -48,5 +52,10 @@ struct RunResults {
 // their places between the stages.  A stop is thrown (as Stop) after the
 // records that precede it; the text is released once it has been read.
 void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report);
+// The same for a Molden file (its bytes; `name` for messages and as the
+// title when the file has none).  The convention of its orbitals is decided
+// after S, and its density built from the orbitals.
+void analyseMolden(std::string_view bytes, const std::string& name, const RunOptions& options,
+                   RunResults& r, TextReport* report);
 
 }  // namespace mv

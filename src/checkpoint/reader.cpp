@@ -398,6 +398,7 @@ void CheckpointReader::spinDensity(bool required) {
       ck_.spin.release();
       return;
     }
+    ck_.spinForPopulationsOnly = true;
   }
   ck_.sections.push_back({label, k});
   ck_.spinLabel = std::string(t_.line(k));

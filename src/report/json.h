@@ -7,6 +7,7 @@
 #include <string>
 
 #include "analysis/bondorder.h"
+#include "analysis/convention.h"
 #include "analysis/density.h"
 #include "analysis/lowdin.h"
 #include "analysis/partition.h"
@@ -24,10 +25,11 @@ struct JsonInput {
   const DensityCheck* density = nullptr;
   const Populations* populations = nullptr;
   const BondOrders* bonds = nullptr;
-  const SpinPopulations* spin = nullptr;   // null for a closed shell
-  const LowdinAnalysis* lowdin = nullptr;  // null without the Löwdin analysis
-  const Stop* stop = nullptr;              // how the run ended early, or null
-  double minBond = 0.1;                    // pairs listed under "bonds" from this order on
+  const OrbitalConvention* convention = nullptr;  // a Molden file's, once decided
+  const SpinPopulations* spin = nullptr;          // null for a closed shell
+  const LowdinAnalysis* lowdin = nullptr;         // null without the Löwdin analysis
+  const Stop* stop = nullptr;                     // how the run ended early, or null
+  double minBond = 0.1;                           // pairs listed under "bonds" from this order on
 };
 
 // The object, without a line end.
