@@ -8,15 +8,18 @@
 #include <vector>
 
 #include "core/parallel.h"
+#include "report/svg.h"
 
 namespace mv {
 
 struct BatchOptions {
   std::vector<std::string> files;
-  bool json = false;      // JSON Lines instead of the text report
-  std::string outDir;     // one output file per input there; "" for standard output
-  std::string svg;        // drawing: a file for one input, a directory for several; "" for none
-  int jobs = 1;           // threads in all
+  bool json = false;          // JSON Lines instead of the text report
+  std::string outDir;         // one output file per input there; "" for standard output
+  std::string svg;            // drawing: a file, or a directory (svgDirectory); "" for none
+  bool svgDirectory = false;  // several inputs, a trailing '/' or an existing directory
+  SvgLabels svgLabels = SvgLabels::Auto;  // which labels the drawing prints
+  int jobs = 1;                           // threads in all
   double minBond = 0.1;   // bonds listed (report, JSON) and drawn (SVG) from this order on
   bool lowdin = false;    // Löwdin populations and Wiberg-Löwdin indices
   bool matrix = false;    // the report's bond-order matrix for any number of atoms
@@ -42,9 +45,15 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
 std::string stemOf(const std::string& file);
 // Where -o DIR writes the output of `file` (DIR/STEM.txt or DIR/STEM.json).
 std::string outputPath(const BatchOptions& options, const std::string& file);
-// Where --svg PATH puts the drawing of `file`: PATH itself for one input,
-// PATH/STEM.svg for several.
+// Where --svg PATH puts the drawing of `file`: PATH/STEM.svg when PATH is a
+// directory (several inputs, a trailing '/' or an existing directory), else
+// PATH itself.
 std::string drawingPath(const BatchOptions& options, const std::string& file);
+
+// The progress line's estimate of the seconds left: the time spent so far
+// per byte of the files done, times the bytes still to do.  Negative when
+// nothing is done yet.
+double secondsLeft(double elapsed, unsigned long long doneBytes, unsigned long long totalBytes);
 
 // Analyse every file and write the outputs in input order; returns the exit
 // status: 0 when every file was analysed, 1 when any was refused or failed.

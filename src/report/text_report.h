@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "analysis/bondorder.h"
 #include "analysis/convention.h"
@@ -18,8 +19,8 @@
 
 namespace mv {
 
-// What the command line changes in the report.  The defaults are those of
-// the classic run.
+// What the command line changes in the report besides its style.  The
+// defaults are those of the classic run.
 struct ReportOptions {
   // Print the bond-order matrix whatever the number of atoms; otherwise it
   // is left out above kMatrixAtoms atoms, with a note.
@@ -28,13 +29,25 @@ struct ReportOptions {
   static constexpr int kMatrixAtoms = 20;
 };
 
+// How the report sets out its tables.  Classic: the fixed record layouts
+// of earlier versions, whatever the numbers (a field too narrow shows
+// asterisks or runs into the next).  Fit (the command line): the same
+// layouts wherever they fit; a column whose numbers need more room widens,
+// so that at least one blank separates values at any atom count; ghost
+// atoms are labelled Bq.
+enum class ReportStyle { Classic, Fit };
+
 class TextReport {
  public:
-  explicit TextReport(std::ostream& out, const ReportOptions& options = {})
-      : out_(out), options_(options) {}
+  explicit TextReport(std::ostream& out, ReportStyle style = ReportStyle::Classic,
+                      const ReportOptions& options = {})
+      : out_(out), style_(style), options_(options) {}
 
   // The banner that opens every report.
   void banner();
+  // The atoms once read: in the Fit style, those of nuclear charge 0 are
+  // ghosts, labelled Bq whatever their atomic number.  Writes nothing.
+  void molecule(const Checkpoint& ck);
   // The title line and the notes on the kind of calculation; with
   // `spinNote`, the record that says how a spin-unrestricted wave function
   // is analysed.
@@ -80,7 +93,12 @@ class TextReport {
 
  private:
   void rows(const Vec1<double>& values, const Vec1<int>& ia);
+  // The 4-character label of atom a: its element, or Bq for a ghost.
+  std::string label(const Vec1<int>& ia, int a) const;
+  bool fit() const { return style_ == ReportStyle::Fit; }
   std::ostream& out_;
+  ReportStyle style_;
+  std::vector<bool> ghost_;  // by atom from 0; empty in the Classic style
   ReportOptions options_;
 };
 

@@ -73,7 +73,7 @@ TEST_P(AnalysesReport, ColumnsStayApartAndListTheBondsInOrder) {
   std::ostringstream out;
   mv::ReportOptions o;
   o.minBond = c.scale;  // every bond of the chain
-  mv::TextReport report(out, o);
+  mv::TextReport report(out, mv::ReportStyle::Fit, o);
   report.charges(m.ck, m.pop, c.spin ? &m.spin : nullptr,
                  c.spin ? mv::SpinSource::File : mv::SpinSource::None,
                  c.lowdin ? &m.lowdin : nullptr);
@@ -139,7 +139,7 @@ TEST(AnalysesReport, ThresholdAboveEveryBondSaysSo) {
   std::ostringstream out;
   mv::ReportOptions o;
   o.minBond = 2.5;
-  mv::TextReport(out, o).bondList(m.ck, m.b, nullptr);
+  mv::TextReport(out, mv::ReportStyle::Fit, o).bondList(m.ck, m.b, nullptr);
   const std::vector<std::string> lines = mvtest::lines(out.str());
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "  No pair of atoms has a bond order of 2.5 or more.");
@@ -155,7 +155,7 @@ TEST(AnalysesReport, BondMatrixIsLeftOutAboveTwentyAtomsUnlessAsked) {
       std::ostringstream out;
       mv::ReportOptions o;
       o.fullMatrix = full;
-      mv::TextReport(out, o).bondMatrix(m.b, m.ck.atomicNumber);
+      mv::TextReport(out, mv::ReportStyle::Fit, o).bondMatrix(m.b, m.ck.atomicNumber);
       const bool printed = full || n <= 20;
       const std::string text = out.str();
       EXPECT_EQ(text.find("Not printed for " + std::to_string(n) + " atoms") == std::string::npos,
