@@ -69,8 +69,8 @@ LowdinAnalysis lowdinAnalysis(const Matrix& s, const Matrix& p, const Matrix* sp
     orthogonalised(x, temp, roots.half, *spin, n, par);
     addSquares(r.wiberg, x, first, last);
   }
-  requireFinite(r.population.data(), nat, "Löwdin populations");
-  for (int b = 1; b <= nat; ++b) requireFinite(r.wiberg.col(b), nat, "Wiberg-Löwdin indices");
+  requireFinite(r.population.data(), nat, "Lowdin populations");
+  for (int b = 1; b <= nat; ++b) requireFinite(r.wiberg.col(b), nat, "Wiberg-Lowdin indices");
   return r;
 }
 

@@ -39,7 +39,7 @@ std::string diagnosticOf(const std::string& file, const Stop& s) {
 }
 
 // The drawing of a complete analysis: atoms, bonds from the threshold on,
-// charges and free valences.
+// charges, and the spin populations (when there are) or free valences.
 std::string drawing(const RunResults& r, const BatchOptions& options) {
   const Checkpoint& ck = r.ck;
   const BondOrders& b = r.bonds;
@@ -58,6 +58,7 @@ std::string drawing(const RunResults& r, const BatchOptions& options) {
                        ck.nuclearCharge(a) - r.populations.qat(a),
                        b.free(a)});
     d.atoms.back().ghost = ck.nuclearCharge(a) == 0.0;
+    if (r.spin) d.atoms.back().spin = r.spin->atom(a);
   }
   for (int a = 1; a <= b.total.size(); ++a)
     for (int c = a + 1; c <= b.total.size(); ++c)
