@@ -464,3 +464,39 @@ TEST(CommandLine, FullereneReportIsShortWithoutMatrix) {
 }
 
 }  // namespace
+
+namespace {
+
+// The drawing marks the radical centres by their spin populations: the two
+// end carbons of the allyl radical, the carbon of methylene (ROHF, from
+// its orbitals) and of the methyl radical; a closed shell has none.
+TEST(CommandLine, DrawingMarksSpinPopulations) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  struct Case {
+    const char* name;
+    std::vector<std::string> halos;  // the atoms and labels of the halos
+  };
+  const std::vector<Case> cases = {
+      {"c3h5_ub3lyp_ccpvdz", {"data-atom=\"1\"", "spin 0.67", "data-atom=\"3\"", "spin 0.67"}},
+      {"ch2_rohf_631gs", {"data-atom=\"1\"", "spin 1.97"}},
+      {"ch3_uhf_631gs", {"data-atom=\"1\"", "spin 1.30"}},
+      {"h2o_rhf_sto3g", {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string svg = cwd + "/" + c.name + ".svg";
+    ASSERT_EQ(mirvante({"--svg", svg, dataPath(std::string(c.name) + ".fchk")}, cwd).status, 0);
+    std::vector<std::string> halos;
+    const std::string text = readFile(svg);
+    for (std::size_t at = text.find("<text class=\"free-valence-label\""); at != std::string::npos;
+         at = text.find("<text class=\"free-valence-label\"", at + 1)) {
+      const std::size_t end = text.find("</text>", at);
+      const std::string element = text.substr(at, end - at);
+      halos.push_back(element.substr(element.find("data-atom="), 13));
+      halos.push_back(element.substr(element.rfind('>') + 1));
+    }
+    EXPECT_EQ(halos, c.halos);
+  }
+  fs::remove_all(cwd);
+}
+
+}  // namespace
