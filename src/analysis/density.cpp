@@ -54,7 +54,7 @@ void rebuild(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
 // (2,2), (3,2), ..., (nbf,nbf).
 void reread(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
   const int nbf = ck.nbf;
-  r.ndens = ck.ndens;
+  r.ndens = ck.analysedIndex();
   Matrix p(nbf, nbf);
   std::size_t idx = 0;
   for (int m = 1; m <= nbf; ++m)

@@ -87,6 +87,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   ro.limits = Limits::commandLine();
   ro.par = &par;
   ro.lowdin = options.lowdin;
+  ro.density = options.density;
   std::optional<Stop> stop;
   // A file that cannot be opened or read gets its diagnostic and no report:
   // the banner comes once its text is in.

@@ -24,6 +24,7 @@ struct BatchOptions {
   bool lowdin = false;    // Löwdin populations and Wiberg-Löwdin indices
   bool matrix = false;    // the report's bond-order matrix for any number of atoms
   bool progress = false;  // show a progress line on the error stream
+  std::string density;    // the kind of total density to analyse ("SCF", "MP2"); "" the last
 };
 
 // What one file gave.

@@ -140,6 +140,8 @@ void validate(BatchOptions& o, const RawOptions& raw) {
   int stdinCount = 0;
   for (const std::string& f : o.files) stdinCount += f == "-" ? 1 : 0;
   if (stdinCount > 1) throw UsageError{"standard input ('-') can be given only once"};
+  if (o.density.find_first_not_of(' ') == std::string::npos && !o.density.empty())
+    throw UsageError{"--density needs a kind of density, such as SCF or MP2"};
   // Every output is checked before any directory is made.
   if (!o.outDir.empty()) checkOutputs(o, outputPath, "output");
   if (!o.svg.empty()) checkOutputs(o, drawingPath, "drawing");
@@ -174,6 +176,10 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   app.add_option("--min-bond", raw.minBond,
                  "list (and draw) the bonds whose order is at least this (default 0.1)")
       ->type_name("ORDER");
+  app.add_option("--density", o.density,
+                 "analyse the file's 'Total KIND Density' (SCF, MP2, CC, CI, ...) instead of "
+                 "the last total density")
+      ->type_name("KIND");
   app.add_flag("--lowdin", o.lowdin,
                "also compute Lowdin charges and Wiberg-Lowdin bond indices (needs S^1/2)");
   app.add_flag("--matrix", o.matrix,

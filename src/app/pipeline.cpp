@@ -128,6 +128,7 @@ Matrix copyOf(const Matrix& m) {
 
 void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report) {
   CheckpointReader reader(text, options.limits, r.ck);
+  if (!options.limits.classic) reader.chooseDensity(options.density);
   ReadingSteps steps;
   steps.header = [&] { reader.header(); };
   steps.molecule = [&] { reader.molecule(); };

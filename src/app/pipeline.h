@@ -25,6 +25,7 @@ struct RunOptions {
   Limits limits = Limits::classicRun();
   const Parallel* par = nullptr;  // threads for the dense kernels (none: one thread)
   bool lowdin = false;            // command line: Löwdin populations, Wiberg-Löwdin indices
+  std::string density;            // command line: the kind of total density to analyse; "" the last
 };
 
 // What a run found, stage by stage.  A run that stops keeps what the stages

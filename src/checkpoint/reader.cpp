@@ -1,7 +1,9 @@
 #include "checkpoint/reader.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -37,11 +39,76 @@ constexpr std::string_view ncosh = "Coordinates of e";
 constexpr std::string_view mocal = "Alpha MO coeffic";
 constexpr std::string_view mocbe = "Beta MO coeffici";
 constexpr std::string_view itot = "Tota";
+// Sections that only the command line reads, when the file has them.
+constexpr std::string_view etot = "Total Energy    ";
+constexpr std::string_view ichrg = "Charge          ";
+constexpr std::string_view imult = "Multiplicity    ";
 // Methods of the calculation line (characters 9 to 16) that are plain SCF.
 constexpr std::string_view methodr = "  RHF   ";
 constexpr std::string_view methodu = "  UHF   ";
 // The restricted open-shell method, in characters 9 to 16 of any line.
 constexpr std::string_view irohf = "  ROHF  ";
+
+// The whole name of a section whose label is compared by its first
+// characters, for the messages of the command line.
+std::string_view fullName(std::string_view label) {
+  static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
+      {numat, "Number of atoms"},
+      {numel, "Number of electrons"},
+      {numa, "Number of alpha electrons"},
+      {numb, "Number of beta electrons"},
+      {numbf, "Number of basis functions"},
+      {numcs, "Number of contracted shells"},
+      {nhang, "Highest angular momentum"},
+      {ndegr, "Largest degree of contraction"},
+      {numps, "Number of primitive shells"},
+      {numet, "SCF Energy"},
+      {iatnm, "Atomic numbers"},
+      {nucch, "Nuclear charges"},
+      {icart, "Current cartesian coordinates"},
+      {ishty, "Shell types"},
+      {npons, "Number of primitives per shell"},
+      {mstat, "Shell to atom map"},
+      {nprex, "Primitive exponents"},
+      {ncncf, "Contraction coefficients"},
+      {nspcf, "P(S=P) Contraction coefficients"},
+      {ncosh, "Coordinates of each shell"},
+      {mocal, "Alpha MO coefficients"},
+      {mocbe, "Beta MO coefficients"}};
+  for (const auto& [prefix, name] : kNames)
+    if (prefix == label) return name;
+  return label;
+}
+
+// The label of a total density ("Total SCF Density", "Total MP2 Density"):
+// the section name begins "Total " and ends " Density".
+bool totalDensityName(std::string_view name) {
+  constexpr std::string_view head = "Total ", tail = " Density";
+  return name.size() > head.size() + tail.size() && name.substr(0, head.size()) == head &&
+         name.substr(name.size() - tail.size()) == tail;
+}
+
+// "MP2" of "Total MP2 Density".
+std::string densityKind(std::string_view name) {
+  return std::string(name.substr(6, name.size() - 6 - 8));
+}
+
+bool sameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k)
+    if (std::toupper(static_cast<unsigned char>(a[k])) !=
+        std::toupper(static_cast<unsigned char>(b[k])))
+      return false;
+  return true;
+}
+
+// Basis functions of a shell of the given type: SP 4, Cartesian l
+// (l+1)(l+2)/2, pure l 2l+1.
+long long functionsOfShell(int type) {
+  if (type == -1) return 4;
+  const long long l = type < 0 ? -static_cast<long long>(type) : type;
+  return type >= 0 ? (l + 1) * (l + 2) / 2 : 2 * l + 1;
+}
 
 // Text of a real for a refusal message.
 std::string realText(double x) {
@@ -99,6 +166,18 @@ std::string Checkpoint::densityName() const {
   return sectionName(densityLabel);
 }
 
+int Checkpoint::moleculeCharge() const {
+  if (charge) return *charge;
+  double z = 0.0;
+  for (int a = 1; a <= nuclearCharge.size(); ++a) z += nuclearCharge(a);
+  return static_cast<int>(std::lround(z)) - electrons;
+}
+
+int Checkpoint::moleculeMultiplicity() const {
+  if (multiplicity) return *multiplicity;
+  return (nalpha > nbeta ? nalpha - nbeta : nbeta - nalpha) + 1;
+}
+
 bool Checkpoint::scfDensity() const {
   return densityName() == "Total SCF Density";
 }
@@ -126,7 +205,31 @@ int CheckpointReader::find(std::string_view label) {
       return k;
     }
   }
-  stopCode("1000", "no section '" + std::string(label) + "'");
+  stopCode("1000", "no section '" + std::string(limits_.classic ? label : fullName(label)) + "'");
+}
+
+bool CheckpointReader::has(std::string_view label) const {
+  const int nl = t_.lineCount();
+  for (int k = 1; k <= nl; ++k)
+    if (t_.startsWith(k, label)) return true;
+  return false;
+}
+
+// The number of values of an array section: columns 50 to 61 of its label
+// line ("N=" in columns 48 and 49).
+int CheckpointReader::lengthOf(std::string_view label) {
+  const int k = find(label);
+  int v = 0;
+  if (t_.line(k).substr(47, 2) != "N=" || !readIntField(t_.line(k), 50, 12, v))
+    readError(fullName(label), k,
+              quoted(t_.line(k).substr(47, 14)) + " is not the length of an array");
+  return v;
+}
+
+// A count from its own section, or else from the length of the array it
+// counts (command line).
+int CheckpointReader::countOr(std::string_view label, std::string_view array) {
+  return limits_.classic || has(label) ? scalarInt(label) : lengthOf(array);
 }
 
 // An integer scalar: columns 56 to 61 of its label line ("(55X,I6)").
@@ -183,6 +286,7 @@ void CheckpointReader::header() {
   c.method = trimBlanks(std::string_view(c.line).substr(10, 30));
   if (const std::size_t blank = c.method.find(' '); blank != std::string::npos)
     c.method.resize(blank);
+  c.basis = trimBlanks(std::string_view(c.line).substr(40, 40));
 
   // One pass over the whole text: the lines beginning "Tota" (the first is
   // the total energy, every further one heads a total density), a line of
@@ -198,6 +302,20 @@ void CheckpointReader::header() {
     if (l.substr(0, mocbe.size()) == mocbe) ck_.betaOrbitals = true;
   }
   ck_.ndens = ndens;
+  if (!limits_.classic) {
+    // The command line counts the total densities by their labels, so that
+    // a "Total Energy" line (or its absence) does not count.
+    for (int k = 1; k <= nl; ++k)
+      if (const std::string name = sectionName(t_.line(k)); totalDensityName(name))
+        ck_.densities.push_back({name, k});
+    ck_.ndens = static_cast<int>(ck_.densities.size());
+    ck_.densityLine = ck_.densities.empty() ? 0 : ck_.densities.back().line;
+    for (std::size_t d = 0; d < ck_.densities.size() && !densityChoice_.empty(); ++d)
+      if (sameLetters(densityKind(ck_.densities[d].label), densityChoice_)) {
+        ck_.densityIndex = static_cast<int>(d) + 1;
+        ck_.densityLine = ck_.densities[d].line;
+      }
+  }
   if (ck_.densityLine > 0) ck_.densityLabel = std::string(t_.line(ck_.densityLine));
 }
 
@@ -208,30 +326,56 @@ void CheckpointReader::body() {
 
 void CheckpointReader::molecule() {
   // Counts.  Each is checked before anything is sized or indexed with it.
-  ck_.natoms = scalarInt(numat);
+  // The command line needs only what the analysis uses: a count whose own
+  // section is missing comes from the length of its array, the electron
+  // count from the alpha and beta counts, the basis-function count from the
+  // shell types, and the energy, the shell coordinates, the nuclear charges
+  // and the orbitals may be missing.
+  const bool tolerant = !limits_.classic;
+  ck_.natoms = countOr(numat, iatnm);
   checkCount(ck_.natoms, "Number of atoms", limits_.atomsRead);
-  ck_.electrons = scalarInt(numel);
-  checkCount(ck_.electrons, "Number of electrons", kNoLimit);
+  const bool electrons = !tolerant || has(numel);
+  if (electrons) {
+    ck_.electrons = scalarInt(numel);
+    checkCount(ck_.electrons, "Number of electrons", kNoLimit);
+  }
   ck_.nalpha = scalarInt(numa);
   checkCount(ck_.nalpha, "Number of alpha electrons", kNoLimit);
   ck_.nbeta = scalarInt(numb);
   checkCount(ck_.nbeta, "Number of beta electrons", kNoLimit);
-  ck_.nbf = scalarInt(numbf);
-  checkCount(ck_.nbf, "Number of basis functions", limits_.basisFunctions);
-  if (!limits_.classic)
-    requireMemory(
-        analysisBytes(ck_.nbf, ck_.natoms),
-        std::to_string(ck_.nbf) + " basis functions and " + std::to_string(ck_.natoms) + " atoms");
+  if (!electrons) ck_.electrons = ck_.nalpha + ck_.nbeta;
+  const bool nbfRead = !tolerant || has(numbf);
+  if (nbfRead) {
+    ck_.nbf = scalarInt(numbf);
+    checkCount(ck_.nbf, "Number of basis functions", limits_.basisFunctions);
+    if (tolerant)
+      requireMemory(analysisBytes(ck_.nbf, ck_.natoms), std::to_string(ck_.nbf) +
+                                                            " basis functions and " +
+                                                            std::to_string(ck_.natoms) + " atoms");
+  }
   Shells& sh = ck_.shells;
-  sh.count = scalarInt(numcs);
+  sh.count = countOr(numcs, ishty);
   checkCount(sh.count, "Number of contracted shells", limits_.shells);
-  (void)scalarInt(nhang);  // required; the shell types tell the same
-  (void)scalarInt(ndegr);
-  sh.primitives = scalarInt(numps);
+  if (!tolerant) {
+    (void)scalarInt(nhang);  // required; the shell types tell the same
+    (void)scalarInt(ndegr);
+  }
+  sh.primitives = countOr(numps, nprex);
   checkCount(sh.primitives, "Number of primitive shells", limits_.rawPrimitives);
 
-  ck_.escf = scalarReal(numet);
-  checkFinite(&ck_.escf, 1, "SCF Energy", ck_.lineOf(std::string(numet)));
+  ck_.hasEnergy = !tolerant || has(numet);
+  if (ck_.hasEnergy) {
+    ck_.escf = scalarReal(numet);
+    checkFinite(&ck_.escf, 1, "SCF Energy", ck_.lineOf(std::string(numet)));
+  }
+  if (tolerant) {
+    if (has(etot)) {
+      const double e = scalarReal(etot);
+      if (std::isfinite(e)) ck_.totalEnergy = e;
+    }
+    if (has(ichrg)) ck_.charge = scalarInt(ichrg);
+    if (has(imult)) ck_.multiplicity = scalarInt(imult);
+  }
 
   // Atoms.
   const int natom = ck_.natoms;
@@ -239,8 +383,12 @@ void CheckpointReader::molecule() {
   ck_.nuclearCharge = Vec1<double>(natom);
   ck_.coords = Matrix(3, natom);
   ints(iatnm, natom, ck_.atomicNumber.data());
-  reals(nucch, natom, ck_.nuclearCharge.data());
-  checkFinite(ck_.nuclearCharge.data(), natom, "Nuclear charges", ck_.lineOf(std::string(nucch)));
+  if (!tolerant || has(nucch)) {
+    reals(nucch, natom, ck_.nuclearCharge.data());
+    checkFinite(ck_.nuclearCharge.data(), natom, "Nuclear charges", ck_.lineOf(std::string(nucch)));
+  } else {
+    for (int a = 1; a <= natom; ++a) ck_.nuclearCharge(a) = ck_.atomicNumber(a);
+  }
   {
     std::vector<double> xyz(static_cast<std::size_t>(3) * static_cast<std::size_t>(natom));
     reals(icart, 3LL * natom, xyz.data());
@@ -259,6 +407,18 @@ void CheckpointReader::molecule() {
   sh.coefficient = Vec1<double>(sh.primitives);
   sh.pCoefficient = Vec1<double>(sh.primitives);
   ints(ishty, sh.count, sh.type.data());
+  if (!nbfRead) {
+    long long n = 0;
+    for (int s = 1; s <= sh.count; ++s) n += functionsOfShell(sh.type(s));
+    if (n > std::numeric_limits<int>::max())
+      refuse(" The shell types give " + std::to_string(n) + " basis functions, too many. STOP",
+             kCodeLimit);
+    ck_.nbf = static_cast<int>(n);
+    checkCount(ck_.nbf, "Number of basis functions", limits_.basisFunctions);
+    requireMemory(
+        analysisBytes(ck_.nbf, ck_.natoms),
+        std::to_string(ck_.nbf) + " basis functions and " + std::to_string(ck_.natoms) + " atoms");
+  }
   ints(npons, sh.count, sh.nprim.data());
   ints(mstat, sh.count, sh.atom.data());
   reals(nprex, sh.primitives, sh.exponent.data());
@@ -279,7 +439,7 @@ void CheckpointReader::molecule() {
     checkFinite(sh.pCoefficient.data(), sh.primitives, "P(S=P) Contraction coefficients",
                 ck_.lineOf(std::string(nspcf)));
   }
-  shellCoordinates();
+  if (!tolerant || has(ncosh)) shellCoordinates();
 }
 
 void CheckpointReader::orbitalsAndChoice() {
@@ -324,6 +484,8 @@ void CheckpointReader::shellCoordinates() {
 // file is not tolerated.
 void CheckpointReader::orbitals() {
   const int nbf = ck_.nbf;
+  // The command line needs the orbitals only to build a density.
+  if (!limits_.classic && !has(mocal)) return;
   const int k = find(mocal);
   ck_.mo = Matrix(nbf, nbf);
   const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view());
@@ -341,6 +503,14 @@ void CheckpointReader::refuseUnrestricted() {
 }
 
 void CheckpointReader::selectDensity() {
+  if (!densityChoice_.empty() && ck_.densityIndex == 0) {
+    std::string kinds;
+    for (const Section& d : ck_.densities)
+      kinds += (kinds.empty() ? "" : ", ") + densityKind(d.label);
+    refuse(" The checkpoint file holds no 'Total " + densityChoice_ + " Density'; its total " +
+               (ck_.densities.empty() ? std::string("densities: none") : "densities: " + kinds),
+           kCodeNoDensity);
+  }
   if (ck_.ndens < 1) refuse(" The checkpoint file holds no total density matrix", kCodeNoDensity);
   ck_.sections.push_back({ck_.densityName(), ck_.densityLine});
 }

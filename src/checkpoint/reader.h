@@ -18,6 +18,11 @@ class CheckpointReader {
  public:
   CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck);
 
+  // Command line: analyse the total density of this kind ("SCF", "MP2",
+  // "CC" as in "Total MP2 Density", letters compared without case) instead
+  // of the last one; body() refuses a file without it.  Before header().
+  void chooseDensity(std::string kind) { densityChoice_ = std::move(kind); }
+
   // The title (line 1) and the kind of calculation (line 2).  A text of
   // five lines or fewer is no checkpoint file (stop "9999").
   void header();
@@ -37,6 +42,9 @@ class CheckpointReader {
 
  private:
   int find(std::string_view label);
+  bool has(std::string_view label) const;
+  int lengthOf(std::string_view label);
+  int countOr(std::string_view label, std::string_view array);
   int scalarInt(std::string_view label);
   double scalarReal(std::string_view label);
   void ints(std::string_view label, long long n, int* v);
@@ -52,6 +60,7 @@ class CheckpointReader {
   const CheckpointText& t_;
   Limits limits_;
   Checkpoint& ck_;
+  std::string densityChoice_;
 };
 
 // All three steps.

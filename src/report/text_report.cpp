@@ -131,8 +131,8 @@ void TextReport::header(const Checkpoint& ck, bool spinNote) {
 
 void TextReport::densitySelection(const Checkpoint& ck) {
   if (ck.ndens != 1)
-    writeFree(out_,
-              {Item("Using the "), Item(ck.ndens), Item("-d/th density in the checkpoint file")});
+    writeFree(out_, {Item("Using the "), Item(ck.analysedIndex()),
+                     Item("-d/th density in the checkpoint file")});
   if (!ck.calc.plain && ck.ndens == 1) {
     writeLayout(out_,
                 "(' There is only a single density in',' the checkpoint file - it is used.')");
