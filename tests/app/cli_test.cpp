@@ -500,3 +500,71 @@ TEST(CommandLine, DrawingMarksSpinPopulations) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every open shell among the real Gaussian files: spin populations that add
+// up to nalpha - nbeta and Löwdin populations that add up to the electrons,
+// within 1e-6.
+TEST(CommandLine, RealOpenShellsSpinAndLowdinSums) {
+  const std::string dir = mvtest::extraDir();
+  if (dir.empty()) GTEST_SKIP() << "MIRVANTE_EXTRA_FCHK not set";
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  std::vector<std::string> files = mvtest::listFiles(dir, ".fchk");
+  for (const std::string& f : mvtest::listFiles(dir + "/completed", ".fchk")) files.push_back(f);
+  int open = 0;
+  for (const std::string& f : files) {
+    SCOPED_TRACE(f);
+    const CliRun r = mirvante({"--json", "--lowdin", f}, cwd);
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    if (j["status"] != "ok") continue;
+    const int unpaired = j["alpha_electrons"].get<int>() - j["beta_electrons"].get<int>();
+    const bool isOpen = unpaired != 0 || j["spin"] == "unrestricted";
+    double spin = 0.0, lowdin = 0.0, gross = 0.0;
+    for (const auto& at : j["atoms"]) {
+      ASSERT_EQ(at["spin_population"].is_null(), !isOpen);
+      if (isOpen) spin += at["spin_population"].get<double>();
+      lowdin += at["lowdin_population"].get<double>();
+      gross += at["population"].get<double>();
+    }
+    EXPECT_NEAR(lowdin, gross, 1e-6);
+    if (!isOpen) continue;
+    ++open;
+    EXPECT_NEAR(spin, unpaired, 1e-6);
+  }
+  // UHF, ROHF (spin density from the orbitals), UMP2, UMP3, UCCD, UCIS.
+  EXPECT_GE(open, 10);
+  fs::remove_all(cwd);
+}
+
+// The ethanol cation as fchk (densities as stored) and as Molden (density
+// from the orbitals and occupations, another reader): the same spin
+// populations, Löwdin populations and Wiberg-Löwdin indices within 1e-6.
+TEST(CommandLine, SpinAndLowdinOfTheFchkAndMoldenTwins) {
+  const char* molden = std::getenv("MIRVANTE_MOLDEN");
+  if (molden == nullptr || *molden == '\0') GTEST_SKIP() << "MIRVANTE_MOLDEN is not set";
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  const nlohmann::json a = nlohmann::json::parse(
+      mirvante({"--json", "--lowdin", dataPath("ethanol_cation_uhf_631gs.fchk")}, cwd).out);
+  const nlohmann::json b = nlohmann::json::parse(
+      mirvante({"--json", "--lowdin", std::string(molden) + "/ethanol_cation_uhf_631gs.molden"},
+               cwd)
+          .out);
+  ASSERT_EQ(a["status"], "ok");
+  ASSERT_EQ(b["status"], "ok");
+  ASSERT_EQ(a["atoms"].size(), b["atoms"].size());
+  double spin = 0.0;
+  for (std::size_t i = 0; i < a["atoms"].size(); ++i) {
+    for (const char* key : {"spin_population", "lowdin_population"})
+      EXPECT_NEAR(a["atoms"][i][key].get<double>(), b["atoms"][i][key].get<double>(), 1e-6)
+          << key << " " << i;
+    spin += a["atoms"][i]["spin_population"].get<double>();
+    for (std::size_t k = 0; k < a["atoms"].size(); ++k)
+      EXPECT_NEAR(a["wiberg_lowdin"][i][k].get<double>(), b["wiberg_lowdin"][i][k].get<double>(),
+                  1e-6);
+  }
+  EXPECT_NEAR(spin, 1.0, 1e-6);
+  fs::remove_all(cwd);
+}
+
+}  // namespace
