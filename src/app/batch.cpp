@@ -17,6 +17,7 @@
 #include "checkpoint/input.h"
 #include "checkpoint/text.h"
 #include "core/elements.h"
+#include "core/printable.h"
 #include "core/stop.h"
 #include "report/json.h"
 #include "report/svg.h"
@@ -35,7 +36,8 @@ namespace {
 std::string diagnosticOf(const std::string& file, const Stop& s) {
   std::string message = s.diagnostic();
   if (!s.code.empty()) message += " (stop " + s.code + ")";
-  return errorLine(displayName(file), s.line, message);
+  // File names and the quoted text of a file may hold any bytes.
+  return printable(errorLine(displayName(file), s.line, message));
 }
 
 // The drawing of a complete analysis: atoms, bonds from the threshold on,
@@ -95,7 +97,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   try {
     // The bytes (decompressed when compressed); the format is chosen once,
     // from their content.  They are given back as soon as they are read.
-    InputBytes in = file == "-" ? InputBytes::fromStream(std::cin, displayName(file))
+    InputBytes in = file == "-" ? InputBytes::fromDescriptor(0, displayName(file))
                                 : InputBytes::fromFile(file, file);
     opened = true;
     if (!options.json) report.banner();

@@ -78,10 +78,14 @@ struct Checkpoint {
   int ndens = 0;                   // number of total densities (NDENS)
   int densityIndex = 0;            // the place of the analysed one among them; 0: the last
   std::vector<Section> densities;  // command line: every "Total ... Density" section
-  std::string densityLabel;        // that line, 80 characters
-  int densityLine = 0;             // its line
-  std::vector<double> packed;      // the lower triangle as stored
-  Matrix density;                  // unpacked row by row
+  // Command line: the file holds orbitals and no total density, so the
+  // density is built from the orbitals and the aufbau occupations (the
+  // occupation vectors and, spin-unrestricted, moBeta).
+  bool densityFromOrbitals = false;
+  std::string densityLabel;    // that line, 80 characters
+  int densityLine = 0;         // its line
+  std::vector<double> packed;  // the lower triangle as stored
+  Matrix density;              // unpacked row by row
 
   // The spin density that belongs to it (command line): that of the SCF
   // density of a spin-unrestricted wave function, which its bond orders

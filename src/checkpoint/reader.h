@@ -8,7 +8,10 @@
 // found before the next one can stop the run.
 #pragma once
 
+#include <optional>
+
 #include "checkpoint/checkpoint.h"
+#include "checkpoint/freeformat.h"
 #include "checkpoint/text.h"
 #include "core/limits.h"
 
@@ -46,13 +49,18 @@ class CheckpointReader {
   int lengthOf(std::string_view label);
   int countOr(std::string_view label, std::string_view array);
   int scalarInt(std::string_view label);
+  long long declaredCount(int labelLine, std::string_view label);
+  void expectCount(int labelLine, std::string_view label, long long n);
+  void expectEnd(std::string_view label, const ReadResult& r, long long n);
   double scalarReal(std::string_view label);
   void ints(std::string_view label, long long n, int* v);
   void reals(std::string_view label, long long n, double* v);
   void shellCoordinates();
+  void basisCountAndMemory();
   void orbitals();
   void refuseUnrestricted();
   void selectDensity();
+  void aufbau();
   void readTriangle(int labelLine, Matrix& into, std::vector<double>* keep);
   void spinDensity(bool required);
   [[noreturn]] void readError(std::string_view section, int line, const std::string& detail);

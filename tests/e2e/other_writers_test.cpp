@@ -207,4 +207,65 @@ TEST(OtherWriters, DensityChoiceGivesThatDensitysNumbers) {
   EXPECT_EQ(j["error"]["code"], "8500");
 }
 
+// A file with orbitals and no density: the density of the occupied
+// orbitals (aufbau from nalpha and nbeta; alpha and beta orbitals when
+// spin-unrestricted) gives the numbers of the file's own SCF density.  The
+// no-argument run still refuses the file for want of a density.
+TEST(OtherWriters, OrbitalsWithoutADensityGiveTheirDensity) {
+  struct Case {
+    std::string name;
+    bool unrestricted;
+  };
+  const std::vector<Case> cases = {
+      {"glycine_rhf_ccpvdz", false}, {"ethanol_cation_uhf_631gs", true}, {"ch3_uhf_631gs", true},
+      {"ch2_rohf_631gs", false},     {"h2o_rhf_631gs_sp", false},
+  };
+  const std::string tmp = mvtest::makeTempDir("mvorbitals");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = readFile(dataPath(c.name + ".fchk"));
+    const std::string cut = tmp + "/" + c.name + ".fchk";
+    mvtest::writeFile(cut, withoutSections(text, {"Total SCF Density", "Spin SCF Density"}));
+    const Outcome o = mirvante("--json", cut),
+                  full = mirvante("--json", dataPath(c.name + ".fchk"));
+    ASSERT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(full.status, 0) << full.err;
+    const Json j = Json::parse(o.out), f = Json::parse(full.out);
+    EXPECT_EQ(j["density"], "Density of the occupied orbitals");
+    EXPECT_EQ(j["spin_density_used"], c.unrestricted);
+    const std::size_t n = f["atoms"].size();
+    ASSERT_EQ(j["atoms"].size(), n);
+    for (std::size_t a = 0; a < n; ++a) {
+      EXPECT_NEAR(j["atoms"][a]["population"].get<double>(),
+                  f["atoms"][a]["population"].get<double>(), 1e-6);
+      EXPECT_NEAR(j["atoms"][a]["free_valence"].get<double>(),
+                  f["atoms"][a]["free_valence"].get<double>(), 1e-6);
+      for (std::size_t b = 0; b < n; ++b)
+        EXPECT_NEAR(j["bond_orders"][a][b].get<double>(), f["bond_orders"][a][b].get<double>(),
+                    1e-6);
+    }
+    const Outcome report = mirvante("", cut);
+    EXPECT_NE(report.out.find(" The file holds no total density: the density of the occupied "
+                              "orbitals is analysed\n"),
+              std::string::npos);
+  }
+  // The no-argument run: no density, as before.
+  const mvtest::RunResult classic = mvtest::runProgram(readFile(tmp + "/h2o_rhf_631gs_sp.fchk"));
+  EXPECT_EQ(classic.status, 1);
+  EXPECT_EQ(classic.err, "STOP 8500 statement executed\n");
+  fs::remove_all(classic.dir);
+  // Orbitals too few for the electrons are refused.
+  std::string few = readFile(dataPath("h2_rhf_sto3g.fchk"));
+  few = withoutSections(few, {"Total SCF Density", "Number of electrons"});
+  const std::size_t at = few.find("Number of alpha electrons");
+  few.replace(few.find('\n', at) - 1, 1, "3");
+  mvtest::writeFile(tmp + "/few.fchk", few);
+  const Outcome o = mirvante("", tmp + "/few.fchk");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("The file has 2 orbitals, too few for 3 alpha and 1 beta electrons"),
+            std::string::npos)
+      << o.err;
+  fs::remove_all(tmp);
+}
+
 }  // namespace
