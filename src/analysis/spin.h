@@ -25,15 +25,24 @@ struct SpinPopulations {
 // wave function, or a correlated density with nalpha != nbeta, takes the
 // file's spin density of the analysed density when the reader found one; the
 // SCF density of a restricted open-shell wave function (nalpha != nbeta, one
-// set of orbitals) takes its orbitals, which the classic rebuild of the
-// density trusts as well.  Closed shells have none.
+// set of orbitals), or the density of its occupied orbitals (a file without
+// a density, a Molden file), takes its orbitals, which the classic rebuild
+// of the density trusts as well.  Closed shells have none.
 SpinSource spinSource(const Checkpoint& ck);
+
+// The spin density of a restricted open shell from ck's alpha orbitals: the
+// singly occupied ones by their occupations when the orbitals carry them,
+// else orbitals nbeta+1 .. nalpha.
+Matrix openShellSpinDensity(const Checkpoint& ck);
 
 // The spin density of a restricted open-shell determinant, from the alpha MO
 // coefficients (one orbital per column): the sum over the singly occupied
 // orbitals nbeta+1 .. nalpha of C(mu,o) C(nu,o).  Orbitals the file does not
 // hold count as zero.
 Matrix openShellSpinDensity(const Matrix& mo, int nalpha, int nbeta);
+// The same from the occupations of the columns of mo: the orbitals occupied
+// once.
+Matrix openShellSpinDensity(const Matrix& mo, const Vec1<double>& occupation);
 
 // The spin populations of spin density ps; hold gives the atom of each basis
 // function.  S and ps are in the file's order of functions.  Populations

@@ -233,8 +233,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
     if (r.density.stop) throw *r.density.stop;
     if (!limits.classic) {
       r.spinSource = spinSource(ck);
-      if (r.spinSource == SpinSource::Orbitals)
-        openShellSpin = openShellSpinDensity(ck.mo, ck.nalpha, ck.nbeta);
+      if (r.spinSource == SpinSource::Orbitals) openShellSpin = openShellSpinDensity(ck);
     }
     ck.mo.release();
     std::vector<double>().swap(ck.packed);

@@ -538,34 +538,4 @@ TEST(CommandLine, RealOpenShellsSpinAndLowdinSums) {
   fs::remove_all(cwd);
 }
 
-// The ethanol cation as fchk (densities as stored) and as Molden (density
-// from the orbitals and occupations, another reader): the same spin
-// populations, Löwdin populations and Wiberg-Löwdin indices within 1e-6.
-TEST(CommandLine, SpinAndLowdinOfTheFchkAndMoldenTwins) {
-  const char* molden = std::getenv("MIRVANTE_MOLDEN");
-  if (molden == nullptr || *molden == '\0') GTEST_SKIP() << "MIRVANTE_MOLDEN is not set";
-  const std::string cwd = mvtest::makeTempDir("mvcli");
-  const nlohmann::json a = nlohmann::json::parse(
-      mirvante({"--json", "--lowdin", dataPath("ethanol_cation_uhf_631gs.fchk")}, cwd).out);
-  const nlohmann::json b = nlohmann::json::parse(
-      mirvante({"--json", "--lowdin", std::string(molden) + "/ethanol_cation_uhf_631gs.molden"},
-               cwd)
-          .out);
-  ASSERT_EQ(a["status"], "ok");
-  ASSERT_EQ(b["status"], "ok");
-  ASSERT_EQ(a["atoms"].size(), b["atoms"].size());
-  double spin = 0.0;
-  for (std::size_t i = 0; i < a["atoms"].size(); ++i) {
-    for (const char* key : {"spin_population", "lowdin_population"})
-      EXPECT_NEAR(a["atoms"][i][key].get<double>(), b["atoms"][i][key].get<double>(), 1e-6)
-          << key << " " << i;
-    spin += a["atoms"][i]["spin_population"].get<double>();
-    for (std::size_t k = 0; k < a["atoms"].size(); ++k)
-      EXPECT_NEAR(a["wiberg_lowdin"][i][k].get<double>(), b["wiberg_lowdin"][i][k].get<double>(),
-                  1e-6);
-  }
-  EXPECT_NEAR(spin, 1.0, 1e-6);
-  fs::remove_all(cwd);
-}
-
 }  // namespace

@@ -223,4 +223,25 @@ INSTANTIATE_TEST_SUITE_P(Variants, CorrelatedOpenShell,
                            return std::string(i.param.name);
                          });
 
+// A restricted open shell without a density (the file holds its orbitals
+// alone): the density and the spin density come from the occupied orbitals,
+// and give the numbers of the file with its densities.
+TEST(OpenShellWithoutDensity, SpinPopulationsFromTheOccupiedOrbitals) {
+  std::string text = readFile(dataPath("ch2_rohf_631gs.fchk"));
+  for (const char* label : {"Total SCF Density", "Spin SCF Density"}) {
+    const std::string sec = section(text, label);
+    text.erase(text.find(sec), sec.size());
+  }
+  const Analysed a = analyseText(text);
+  ASSERT_TRUE(a.r.complete);
+  EXPECT_EQ(a.r.spinSource, mv::SpinSource::Orbitals);
+  ASSERT_TRUE(a.r.spin.has_value());
+  const json ref = json::parse(readFile(dataPath("ch2_rohf_631gs.lowdin.json")));
+  for (int k = 1; k <= a.r.partition.natoms; ++k) {
+    EXPECT_NEAR(a.r.spin->atom(k), at(ref["spin_populations"], k), 1e-6);
+    EXPECT_NEAR(a.r.lowdin->population(k), at(ref["lowdin_populations"], k), 1e-6);
+  }
+  EXPECT_NEAR(a.r.spin->total, 2.0, 1e-6);
+}
+
 }  // namespace
