@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Install the Debian packages MIRVANTE needs when they are missing:
 #   scripts/install-deps.sh            to build the program (CLI11, nlohmann::json,
-#                                      zlib, liblzma)
+#                                      zlib, liblzma, OpenBLAS)
 #   scripts/install-deps.sh --tests    also what the test suite and CI use
 #                                      (GoogleTest, Python, Chromium and fonts
 #                                      for the drawing check, clang with
 #                                      libFuzzer for the fuzzing run)
 set -euo pipefail
-packages=(cmake g++ libcli11-dev nlohmann-json3-dev zlib1g-dev liblzma-dev)
+packages=(cmake g++ libcli11-dev nlohmann-json3-dev zlib1g-dev liblzma-dev libopenblas-dev)
 if [ "${1:-}" = "--tests" ]; then
   packages+=(libgtest-dev python3 chromium fonts-liberation clang libclang-rt-dev)
 fi
