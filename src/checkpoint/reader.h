@@ -58,6 +58,8 @@ class CheckpointReader {
   void shellCoordinates();
   void basisCountAndMemory();
   void orbitals();
+  void alphaOrbitals();
+  void betaOrbitals();
   void refuseUnrestricted();
   void selectDensity();
   void aufbau();
