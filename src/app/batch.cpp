@@ -50,7 +50,7 @@ std::string diagnosticOf(const std::string& file, const Stop& s) {
 }
 
 // The drawing of a complete analysis: atoms, bonds from the threshold on,
-// charges and free valences.
+// charges, and the spin populations (when there are) or free valences.
 std::string drawing(const RunResults& r, const BatchOptions& options) {
   const Checkpoint& ck = r.ck;
   const BondOrders& b = r.bonds;
@@ -69,6 +69,7 @@ std::string drawing(const RunResults& r, const BatchOptions& options) {
                        ck.nuclearCharge(a) - r.populations.qat(a),
                        b.free(a)});
     d.atoms.back().ghost = ck.nuclearCharge(a) == 0.0;
+    if (r.spin) d.atoms.back().spin = r.spin->atom(a);
   }
   for (int a = 1; a <= b.total.size(); ++a)
     for (int c = a + 1; c <= b.total.size(); ++c)
@@ -88,11 +89,15 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
                        const Parallel& par) {
   FileResult res;
   std::ostringstream text;
-  TextReport report(text, ReportStyle::Fit);
+  ReportOptions reportOptions;
+  reportOptions.fullMatrix = options.matrix;
+  reportOptions.minBond = options.minBond;
+  TextReport report(text, ReportStyle::Fit, reportOptions);
   RunResults r;
   RunOptions ro;
   ro.limits = Limits::commandLine();
   ro.par = &par;
+  ro.lowdin = options.lowdin;
   ro.density = options.density;
   std::optional<Stop> stop;
   // A file that cannot be opened or read gets its diagnostic and no report:
@@ -139,6 +144,8 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     in.populations = r.complete ? &r.populations : nullptr;
     in.bonds = r.complete ? &r.bonds : nullptr;
     in.convention = r.complete ? &r.convention : nullptr;
+    in.spin = r.complete && r.spin ? &*r.spin : nullptr;
+    in.lowdin = r.complete && r.lowdin ? &*r.lowdin : nullptr;
     in.stop = stop ? &*stop : nullptr;
     in.minBond = options.minBond;
     res.output = jsonLine(in) + "\n";

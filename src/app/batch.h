@@ -20,9 +20,11 @@ struct BatchOptions {
   bool svgDirectory = false;  // several inputs, a trailing '/' or an existing directory
   SvgLabels svgLabels = SvgLabels::Auto;  // which labels the drawing prints
   int jobs = 1;                           // threads in all
-  double minBond = 0.1;                   // bonds listed (JSON) and drawn (SVG) from this order on
-  bool progress = false;                  // show a progress line on the error stream
-  std::string density;  // the kind of total density to analyse ("SCF", "MP2"); "" the last
+  double minBond = 0.1;   // bonds listed (report, JSON) and drawn (SVG) from this order on
+  bool lowdin = false;    // Löwdin populations and Wiberg-Löwdin indices
+  bool matrix = false;    // the report's bond-order matrix for any number of atoms
+  bool progress = false;  // show a progress line on the error stream
+  std::string density;    // the kind of total density to analyse ("SCF", "MP2"); "" the last
 };
 
 // What one file gave.

@@ -220,6 +220,10 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
                  "analyse the file's 'Total KIND Density' (SCF, MP2, CC, CI, ...) instead of "
                  "the last total density")
       ->type_name("KIND");
+  app.add_flag("--lowdin", o.lowdin,
+               "also compute Lowdin charges and Wiberg-Lowdin bond indices (needs S^1/2)");
+  app.add_flag("--matrix", o.matrix,
+               "print the bond-order matrix for any number of atoms (default: up to 20)");
   app.add_option("--svg", o.svg,
                  "draw the molecule with its bond orders: PATH is the SVG file for one input, "
                  "a directory receiving STEM.svg for several (or when PATH ends in '/' or is a "

@@ -127,6 +127,12 @@ struct ReadingSteps {
 
 void run(ReadingSteps& steps, const RunOptions& options, RunResults& r, TextReport* report);
 
+Matrix copyOf(const Matrix& m) {
+  Matrix c = Matrix::uninitialised(m.rows(), m.cols());
+  for (int j = 1; j <= m.cols(); ++j)
+    for (int i = 1; i <= m.rows(); ++i) c(i, j) = m(i, j);
+  return c;
+}
 }  // namespace
 
 void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report) {
@@ -178,6 +184,13 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
   // basisStage() when the run needs it.
   BasisStage bs;
   std::optional<BondOrderAnalysis> bo;
+  // What the command line's own stages need after the bond-order analysis
+  // has taken the density over: a copy of P (Löwdin analysis only) and the
+  // spin density built from the orbitals (restricted open shells).
+  Matrix total, openShellSpin;
+  auto spinDensity = [&]() -> const Matrix& {
+    return r.spinSource == SpinSource::Orbitals ? openShellSpin : ck.spin;
+  };
   // The command line checks the density and decides without X, where it
   // can, that the square-root term vanishes; what it may need of S (its
   // Cholesky factor or its square roots) is known from the header.
@@ -225,9 +238,14 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
                                                                     : checkDensity(ck, s, limits);
     if (report) report->densityCheck(r.density);
     if (r.density.stop) throw *r.density.stop;
+    if (!limits.classic) {
+      r.spinSource = spinSource(ck);
+      if (r.spinSource == SpinSource::Orbitals) openShellSpin = openShellSpinDensity(ck);
+    }
     ck.mo.release();
     std::vector<double>().swap(ck.packed);
-    const bool spinTerm = !ck.spin.empty();
+    // A correlated density's spin density serves the spin populations alone.
+    const bool spinTerm = !ck.spin.empty() && !ck.spinForPopulationsOnly;
     if (spinTerm) checkSpinDensity(ck, s);
 
     // Mulliken populations.
@@ -235,6 +253,8 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
     const Vec1<int> hold = inpint(r.basis.first, r.basis.last, natoms, r.partition.nbasis);
     r.populations = mulliken(s, r.density.density, hold, natoms);
     if (report) report->populations(r.populations);
+    if (r.spinSource != SpinSource::None) r.spin = spinPopulations(s, spinDensity(), hold, natoms);
+    if (options.lowdin) total = copyOf(r.density.density);
 
     // Bond orders and valences.
     bo.emplace(std::move(r.density.density), s, r.basis.first, r.basis.last, r.populations.qat,
@@ -327,7 +347,21 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
   requireFinite(b.free.data(), natoms, "free valences");
   if (report) report->freeValences(b, ck.atomicNumber);
   r.bonds = bo->take();
+
+  // The command line's own stages and sections.
+  if (options.lowdin) {
+    r.lowdin =
+        lowdinAnalysis(bs.s, total, r.spinSource == SpinSource::None ? nullptr : &spinDensity(),
+                       r.basis.first, r.basis.last, par);
+    total.release();
+  }
   ck.spin.release();
+  openShellSpin.release();
+  if (report && !limits.classic) {
+    report->charges(r.ck, r.populations, r.spin ? &*r.spin : nullptr, r.spinSource,
+                    r.lowdin ? &*r.lowdin : nullptr);
+    report->bondList(r.ck, r.bonds, r.lowdin ? &*r.lowdin : nullptr);
+  }
   r.complete = true;
 }
 

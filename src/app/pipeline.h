@@ -2,13 +2,16 @@
 // written as the stages produce their values.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "analysis/bondorder.h"
 #include "analysis/convention.h"
 #include "analysis/density.h"
+#include "analysis/lowdin.h"
 #include "analysis/partition.h"
+#include "analysis/spin.h"
 #include "checkpoint/checkpoint.h"
 #include "checkpoint/text.h"
 #include "core/limits.h"
@@ -21,6 +24,7 @@ namespace mv {
 struct RunOptions {
   Limits limits = Limits::classicRun();
   const Parallel* par = nullptr;  // threads for the dense kernels (none: one thread)
+  bool lowdin = false;            // command line: Löwdin populations, Wiberg-Löwdin indices
   std::string density;            // command line: the kind of total density to analyse; "" the last
 };
 
@@ -34,7 +38,12 @@ struct RunResults {
   Populations populations;
   BondOrders bonds;
   OrbitalConvention convention;  // a Molden file: the writers' convention of its orbitals
-  bool complete = false;         // every stage ran
+  // Command line only: the spin populations (open shells with a spin
+  // density) and the Löwdin analysis (on request).
+  SpinSource spinSource = SpinSource::None;
+  std::optional<SpinPopulations> spin;
+  std::optional<LowdinAnalysis> lowdin;
+  bool complete = false;  // every stage ran
   // How the second bond-order term is formed: from the file's spin density
   // (spin-unrestricted SCF density) or as a square root.
   bool spinDensityUsed() const { return bonds.spinTerm; }

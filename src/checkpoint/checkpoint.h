@@ -87,10 +87,14 @@ struct Checkpoint {
   std::vector<double> packed;  // the lower triangle as stored
   Matrix density;              // unpacked row by row
 
-  // The spin density that belongs to it, when the analysis uses one.
+  // The spin density that belongs to it (command line): that of the SCF
+  // density of a spin-unrestricted wave function, which its bond orders
+  // use, or that of a correlated density of an open shell, when the file
+  // holds it (for the spin populations only).
   std::string spinLabel;
   int spinLine = 0;
   Matrix spin;
+  bool spinForPopulationsOnly = false;  // a correlated density's: not for the bond orders
 
   std::vector<Section> sections;  // every section read, in reading order
 

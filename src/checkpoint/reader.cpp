@@ -718,25 +718,44 @@ void CheckpointReader::density() {
     return;
   }
   readTriangle(ck_.densityLine, ck_.density, &ck_.packed);
-  if (!limits_.classic && ck_.unrestricted() && ck_.scfDensity()) spinDensity();
+  if (limits_.classic) return;
+  if (ck_.unrestricted() && ck_.scfDensity())
+    spinDensity(true);
+  else if (!ck_.scfDensity() && (ck_.unrestricted() || ck_.nalpha != ck_.nbeta))
+    spinDensity(false);
 }
 
-// The spin density of a spin-unrestricted SCF wave function: the section
-// that the file writes after the total density, "Spin SCF Density".
-void CheckpointReader::spinDensity() {
+// The spin density that belongs to the analysed density: the section that
+// the file writes after it, "Spin SCF Density" after "Total SCF Density",
+// "Spin MP2 Density" after "Total MP2 Density".  The SCF density of a
+// spin-unrestricted wave function needs it (its bond orders take their
+// second term from it); for a correlated density of an open shell it only
+// gives the spin populations, so a file without it, or with one that cannot
+// be read, is analysed without them.
+void CheckpointReader::spinDensity(bool required) {
   const std::string label = "Spin" + ck_.densityName().substr(5);
-  const std::string name = ck_.densityName().substr(5);
   int k = 0;
   for (int l = 1; l <= t_.lineCount() && k == 0; ++l)
     if (t_.startsWith(l, label)) k = l;
-  if (k == 0)
+  if (k == 0) {
+    if (!required) return;
     refuse(" The spin-unrestricted wave function has no spin density ('" + label +
                "') in the checkpoint file. STOP",
            kCodeSpinDensity);
+  }
+  if (!required) {
+    try {
+      readTriangle(k, ck_.spin, nullptr);
+    } catch (const Stop&) {
+      ck_.spin.release();
+      return;
+    }
+    ck_.spinForPopulationsOnly = true;
+  }
   ck_.sections.push_back({label, k});
   ck_.spinLabel = t_.line(k).str();
   ck_.spinLine = k;
-  readTriangle(k, ck_.spin, nullptr);
+  if (required) readTriangle(k, ck_.spin, nullptr);
 }
 
 std::uint64_t estimatedRunMemory(const std::string& path) {

@@ -43,8 +43,10 @@ class CheckpointReader {
   // atoms, the shells), then the rest.
   void molecule();
   void orbitalsAndChoice();
-  // The chosen density, unpacked into a symmetric matrix, and the spin
-  // density that the analysis of a spin-unrestricted SCF density uses.
+  // The chosen density, unpacked into a symmetric matrix, and (command
+  // line) the spin density that belongs to it: required for the SCF density
+  // of a spin-unrestricted wave function, read where present for a
+  // correlated density of an open shell.
   void density();
 
  private:
@@ -69,7 +71,7 @@ class CheckpointReader {
   void selectDensity();
   void aufbau();
   void readTriangle(int labelLine, Matrix& into, std::vector<double>* keep);
-  void spinDensity();
+  void spinDensity(bool required);
   [[noreturn]] void readError(std::string_view section, int line, const std::string& detail);
 
   const CheckpointText& t_;

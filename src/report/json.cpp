@@ -166,6 +166,14 @@ std::string jsonLine(const JsonInput& in) {
     at["total_valence"] = b.total(a);
     at["bonded_valence"] = b.used(a);
     at["free_valence"] = b.free(a);
+    at["spin_population"] = in.spin != nullptr ? Json(in.spin->atom(a)) : Json(nullptr);
+    if (in.lowdin != nullptr) {
+      at["lowdin_population"] = in.lowdin->population(a);
+      at["lowdin_charge"] = ck->nuclearCharge(a) - in.lowdin->population(a);
+    } else {
+      at["lowdin_population"] = nullptr;
+      at["lowdin_charge"] = nullptr;
+    }
     atoms.push_back(std::move(at));
   }
   j["atoms"] = std::move(atoms);
@@ -176,6 +184,17 @@ std::string jsonLine(const JsonInput& in) {
     matrix.push_back(std::move(row));
   }
   j["bond_orders"] = std::move(matrix);
+  if (in.lowdin != nullptr) {
+    Json wiberg = Json::array();
+    for (int a = 1; a <= nat; ++a) {
+      Json row = Json::array();
+      for (int c = 1; c <= nat; ++c) row.push_back(in.lowdin->wiberg(a, c));
+      wiberg.push_back(std::move(row));
+    }
+    j["wiberg_lowdin"] = std::move(wiberg);
+  } else {
+    j["wiberg_lowdin"] = nullptr;
+  }
   Json bonds = Json::array();
   for (int a = 1; a <= nat; ++a)
     for (int c = a + 1; c <= nat; ++c)

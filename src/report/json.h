@@ -10,7 +10,9 @@
 #include "analysis/bondorder.h"
 #include "analysis/convention.h"
 #include "analysis/density.h"
+#include "analysis/lowdin.h"
 #include "analysis/partition.h"
+#include "analysis/spin.h"
 #include "checkpoint/checkpoint.h"
 #include "core/stop.h"
 
@@ -25,6 +27,8 @@ struct JsonInput {
   const Populations* populations = nullptr;
   const BondOrders* bonds = nullptr;
   const OrbitalConvention* convention = nullptr;  // a Molden file's, once decided
+  const SpinPopulations* spin = nullptr;          // null for a closed shell
+  const LowdinAnalysis* lowdin = nullptr;         // null without the Löwdin analysis
   const Stop* stop = nullptr;                     // how the run ended early, or null
   double minBond = 0.1;                           // pairs listed under "bonds" from this order on
 };

@@ -1,9 +1,12 @@
 #include "report/text_report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/elements.h"
 #include "report/format.h"
@@ -242,7 +245,18 @@ void TextReport::hermiticity(const BondOrders& b) {
 
 void TextReport::bondMatrix(const BondOrders& b, const Vec1<int>& ia) {
   writeLayout(out_, "(1X,/,11X,'   BOND ORDER MATRIX',/,/)");
-  mprint(b.bonds, b.bonds.rows(), ia);
+  const int n = b.bonds.rows();
+  if (!options_.fullMatrix && n > ReportOptions::kMatrixAtoms) {
+    // A large matrix buries the rest of the report; the bond list below
+    // gives the bonds, the JSON output every pair.
+    writeFree(out_, {Item(" Not printed for " + std::to_string(n) + " atoms (more than " +
+                          std::to_string(ReportOptions::kMatrixAtoms) +
+                          "): the bonds are listed at the end of the report.")});
+    writeFree(out_,
+              {Item(" --matrix prints the matrix, --json writes it in full (\"bond_orders\").")});
+    return;
+  }
+  mprint(b.bonds, n, ia);
 }
 
 // One row table: atom number, element label and one value per atom.
@@ -322,6 +336,192 @@ void TextReport::mprint(const Matrix& a, int n, const Vec1<int>& ia) {
       writeLayout(out_, rowLayout, row);
     }
     if (j2 < n) writeLayout(out_, "(1X,/,/,/)");
+  }
+}
+
+// ------------------------------------------------ sections of the command line
+
+namespace {
+
+// "%.*f" of x: the text that an F field of d decimals holds.
+std::string fixedText(double x, int d) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", d, x);
+  return buf;
+}
+
+// Width of a column of numbers with d decimals under a heading: the widest
+// of them and of the heading, and two blanks before it, so that columns
+// stay apart however large their numbers grow.
+int columnWidth(const std::vector<double>& values, int d, std::string_view heading) {
+  std::size_t w = heading.size();
+  for (double x : values) w = std::max(w, fixedText(x, d).size());
+  return static_cast<int>(w) + 2;
+}
+
+// `text` right-justified in w columns.
+std::string rightJustified(std::string_view text, int w) {
+  const auto width = static_cast<std::size_t>(w);
+  std::string out(width > text.size() ? width - text.size() : 0, ' ');
+  return out.append(text);
+}
+
+// Columns of the atom labels: the atom number in wi columns and the element
+// symbol as in the classic tables ("  1  C ").
+int indexWidth(int natoms) {
+  return std::max(3, static_cast<int>(std::to_string(natoms).size()) + 1);
+}
+
+std::string atomLayout(int wi) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "I%d,A4", wi);
+  return buf;
+}
+
+std::string numberLayout(int w, int d) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, ",F%d.%d", w, d);
+  return buf;
+}
+
+}  // namespace
+
+void TextReport::charges(const Checkpoint& ck, const Populations& pop, const SpinPopulations* spin,
+                         SpinSource source, const LowdinAnalysis* lowdin) {
+  constexpr int kDecimals = 5;
+  const int nat = pop.qat.size();
+  const int wi = indexWidth(nat);
+  // The columns and their sums, in ascending atom order.
+  std::vector<std::vector<double>> columns;
+  std::vector<std::string> headings;
+  auto addColumn = [&](std::string heading, auto valueOf) {
+    std::vector<double> v(static_cast<std::size_t>(nat) + 1, 0.0);
+    double sum = 0.0;
+    for (int a = 1; a <= nat; ++a) {
+      v[static_cast<std::size_t>(a) - 1] = valueOf(a);
+      sum += v[static_cast<std::size_t>(a) - 1];
+    }
+    v.back() = sum;
+    columns.push_back(std::move(v));
+    headings.push_back(std::move(heading));
+  };
+  addColumn("MULLIKEN", [&](int a) { return ck.nuclearCharge(a) - pop.qat(a); });
+  if (spin != nullptr) addColumn("SPIN", [&](int a) { return spin->atom(a); });
+  if (lowdin != nullptr)
+    addColumn("LOWDIN", [&](int a) { return ck.nuclearCharge(a) - lowdin->population(a); });
+
+  std::vector<int> widths;
+  std::string layout = "(1X," + atomLayout(wi);
+  std::string heading = " " + rightJustified("ATOM", wi + 1) + "   ";
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    widths.push_back(columnWidth(columns[c], kDecimals, headings[c]));
+    layout += numberLayout(widths.back(), kDecimals);
+    heading += rightJustified(headings[c], widths.back());
+  }
+  layout += ")";
+
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(spin != nullptr ? "          ATOMIC CHARGES AND SPIN POPULATIONS"
+                                        : "          ATOMIC CHARGES")});
+  writeFree(out_, {Item(" ")});
+  writeLayout(out_, "(A)", {Item(heading)});
+  for (int a = 1; a <= nat; ++a) {
+    Items row{Item(a), Item(mend(ck.atomicNumber(a)))};
+    for (const std::vector<double>& v : columns)
+      row.emplace_back(v[static_cast<std::size_t>(a) - 1]);
+    writeLayout(out_, layout, row);
+  }
+  std::string sumLayout = "(1X,A" + std::to_string(wi + 4);
+  Items sums{Item(rightJustified("SUM", wi) + "    ")};
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    sumLayout += numberLayout(widths[c], kDecimals);
+    sums.emplace_back(columns[c].back());
+  }
+  writeLayout(out_, sumLayout + ")", sums);
+
+  // Where the spin populations come from, or why an open shell has none.
+  const bool open = ck.unrestricted() || ck.nalpha != ck.nbeta;
+  if (!open) return;
+  writeFree(out_, {Item(" ")});
+  switch (source) {
+    case SpinSource::File:
+      writeFree(out_, {Item(" Spin populations of the file's spin density ('" +
+                            sectionName(ck.spinLabel) + "');")});
+      break;
+    case SpinSource::Orbitals:
+      writeFree(out_, {Item(" Spin populations of the singly occupied orbitals (restricted "
+                            "open shell);")});
+      break;
+    case SpinSource::None:
+      writeFree(out_, {Item(" No spin populations: the file holds no spin density for the '" +
+                            ck.densityName() + "'.")});
+      return;
+  }
+  writeFree(out_, {Item(" they add up to nalpha - nbeta = " + std::to_string(ck.nalpha - ck.nbeta) +
+                        ".")});
+}
+
+void TextReport::bondList(const Checkpoint& ck, const BondOrders& b, const LowdinAnalysis* lowdin) {
+  constexpr int kDecimals = 4;
+  const int nat = b.bonds.rows();
+  const int wi = indexWidth(nat);
+  struct Pair {
+    int a, c;
+  };
+  std::vector<Pair> pairs;
+  for (int a = 1; a <= nat; ++a)
+    for (int c = a + 1; c <= nat; ++c)
+      if (b.bonds(a, c) >= options_.minBond) pairs.push_back({a, c});
+  // By decreasing bond order as printed; pairs that print the same order
+  // (equivalent bonds, which differ in the last digits) in row order.
+  auto printed = [&](const Pair& p) { return std::round(b.bonds(p.a, p.c) * 1e4); };
+  std::stable_sort(pairs.begin(), pairs.end(),
+                   [&](const Pair& x, const Pair& y) { return printed(x) > printed(y); });
+
+  char threshold[32];
+  std::snprintf(threshold, sizeof threshold, "%.10g", options_.minBond);
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(" ")});
+  writeFree(out_, {Item(std::string("          BONDS WITH ORDER >= ") + threshold)});
+  writeFree(out_, {Item(" ")});
+  if (pairs.empty()) {
+    writeFree(out_, {Item(std::string(" No pair of atoms has a bond order of ") + threshold +
+                          " or more.")});
+    return;
+  }
+
+  std::vector<std::vector<double>> columns(lowdin != nullptr ? 3 : 2);
+  std::vector<std::string> headings{"BOND ORDER"};
+  if (lowdin != nullptr) headings.emplace_back("WIBERG-LOWDIN");
+  headings.emplace_back("DISTANCE/A");
+  for (const Pair& p : pairs) {
+    std::size_t c = 0;
+    columns[c++].push_back(b.bonds(p.a, p.c));
+    if (lowdin != nullptr) columns[c++].push_back(lowdin->wiberg(p.a, p.c));
+    double r2 = 0.0;
+    for (int k = 1; k <= 3; ++k) {
+      const double d = ck.coords(k, p.a) - ck.coords(k, p.c);
+      r2 += d * d;
+    }
+    columns[c].push_back(std::sqrt(r2) * kBohrInAngstrom);
+  }
+  std::string layout = "(1X," + atomLayout(wi) + "," + atomLayout(wi);
+  std::string heading =
+      " " + rightJustified("ATOM", wi + 1) + "   " + rightJustified("ATOM", wi + 1) + "   ";
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const int w = columnWidth(columns[c], kDecimals, headings[c]);
+    layout += numberLayout(w, kDecimals);
+    heading += rightJustified(headings[c], w);
+  }
+  layout += ")";
+  writeLayout(out_, "(A)", {Item(heading)});
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    const Pair& p = pairs[k];
+    Items row{Item(p.a), Item(mend(ck.atomicNumber(p.a))), Item(p.c),
+              Item(mend(ck.atomicNumber(p.c)))};
+    for (const std::vector<double>& v : columns) row.emplace_back(v[k]);
+    writeLayout(out_, layout, row);
   }
 }
 

@@ -10,12 +10,24 @@
 #include "analysis/bondorder.h"
 #include "analysis/convention.h"
 #include "analysis/density.h"
+#include "analysis/lowdin.h"
 #include "analysis/partition.h"
+#include "analysis/spin.h"
 #include "checkpoint/checkpoint.h"
 #include "core/matrix.h"
 #include "core/stop.h"
 
 namespace mv {
+
+// What the command line changes in the report besides its style.  The
+// defaults are those of the classic run.
+struct ReportOptions {
+  // Print the bond-order matrix whatever the number of atoms; otherwise it
+  // is left out above kMatrixAtoms atoms, with a note.
+  bool fullMatrix = true;
+  double minBond = 0.1;  // the bond list takes the pairs from this order on
+  static constexpr int kMatrixAtoms = 20;
+};
 
 // How the report sets out its tables.  Classic: the fixed record layouts
 // of earlier versions, whatever the numbers (a field too narrow shows
@@ -27,8 +39,9 @@ enum class ReportStyle { Classic, Fit };
 
 class TextReport {
  public:
-  explicit TextReport(std::ostream& out, ReportStyle style = ReportStyle::Classic)
-      : out_(out), style_(style) {}
+  explicit TextReport(std::ostream& out, ReportStyle style = ReportStyle::Classic,
+                      const ReportOptions& options = {})
+      : out_(out), style_(style), options_(options) {}
 
   // The banner that opens every report.
   void banner();
@@ -64,6 +77,17 @@ class TextReport {
   // The records a stop shows in the report.
   void stop(const Stop& s);
 
+  // Sections of the command line, after the classic report.  The table of
+  // atoms: Mulliken charge, spin population (when there are spin
+  // populations), Löwdin charge (with the Löwdin analysis), their sums, and
+  // a note on the spin density of an open shell.
+  void charges(const Checkpoint& ck, const Populations& pop, const SpinPopulations* spin,
+               SpinSource source, const LowdinAnalysis* lowdin);
+  // The pairs whose bond order is at least the threshold, by decreasing
+  // bond order: both atoms, the bond order, the Wiberg-Löwdin index (with
+  // the Löwdin analysis) and the distance in angstrom.
+  void bondList(const Checkpoint& ck, const BondOrders& b, const LowdinAnalysis* lowdin);
+
   // The n by n matrix a in blocks of 8 columns with atom labels.
   void mprint(const Matrix& a, int n, const Vec1<int>& ia);
 
@@ -75,6 +99,10 @@ class TextReport {
   std::ostream& out_;
   ReportStyle style_;
   std::vector<bool> ghost_;  // by atom from 0; empty in the Classic style
+  ReportOptions options_;
 };
+
+// Bohr in angstrom (CODATA 2018).
+constexpr double kBohrInAngstrom = 0.529177210903;
 
 }  // namespace mv

@@ -5,10 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -78,6 +80,9 @@ std::string withoutRecordsOfX(const std::string& report) {
   return report.substr(0, from) + report.substr(report.find('\n', trace) + 1);
 }
 
+// The report of the command line is the classic run's report (less the
+// records of X where it does not form X), then the sections of the command
+// line: the table of atoms and the bond list.
 TEST(CommandLine, OneFileGivesTheClassicReportAndWritesNothing) {
   const std::string cwd = mvtest::makeTempDir("mvcli");
   const auto before = listing(dataPath(""));
@@ -92,8 +97,16 @@ TEST(CommandLine, OneFileGivesTheClassicReportAndWritesNothing) {
     // density only.
     const bool xFormed =
         name.find("rohf") != std::string::npos || name.find("mp2") != std::string::npos;
-    EXPECT_EQ(r.out, xFormed ? classic.out : withoutRecordsOfX(classic.out)) << name;
+    const std::string classicPart = xFormed ? classic.out : withoutRecordsOfX(classic.out);
+    EXPECT_EQ(r.out.substr(0, classicPart.size()), classicPart) << name;
     EXPECT_EQ(r.out.find("Hermiticity control") != std::string::npos, xFormed) << name;
+    const std::string added = r.out.substr(std::min(r.out.size(), classicPart.size()));
+    const std::size_t table = added.find("           ATOMIC CHARGES");
+    const std::size_t bonds = added.find("           BONDS WITH ORDER >= 0.1\n");
+    EXPECT_EQ(added.rfind("  \n  \n", 0), 0U) << name;
+    EXPECT_NE(table, std::string::npos) << name;
+    EXPECT_NE(bonds, std::string::npos) << name;
+    EXPECT_LT(table, bonds) << name;
     fs::remove_all(classic.dir);
   }
   EXPECT_TRUE(listing(cwd).empty()) << "files written in the working directory";
@@ -452,6 +465,198 @@ TEST(CommandLine, InterruptWritesWhatIsCompleteAndEndsWith130) {
   EXPECT_LT(lines.size(), 200u);
   EXPECT_TRUE(out.empty() || out.back() == '\n');
   for (const std::string& l : lines) EXPECT_EQ(nlohmann::json::parse(l)["status"], "ok");
+  fs::remove_all(cwd);
+}
+
+}  // namespace
+
+namespace {
+
+// The JSON fields of the spin populations and the Löwdin analysis: spin
+// populations for open shells only, adding up to nalpha - nbeta; Löwdin
+// numbers only with --lowdin, which changes no other field.
+TEST(CommandLine, SpinAndLowdinFieldsOfTheJsonLines) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  for (const char* name : {"h2o_rhf_sto3g", "h2o_mp2_ccpvdz", "ch3_uhf_631gs", "ch2_rohf_631gs"}) {
+    SCOPED_TRACE(name);
+    const std::string file = dataPath(std::string(name) + ".fchk");
+    const nlohmann::json plain = nlohmann::json::parse(mirvante({"--json", file}, cwd).out);
+    const nlohmann::json lowdin =
+        nlohmann::json::parse(mirvante({"--json", "--lowdin", file}, cwd).out);
+    ASSERT_EQ(lowdin["status"], "ok");
+    const bool open = plain["alpha_electrons"] != plain["beta_electrons"];
+    double spin = 0.0;
+    for (const auto& at : plain["atoms"]) {
+      EXPECT_EQ(at["spin_population"].is_null(), !open);
+      if (open) spin += at["spin_population"].get<double>();
+      EXPECT_TRUE(at["lowdin_population"].is_null());
+      EXPECT_TRUE(at["lowdin_charge"].is_null());
+    }
+    if (open) {
+      EXPECT_NEAR(spin, plain["alpha_electrons"].get<int>() - plain["beta_electrons"].get<int>(),
+                  1e-6);
+    }
+    EXPECT_TRUE(plain["wiberg_lowdin"].is_null());
+
+    double electrons = 0.0;
+    for (const auto& at : lowdin["atoms"]) {
+      electrons += at["lowdin_population"].get<double>();
+      EXPECT_DOUBLE_EQ(at["lowdin_charge"].get<double>(),
+                       at["nuclear_charge"].get<double>() - at["lowdin_population"].get<double>());
+    }
+    EXPECT_NEAR(electrons, lowdin["electrons"].get<double>(), 1e-6);
+    const auto& w = lowdin["wiberg_lowdin"];
+    ASSERT_EQ(w.size(), lowdin["atoms"].size());
+    for (std::size_t i = 0; i < w.size(); ++i)
+      for (std::size_t k = 0; k < w.size(); ++k) {
+        EXPECT_EQ(w[i][k], w[k][i]);
+        if (i == k) {
+          EXPECT_EQ(w[i][k].get<double>(), 0.0);
+        }
+      }
+    nlohmann::json rest = lowdin;
+    rest["wiberg_lowdin"] = nullptr;
+    for (auto& at : rest["atoms"]) at["lowdin_population"] = at["lowdin_charge"] = nullptr;
+    EXPECT_EQ(rest, plain);
+  }
+  fs::remove_all(cwd);
+}
+
+// The report's new sections follow --min-bond and --lowdin; above 20 atoms
+// the bond-order matrix is printed only with --matrix.
+TEST(CommandLine, TextReportListsBondsFromTheThresholdAndLeavesLargeMatricesOut) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  const std::string heptane = dataPath("c7h16_rhf_sto3g.fchk");  // 23 atoms
+  const CliRun dflt = mirvante({heptane}, cwd);
+  const CliRun full = mirvante({"--matrix", heptane}, cwd);
+  const CliRun strict = mirvante({"--min-bond", "0.95", "--lowdin", heptane}, cwd);
+  ASSERT_EQ(dflt.status, 0);
+  EXPECT_NE(dflt.out.find("  Not printed for 23 atoms (more than 20)"), std::string::npos);
+  EXPECT_EQ(full.out.find("Not printed"), std::string::npos);
+  // With --matrix the report is the default one with the matrix in place of the note.
+  EXPECT_GT(mvtest::lines(full.out).size(), mvtest::lines(dflt.out).size() + 23 * 3);
+  const mvtest::ParsedReport parsed = mvtest::parseReport(full.out);
+  EXPECT_EQ(parsed.bonds.size(), 23U * 23U);
+
+  // The bond list: the pairs of the JSON list from the threshold on, by
+  // decreasing order, with the Wiberg-Löwdin index and the distance.
+  const nlohmann::json j =
+      nlohmann::json::parse(mirvante({"--json", "--min-bond", "0.95", heptane}, cwd).out);
+  const std::vector<std::string> lines = mvtest::lines(strict.out);
+  std::size_t k = 0;
+  while (k < lines.size() && lines[k] != "           BONDS WITH ORDER >= 0.95") ++k;
+  ASSERT_LT(k + 2, lines.size());
+  EXPECT_NE(lines[k + 2].find("BOND ORDER  WIBERG-LOWDIN  DISTANCE/A"), std::string::npos);
+  ASSERT_EQ(lines.size(), k + 3 + j["bonds"].size());
+  double previous = 1e9;
+  for (std::size_t b = 0; b < j["bonds"].size(); ++b) {
+    std::istringstream in(lines[k + 3 + b]);
+    int a1 = 0, a2 = 0;
+    std::string s1, s2;
+    double order = 0.0, wiberg = 0.0, distance = 0.0;
+    in >> a1 >> s1 >> a2 >> s2 >> order >> wiberg >> distance;
+    ASSERT_FALSE(in.fail()) << lines[k + 3 + b];
+    EXPECT_GE(order, 0.95);
+    EXPECT_LE(order, previous);
+    previous = order;
+    EXPECT_TRUE(s1 == "C" || s1 == "H");
+    EXPECT_GT(wiberg, 0.9);
+    EXPECT_GT(distance, 1.0);  // C-H and C-C bonds, in angstrom
+    EXPECT_LT(distance, 1.6);
+  }
+  fs::remove_all(cwd);
+}
+
+// The 60 atoms of C60 give a short report: the bond list instead of a
+// matrix of 687 lines.
+TEST(CommandLine, FullereneReportIsShortWithoutMatrix) {
+  const char* beyond = std::getenv("MIRVANTE_BEYOND");
+  if (beyond == nullptr || *beyond == '\0') GTEST_SKIP() << "MIRVANTE_BEYOND is not set";
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  const std::string c60 = std::string(beyond) + "/c60_rhf_ccpvdz.fchk";
+  const CliRun r = mirvante({c60}, cwd);
+  ASSERT_EQ(r.status, 0);
+  const std::vector<std::string> lines = mvtest::lines(r.out);
+  EXPECT_LT(lines.size(), 350U);
+  EXPECT_NE(r.out.find("  Not printed for 60 atoms"), std::string::npos);
+  // 90 bonds: 60 in the pentagons, 30 between the hexagons.
+  std::size_t k = 0;
+  while (k < lines.size() && lines[k] != "           BONDS WITH ORDER >= 0.1") ++k;
+  EXPECT_EQ(lines.size(), k + 3 + 90);
+  fs::remove_all(cwd);
+}
+
+}  // namespace
+
+namespace {
+
+// The drawing marks the radical centres by their spin populations: the two
+// end carbons of the allyl radical, the carbon of methylene (ROHF, from
+// its orbitals) and of the methyl radical; a closed shell has none.
+TEST(CommandLine, DrawingMarksSpinPopulations) {
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  struct Case {
+    const char* name;
+    std::vector<std::string> halos;  // the atoms and labels of the halos
+  };
+  const std::vector<Case> cases = {
+      {"c3h5_ub3lyp_ccpvdz", {"data-atom=\"1\"", "spin 0.67", "data-atom=\"3\"", "spin 0.67"}},
+      {"ch2_rohf_631gs", {"data-atom=\"1\"", "spin 1.97"}},
+      {"ch3_uhf_631gs", {"data-atom=\"1\"", "spin 1.30"}},
+      {"h2o_rhf_sto3g", {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string svg = cwd + "/" + c.name + ".svg";
+    ASSERT_EQ(mirvante({"--svg", svg, dataPath(std::string(c.name) + ".fchk")}, cwd).status, 0);
+    std::vector<std::string> halos;
+    const std::string text = readFile(svg);
+    for (std::size_t at = text.find("<text class=\"free-valence-label\""); at != std::string::npos;
+         at = text.find("<text class=\"free-valence-label\"", at + 1)) {
+      const std::size_t end = text.find("</text>", at);
+      const std::string element = text.substr(at, end - at);
+      halos.push_back(element.substr(element.find("data-atom="), 13));
+      halos.push_back(element.substr(element.rfind('>') + 1));
+    }
+    EXPECT_EQ(halos, c.halos);
+  }
+  fs::remove_all(cwd);
+}
+
+}  // namespace
+
+namespace {
+
+// Every open shell among the real Gaussian files: spin populations that add
+// up to nalpha - nbeta and Löwdin populations that add up to the electrons,
+// within 1e-6.
+TEST(CommandLine, RealOpenShellsSpinAndLowdinSums) {
+  const std::string dir = mvtest::extraDir();
+  if (dir.empty()) GTEST_SKIP() << "MIRVANTE_EXTRA_FCHK not set";
+  const std::string cwd = mvtest::makeTempDir("mvcli");
+  std::vector<std::string> files = mvtest::listFiles(dir, ".fchk");
+  for (const std::string& f : mvtest::listFiles(dir + "/completed", ".fchk")) files.push_back(f);
+  int open = 0;
+  for (const std::string& f : files) {
+    SCOPED_TRACE(f);
+    const CliRun r = mirvante({"--json", "--lowdin", f}, cwd);
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    if (j["status"] != "ok") continue;
+    const int unpaired = j["alpha_electrons"].get<int>() - j["beta_electrons"].get<int>();
+    const bool isOpen = unpaired != 0 || j["spin"] == "unrestricted";
+    double spin = 0.0, lowdin = 0.0, gross = 0.0;
+    for (const auto& at : j["atoms"]) {
+      ASSERT_EQ(at["spin_population"].is_null(), !isOpen);
+      if (isOpen) spin += at["spin_population"].get<double>();
+      lowdin += at["lowdin_population"].get<double>();
+      gross += at["population"].get<double>();
+    }
+    EXPECT_NEAR(lowdin, gross, 1e-6);
+    if (!isOpen) continue;
+    ++open;
+    EXPECT_NEAR(spin, unpaired, 1e-6);
+  }
+  // UHF, ROHF (spin density from the orbitals), UMP2, UMP3, UCCD, UCIS.
+  EXPECT_GE(open, 10);
   fs::remove_all(cwd);
 }
 
