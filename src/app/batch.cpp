@@ -36,8 +36,8 @@ std::string diagnosticOf(const std::string& file, const Stop& s) {
   return errorLine(displayName(file), s.line, message);
 }
 
-// The drawing of a complete analysis: atoms, bonds from the threshold on,
-// charges and free valences.
+}  // namespace
+
 std::string drawing(const RunResults& r, double minBond) {
   const Checkpoint& ck = r.ck;
   const BondOrders& b = r.bonds;
@@ -60,6 +60,8 @@ std::string drawing(const RunResults& r, double minBond) {
   return out.str();
 }
 
+namespace {
+
 std::string headerLine(const std::string& file) {
   return "==> " + displayName(file) + " <==\n";
 }
@@ -71,18 +73,20 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   FileResult res;
   std::ostringstream text;
   TextReport report(text);
-  RunResults r;
+  const bool json = options.json && !options.keep;  // no text report
+  auto run = std::make_shared<RunResults>();
+  RunResults& r = *run;
   RunOptions ro;
   ro.limits = Limits::commandLine();
   ro.par = &par;
   std::optional<Stop> stop;
   try {
-    if (!options.json) report.banner();
+    if (!json) report.banner();
     CheckpointText t = file == "-" ? CheckpointText::fromStream(std::cin, displayName(file))
                                    : CheckpointText::fromFile(file, file, par);
-    analyse(std::move(t), ro, r, options.json ? nullptr : &report);
+    analyse(std::move(t), ro, r, json ? nullptr : &report);
   } catch (const Stop& s) {
-    if (!options.json) report.stop(s);
+    if (!json) report.stop(s);
     stop = s;
   } catch (const std::bad_alloc&) {
     Stop s;
@@ -93,7 +97,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   res.ok = !stop.has_value();
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
   if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options.minBond);
-  if (options.json) {
+  if (options.json || options.keep) {
     JsonInput in;
     in.file = file;
     in.ck = &r.ck;
@@ -103,9 +107,13 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     in.stop = stop ? &*stop : nullptr;
     in.minBond = options.minBond;
     res.output = jsonLine(in) + "\n";
-  } else {
-    res.output = (header ? headerLine(file) : std::string()) + text.str();
   }
+  if (options.keep) {
+    res.json = std::move(res.output);
+    res.json.pop_back();
+    res.run = std::move(run);
+  }
+  if (!json) res.output = (header ? headerLine(file) : std::string()) + text.str();
   return res;
 }
 
