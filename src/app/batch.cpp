@@ -13,6 +13,8 @@
 
 #include "app/classic_run.h"
 #include "app/pipeline.h"
+#include "checkpoint/detect.h"
+#include "checkpoint/input.h"
 #include "checkpoint/text.h"
 #include "core/elements.h"
 #include "core/stop.h"
@@ -82,9 +84,17 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   std::optional<Stop> stop;
   try {
     if (!json) report.banner();
-    CheckpointText t = file == "-" ? CheckpointText::fromStream(std::cin, displayName(file))
-                                   : CheckpointText::fromFile(file, file, par);
-    analyse(std::move(t), ro, r, json ? nullptr : &report);
+    // The bytes (decompressed when compressed); the format is chosen once,
+    // from their content.  They are given back as soon as they are read.
+    InputBytes in = file == "-" ? InputBytes::fromStream(std::cin, displayName(file))
+                                : InputBytes::fromFile(file, file);
+    if (detectFormat(in.bytes()) == FileFormat::Molden) {
+      analyseMolden(in.bytes(), in.name(), ro, r, json ? nullptr : &report);
+    } else {
+      CheckpointText t = CheckpointText::fromBytes(in.bytes(), in.name(), par);
+      in.release();
+      analyse(std::move(t), ro, r, json ? nullptr : &report);
+    }
   } catch (const Stop& s) {
     if (!json) report.stop(s);
     stop = s;
@@ -104,6 +114,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     in.density = &r.density;
     in.populations = r.complete ? &r.populations : nullptr;
     in.bonds = r.complete ? &r.bonds : nullptr;
+    in.convention = r.complete ? &r.convention : nullptr;
     in.stop = stop ? &*stop : nullptr;
     in.minBond = options.minBond;
     res.output = jsonLine(in) + "\n";

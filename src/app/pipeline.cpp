@@ -3,10 +3,14 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
 
+#include "analysis/convention.h"
+#include "checkpoint/molden.h"
+#include "checkpoint/orbitals.h"
 #include "checkpoint/reader.h"
 #include "core/stop.h"
 #include "integrals/overlap.h"
@@ -68,16 +72,91 @@ BasisStage buildBasis(const Checkpoint& ck, const Limits& limits, const Parallel
   return b;
 }
 
+// The density of orbitals that carry their occupations (a Molden file), and
+// for a spin-unrestricted wave function the spin density Pa - Pb.
+void orbitalDensity(Checkpoint& ck) {
+  Matrix pa = densityFromOrbitals(ck.mo, ck.occupation);
+  if (ck.moBeta.empty()) {
+    ck.density = std::move(pa);
+    return;
+  }
+  const Matrix pb = densityFromOrbitals(ck.moBeta, ck.occupationBeta);
+  const int n = ck.nbf;
+  ck.density = Matrix::uninitialised(n, n);
+  ck.spin = Matrix::uninitialised(n, n);
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i) {
+      ck.density(i, j) = pa(i, j) + pb(i, j);
+      ck.spin(i, j) = pa(i, j) - pb(i, j);
+    }
+  ck.spinLabel = "Spin density of the orbitals";
+  ck.spinLine = ck.lineOf("[MO]");
+}
+
+// The density of the orbitals must hold the electrons of their occupations
+// (they are orthonormal, so it does unless the orbitals are very many).
+DensityCheck acceptOrbitalDensity(Checkpoint& ck, const Matrix& s) {
+  DensityCheck d;
+  d.trace = traceWithS(ck.density, s);
+  const int nelec = ck.nalpha + ck.nbeta;
+  if (!(std::fabs(d.trace - nelec) <= kSpinTolerance)) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.6f", d.trace);
+    refuse(std::string(" The density of the orbitals holds ") + buf + " electrons, not " +
+               std::to_string(nelec),
+           kCodeBadValue, ck.lineOf("[MO]"));
+  }
+  d.density = std::move(ck.density);
+  return d;
+}
+
+// The reading steps of one input format, in the order of the report.
+struct ReadingSteps {
+  std::function<void()> header, molecule, orbitals, density, release;
+  const Shells* written = nullptr;  // a Molden file's contractions as written
+};
+
+void run(ReadingSteps& steps, const RunOptions& options, RunResults& r, TextReport* report);
+
 }  // namespace
 
 void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report) {
+  CheckpointReader reader(text, options.limits, r.ck);
+  ReadingSteps steps;
+  steps.header = [&] { reader.header(); };
+  steps.molecule = [&] { reader.molecule(); };
+  steps.orbitals = [&] { reader.orbitalsAndChoice(); };
+  steps.density = [&] { reader.density(); };
+  steps.release = [&] { text.release(); };
+  run(steps, options, r, report);
+}
+
+void analyseMolden(std::string_view bytes, const std::string& name, const RunOptions& options,
+                   RunResults& r, TextReport* report) {
+  // The whole file is read at once; the basis is built from the written
+  // contractions normalised, and which convention they follow is decided
+  // once S is there.
+  Shells written;
+  ReadingSteps steps;
+  steps.header = [&] {
+    r.ck = readMolden(bytes, name, options.limits);
+    written = r.ck.shells;
+    r.ck.shells = unitContractions(written);
+  };
+  steps.molecule = steps.orbitals = steps.density = steps.release = [] {};
+  steps.written = &written;
+  run(steps, options, r, report);
+}
+
+namespace {
+
+void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextReport* report) {
   const Limits& limits = options.limits;
   Checkpoint& ck = r.ck;
 
-  // The checkpoint file, in the order its records appear in the report.
+  // The input file, in the order its records appear in the report.
   const Parallel serial;
   const Parallel& par = options.par != nullptr ? *options.par : serial;
-  CheckpointReader reader(text, limits, ck);
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.molecule();
@@ -87,10 +166,10 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   BasisStage bs;
   std::optional<BondOrderAnalysis> bo;
   auto toUnpaired = [&](auto basisStage, int besideOrder) {
-    reader.orbitalsAndChoice();
+    reader.orbitals();
     if (report) report->densitySelection(ck);
     reader.density();
-    text.release();
+    reader.release();
     if (report) report->primitiveShells(ck);
     BasisStage& b = basisStage();
     b.rethrowAt(BasisStage::kExpand);
@@ -113,10 +192,17 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
       stopCode("7585", "the file has " + std::to_string(ck.nbf) + " basis functions, its atoms " +
                            std::to_string(r.partition.nbasis));
     b.rethrowAt(BasisStage::kFileOrder);
+    if (reader.written != nullptr) {
+      // Orbitals of a Molden file: their writer's convention, then their density.
+      r.convention = settleConvention(ck, *reader.written, r.basis, b.s, limits, par);
+      if (report) report->convention(r.convention);
+      orbitalDensity(ck);
+    }
     const Matrix& s = b.s;
 
     // The density to analyse.
-    r.density = checkDensity(ck, s, limits);
+    r.density =
+        reader.written != nullptr ? acceptOrbitalDensity(ck, s) : checkDensity(ck, s, limits);
     if (report) report->densityCheck(r.density);
     if (r.density.stop) throw *r.density.stop;
     ck.mo.release();
@@ -136,7 +222,10 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
     bo->unpaired();
   };
 
-  if (limits.classic || par.maxThreads() < 2 || ck.nbf < BondOrderAnalysis::kBesideOrder) {
+  // A Molden file's S may have to be made anew once the convention of its
+  // orbitals is known, so its stages run in turn.
+  if (limits.classic || par.maxThreads() < 2 || ck.nbf < BondOrderAnalysis::kBesideOrder ||
+      reader.written != nullptr) {
     toUnpaired(
         [&]() -> BasisStage& {
           bs = buildBasis(ck, limits, par);
@@ -192,5 +281,7 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
   ck.spin.release();
   r.complete = true;
 }
+
+}  // namespace
 
 }  // namespace mv

@@ -2,7 +2,11 @@
 // written as the stages produce their values.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "analysis/bondorder.h"
+#include "analysis/convention.h"
 #include "analysis/density.h"
 #include "analysis/partition.h"
 #include "checkpoint/checkpoint.h"
@@ -28,7 +32,8 @@ struct RunResults {
   DensityCheck density;
   Populations populations;
   BondOrders bonds;
-  bool complete = false;  // every stage ran
+  OrbitalConvention convention;  // a Molden file: the writers' convention of its orbitals
+  bool complete = false;         // every stage ran
   // How the second bond-order term is formed: from the file's spin density
   // (spin-unrestricted SCF density) or as a square root.
   bool spinDensityUsed() const { return bonds.spinTerm; }
@@ -38,5 +43,10 @@ struct RunResults {
 // their places between the stages.  A stop is thrown (as Stop) after the
 // records that precede it; the text is released once it has been read.
 void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report);
+// The same for a Molden file (its bytes; `name` for messages and as the
+// title when the file has none).  The convention of its orbitals is decided
+// after S, and its density built from the orbitals.
+void analyseMolden(std::string_view bytes, const std::string& name, const RunOptions& options,
+                   RunResults& r, TextReport* report);
 
 }  // namespace mv

@@ -33,7 +33,12 @@ struct Section {
   int line = 0;
 };
 
+// The kinds of file the program reads; each has a reader of its own, and
+// both return a Checkpoint.
+enum class FileFormat { Fchk, Molden };
+
 struct Checkpoint {
+  FileFormat format = FileFormat::Fchk;
   std::string name;   // the file, as named to the user
   std::string title;  // line 1, 80 characters
   Calculation calc;
@@ -44,6 +49,7 @@ struct Checkpoint {
   int nbeta = 0;
   int nbf = 0;  // basis functions
   double escf = 0.0;
+  bool hasEnergy = true;  // a Molden file gives orbital energies only
 
   Vec1<int> atomicNumber;
   Vec1<double> nuclearCharge;
@@ -53,7 +59,13 @@ struct Checkpoint {
 
   Matrix mo;                  // alpha MO coefficients, one orbital per column
   bool betaOrbitals = false;  // a "Beta MO coeffici" section is present
-  bool rohfMarker = false;    // some line has "  ROHF  " in characters 9 to 16
+  // Orbitals that carry their own occupations (a Molden file): the alpha (or
+  // spatial) occupations of the columns of mo, and the beta orbitals with
+  // theirs when the wave function is spin-unrestricted.
+  Vec1<double> occupation;
+  Matrix moBeta;
+  Vec1<double> occupationBeta;
+  bool rohfMarker = false;  // some line has "  ROHF  " in characters 9 to 16
 
   // The analysed density: the section under the last line beginning "Tota".
   int ndens = 0;               // number of total densities (NDENS)

@@ -51,6 +51,10 @@ class CheckpointText {
   static CheckpointText fromFile(const std::string& path, std::string name,
                                  const Parallel& par = Parallel());
   static CheckpointText fromStream(std::istream& in, std::string name);
+  // The lines of bytes already in memory (an InputBytes of input.h); a
+  // large text is split into lines on the threads of `par`.
+  static CheckpointText fromBytes(std::string_view bytes, std::string name,
+                                  const Parallel& par = Parallel());
 
   // Write the lines, each of exactly 80 characters, to `path` (the scratch
   // copy of the no-argument run).  A failed write is an output error.
@@ -72,7 +76,6 @@ class CheckpointText {
 
  private:
   class Builder;
-  static CheckpointText fromBytes(std::string_view bytes, std::string name, const Parallel& par);
   std::vector<char, Uninitialised<char>> buf_;  // nlines_ * 80 characters
   int nlines_ = 0;
   std::string name_;

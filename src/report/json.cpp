@@ -53,9 +53,15 @@ std::string jsonLine(const JsonInput& in) {
   }
 
   const Checkpoint* ck = in.ck;
+  const bool molden = ck != nullptr && ck->format == FileFormat::Molden;
+  if (molden) j["format"] = "molden";
   if (ck != nullptr && !ck->title.empty()) {
     j["title"] = trimBlanks(ck->title);
-    j["method"] = ck->calc.method;
+    // A Molden file does not name the method.
+    if (molden)
+      j["method"] = nullptr;
+    else
+      j["method"] = ck->calc.method;
   }
   if (ck != nullptr && ck->natoms > 0 && ck->atomicNumber.size() == ck->natoms) {
     j["electrons"] = ck->electrons;
@@ -66,6 +72,10 @@ std::string jsonLine(const JsonInput& in) {
   }
   if (ck != nullptr && !ck->densityLabel.empty() && ok) j["density"] = ck->densityName();
   if (in.density != nullptr && ok) j["density_check"] = checkName(*in.density);
+  if (molden && ok && in.convention != nullptr) {
+    j["convention"] = in.convention->name;
+    j["orthonormality_deviation"] = in.convention->deviation;
+  }
   if (!ok) return dump(j);
 
   const BondOrders& b = *in.bonds;

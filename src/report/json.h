@@ -7,6 +7,7 @@
 #include <string>
 
 #include "analysis/bondorder.h"
+#include "analysis/convention.h"
 #include "analysis/density.h"
 #include "analysis/partition.h"
 #include "checkpoint/checkpoint.h"
@@ -22,8 +23,9 @@ struct JsonInput {
   const DensityCheck* density = nullptr;
   const Populations* populations = nullptr;
   const BondOrders* bonds = nullptr;
-  const Stop* stop = nullptr;  // how the run ended early, or null
-  double minBond = 0.1;        // pairs listed under "bonds" from this order on
+  const OrbitalConvention* convention = nullptr;  // a Molden file's, once decided
+  const Stop* stop = nullptr;                     // how the run ended early, or null
+  double minBond = 0.1;                           // pairs listed under "bonds" from this order on
 };
 
 // The object, without a line end.

@@ -1,6 +1,7 @@
 #include "report/text_report.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/elements.h"
 #include "report/format.h"
@@ -52,7 +53,10 @@ void TextReport::header(const Checkpoint& ck, bool spinNote) {
         "(/,/,10X,'The calculation was other than plain RHF/UHF ',/,/,' (In the DFT case the "
         "single determinant built up of',' the Kohn-Sham orbitals',/,' will be used.)',/,/)");
   if (spinNote) {
-    if (ck.scfDensity())
+    if (ck.format == FileFormat::Molden)
+      writeFree(out_, {Item(" Spin-unrestricted wave function: spin term from the alpha and beta "
+                            "orbitals")});
+    else if (ck.scfDensity())
       writeFree(out_,
                 {Item(" Spin-unrestricted wave function: spin term from the file's spin density")});
     else
@@ -84,6 +88,7 @@ void TextReport::occupation(const Checkpoint& ck) {
   writeFree(out_, {Item("nocc:"), Item(ck.electrons / 2), Item("    nalpha:"), Item(ck.nalpha),
                    Item("    nbeta:"), Item(ck.nbeta)});
   writeFree(out_, {Item(" ")});
+  if (!ck.hasEnergy) return;
   if (ck.calc.plain)
     writeFree(out_, {Item(" E(SCF)="), Item(ck.escf)});
   else
@@ -100,6 +105,12 @@ void TextReport::counts(int natoms, long long primitives, int nbf) {
 void TextReport::partition(const Partition& p) {
   writeFree(out_, {Item("   ")});
   writeFree(out_, {Item(p.natoms), Item(" ATOMS, "), Item(p.pairs), Item(" ATOMIC PAIRS")});
+}
+
+void TextReport::convention(const OrbitalConvention& c) {
+  char dev[32];
+  std::snprintf(dev, sizeof dev, "%.1E", c.deviation);
+  writeFree(out_, {Item(" Orbital convention: " + c.name + " (C^T S C = 1 within " + dev + ")")});
 }
 
 void TextReport::densityCheck(const DensityCheck& d) {

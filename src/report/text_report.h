@@ -7,6 +7,7 @@
 #include <string>
 
 #include "analysis/bondorder.h"
+#include "analysis/convention.h"
 #include "analysis/density.h"
 #include "analysis/partition.h"
 #include "checkpoint/checkpoint.h"
@@ -35,6 +36,8 @@ class TextReport {
   void counts(int natoms, long long primitives, int nbf);
   // The atoms and atomic pairs line.
   void partition(const Partition& p);
+  // The writers' convention found for a Molden file's orbitals.
+  void convention(const OrbitalConvention& c);
   // The records of the density check (none when the density is accepted).
   void densityCheck(const DensityCheck& d);
   void populations(const Populations& p);

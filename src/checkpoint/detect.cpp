@@ -1,0 +1,67 @@
+#include "checkpoint/detect.h"
+
+#include <cctype>
+#include <string>
+
+#include "core/stop.h"
+
+namespace mv {
+
+namespace {
+
+// The first bytes looked at for binary content: enough for any header, and
+// a binary file shows its nature long before.
+constexpr std::size_t kSniff = 65536;
+
+bool isBinary(std::string_view b) {
+  const std::string_view head = b.substr(0, kSniff);
+  std::size_t control = 0;
+  for (const char ch : head) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == 0) return true;
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v') ++control;
+  }
+  // Text has no control characters beyond the odd stray one.
+  return control * 100 > head.size();
+}
+
+// The first line that is not blank, without a byte-order mark.
+std::string_view firstLine(std::string_view b) {
+  if (b.substr(0, 3) == "\xEF\xBB\xBF") b.remove_prefix(3);
+  while (!b.empty()) {
+    const std::size_t e = b.find('\n');
+    std::string_view l = b.substr(0, e);
+    const std::size_t s = l.find_first_not_of(" \t\r");
+    if (s != std::string_view::npos) return l.substr(s);
+    if (e == std::string_view::npos) break;
+    b.remove_prefix(e + 1);
+  }
+  return {};
+}
+
+bool startsWithNoCase(std::string_view s, std::string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
+  return true;
+}
+
+[[noreturn]] void refuseKind(const std::string& what) {
+  stopPlain({" " + what + ": " + std::string(kWhatIsRead)});
+}
+
+}  // namespace
+
+FileFormat detectFormat(std::string_view bytes) {
+  if (bytes.find_first_not_of(" \t\r\n\f\v") == std::string_view::npos)
+    refuseKind(bytes.empty() ? "the file is empty" : "the file holds only blanks");
+  if (bytes.substr(0, 5) == "%PDF-") refuseKind("a PDF document");
+  if (isBinary(bytes))
+    refuseKind(
+        "binary data, not text (a binary Gaussian checkpoint, .chk, must first be converted "
+        "with formchk)");
+  if (startsWithNoCase(firstLine(bytes), "[molden format]")) return FileFormat::Molden;
+  return FileFormat::Fchk;
+}
+
+}  // namespace mv
