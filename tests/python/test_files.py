@@ -188,3 +188,27 @@ def test_fields_of_the_json_object_are_attributes():
     with pytest.raises(AttributeError):
         r.no_such_field
     assert json.loads(json.dumps(d)) == d
+
+
+def test_screen_example_lists_the_shortest_and_strongest_bonds(tmp_path):
+    import shutil
+    import subprocess
+    import sys
+
+    for name in ["h2_rhf_sto3g.fchk", "n2_rhf_ccpvtz.fchk", "h2o_rhf_sto3g.fchk"]:
+        shutil.copy(DATA / name, tmp_path / name)
+    (tmp_path / "notes.txt").write_text("not a wave function\n")
+    p = subprocess.run(
+        [sys.executable, str(ROOT / "examples" / "python" / "screen.py"), str(tmp_path), "--top", "1", "-j", "2"],
+        capture_output=True,
+        text=True,
+        check=True,
+    )
+    lines = p.stdout.splitlines()
+    assert lines[0] == "3 of 4 files analysed, 4 bonds of order >= 0.5"
+    shortest = lines[lines.index("Shortest bonds:") + 2].split()
+    strongest = lines[lines.index("Strongest bonds:") + 2].split()
+    assert shortest[2:] == ["H1-H2", "h2_rhf_sto3g.fchk"] and float(shortest[0]) == pytest.approx(0.74, abs=1e-3)
+    n2 = mirvante.analyse(DATA / "n2_rhf_ccpvtz.fchk").bond_orders[0, 1]
+    assert strongest[2:] == ["N1-N2", "n2_rhf_ccpvtz.fchk"] and float(strongest[1]) == pytest.approx(n2, abs=1e-4)
+    assert lines[-1].startswith("  notes.txt: ")
