@@ -37,7 +37,7 @@ struct Run {
   std::shared_ptr<mv::RunResults> results;
   std::string json;
   std::string report;
-  double minBond = 0.1;
+  mv::BatchOptions options;  // the drawing's: its threshold and labels
   bool ok = false;
 };
 
@@ -60,19 +60,19 @@ mv::BatchOptions batchOptions(double minBond) {
   return o;
 }
 
-Run fromFileResult(mv::FileResult&& f, double minBond) {
+Run fromFileResult(mv::FileResult&& f, const mv::BatchOptions& options) {
   Run r;
   r.results = std::move(f.run);
   r.json = std::move(f.json);
   r.report = std::move(f.output);
-  r.minBond = minBond;
+  r.options = options;
   r.ok = f.ok;
   return r;
 }
 
 // A failure that analyseFile lets through (it turns stops and a lack of
 // memory into results itself) still becomes a failed result, as a stop.
-Run failedRun(const std::string& file, const std::string& what, double minBond) {
+Run failedRun(const std::string& file, const std::string& what, const mv::BatchOptions& options) {
   mv::Stop s;
   s.status = mv::kStatusInputError;
   s.detail = what;
@@ -82,15 +82,15 @@ Run failedRun(const std::string& file, const std::string& what, double minBond) 
   Run r;
   r.results = std::make_shared<mv::RunResults>();
   r.json = mv::jsonLine(in);
-  r.minBond = minBond;
+  r.options = options;
   return r;
 }
 
 Run analyseOne(const std::string& file, const mv::BatchOptions& options, const mv::Parallel& par) {
   try {
-    return fromFileResult(mv::analyseFile(file, options, false, par), options.minBond);
+    return fromFileResult(mv::analyseFile(file, options, false, par), options);
   } catch (const std::exception& e) {
-    return failedRun(file, e.what(), options.minBond);
+    return failedRun(file, e.what(), options);
   }
 }
 
@@ -172,7 +172,7 @@ class Batch {
     while (submitted_ < files_.size() && submitted_ < next_ + window) {
       const std::size_t i = submitted_++;
       pool_->submit([this, i]() {
-        Run r = cancelled_.load() ? failedRun(files_[i], "not analysed", options_.minBond)
+        Run r = cancelled_.load() ? failedRun(files_[i], "not analysed", options_)
                                   : analyseOne(files_[i], options_, par_);
         const std::lock_guard<std::mutex> lock(m_);
         slots_[i] = std::move(r);
@@ -239,8 +239,8 @@ std::vector<long long> indices(py::handle h, const char* name) {
   std::vector<long long> out(v.size());
   for (std::size_t k = 0; k < v.size(); ++k) {
     if (!std::isfinite(v[k]) || v[k] != std::floor(v[k]) || std::fabs(v[k]) > 1e15)
-      throw py::value_error(std::string(name) + "[" + std::to_string(k) +
-                            "] is not an integer: " + py::repr(py::float_(v[k])).cast<std::string>());
+      throw py::value_error(std::string(name) + "[" + std::to_string(k) + "] is not an integer: " +
+                            py::repr(py::float_(v[k])).cast<std::string>());
     out[k] = static_cast<long long>(v[k]);
   }
   return out;
@@ -271,7 +271,8 @@ Run analyseArrays(py::handle overlap, py::handle density, py::handle basisAtom,
     for (std::ptrdiff_t a = 0; a < m.rows; ++a)
       for (std::ptrdiff_t x = 0; x < 3; ++x) in.coordinates.push_back(m.at(a, x));
   }
-  if (!nuclearCharges.is_none()) in.nuclearCharges = vector1<double>(nuclearCharges, "nuclear_charges");
+  if (!nuclearCharges.is_none())
+    in.nuclearCharges = vector1<double>(nuclearCharges, "nuclear_charges");
   try {
     mv::checkMatrixInput(in);
   } catch (const std::invalid_argument& e) {
@@ -287,7 +288,7 @@ Run analyseArrays(py::handle overlap, py::handle density, py::handle basisAtom,
   r.results = std::make_shared<mv::RunResults>(std::move(m.run));
   r.json = std::move(m.json);
   r.report = std::move(m.report);
-  r.minBond = in.minBond;
+  r.options.minBond = in.minBond;
   return r;
 }
 
@@ -308,7 +309,7 @@ PYBIND11_MODULE(_mirvante, m) {
              std::string s;
              {
                py::gil_scoped_release unlocked;
-               s = mv::drawing(*r.results, r.minBond);
+               s = mv::drawing(*r.results, r.options);
              }
              return py::str(s);
            })

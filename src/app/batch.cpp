@@ -33,27 +33,32 @@ std::string displayName(const std::string& file) {
 namespace {
 
 std::string diagnosticOf(const std::string& file, const Stop& s) {
-  std::string message = s.message();
+  std::string message = s.diagnostic();
   if (!s.code.empty()) message += " (stop " + s.code + ")";
   return errorLine(displayName(file), s.line, message);
 }
 
 }  // namespace
 
-std::string drawing(const RunResults& r, double minBond) {
+std::string drawing(const RunResults& r, const BatchOptions& options) {
   const Checkpoint& ck = r.ck;
   const BondOrders& b = r.bonds;
+  const double minBond = options.minBond;
   Drawing d;
   d.title = ck.title;
   d.method = ck.calc.method;
   d.minBond = minBond;
-  for (int a = 1; a <= b.total.size(); ++a)
+  d.labels = options.svgLabels;
+  d.openShell = ck.unrestricted() || ck.nalpha != ck.nbeta;
+  for (int a = 1; a <= b.total.size(); ++a) {
     d.atoms.push_back({a,
                        ck.atomicNumber(a),
                        std::string(elementSymbol(ck.atomicNumber(a))),
                        {ck.coords(1, a), ck.coords(2, a), ck.coords(3, a)},
                        ck.nuclearCharge(a) - r.populations.qat(a),
                        b.free(a)});
+    d.atoms.back().ghost = ck.nuclearCharge(a) == 0.0;
+  }
   for (int a = 1; a <= b.total.size(); ++a)
     for (int c = a + 1; c <= b.total.size(); ++c)
       if (b.bonds(a, c) >= minBond) d.bonds.push_back({a, c, b.bonds(a, c)});
@@ -74,7 +79,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
                        const Parallel& par) {
   FileResult res;
   std::ostringstream text;
-  TextReport report(text);
+  TextReport report(text, ReportStyle::Fit);
   const bool json = options.json && !options.keep;  // no text report
   auto run = std::make_shared<RunResults>();
   RunResults& r = *run;
@@ -82,12 +87,16 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   ro.limits = Limits::commandLine();
   ro.par = &par;
   std::optional<Stop> stop;
+  // A file that cannot be opened or read gets its diagnostic and no report:
+  // the banner comes once its text is in.
+  bool opened = false;
   try {
-    if (!json) report.banner();
     // The bytes (decompressed when compressed); the format is chosen once,
     // from their content.  They are given back as soon as they are read.
     InputBytes in = file == "-" ? InputBytes::fromStream(std::cin, displayName(file))
                                 : InputBytes::fromFile(file, file);
+    opened = true;
+    if (!json) report.banner();
     if (detectFormat(in.bytes()) == FileFormat::Molden) {
       analyseMolden(in.bytes(), in.name(), ro, r, json ? nullptr : &report);
     } else {
@@ -106,7 +115,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   }
   res.ok = !stop.has_value();
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
-  if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options.minBond);
+  if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options);
   if (options.json || options.keep) {
     JsonInput in;
     in.file = file;
@@ -124,7 +133,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     res.json.pop_back();
     res.run = std::move(run);
   }
-  if (!json) res.output = (header ? headerLine(file) : std::string()) + text.str();
+  if (!json) res.output = opened ? (header ? headerLine(file) : std::string()) + text.str() : "";
   return res;
 }
 
@@ -137,19 +146,21 @@ std::string outputPath(const BatchOptions& options, const std::string& file) {
 }
 
 std::string drawingPath(const BatchOptions& options, const std::string& file) {
-  if (options.files.size() == 1) return options.svg;
+  if (!options.svgDirectory) return options.svg;
   return (fs::path(options.svg) / (stemOf(file) + ".svg")).string();
 }
 
 namespace {
 
 // The progress line on a terminal: files done of total, failures, elapsed
-// time and an estimate of the time left.
+// time and an estimate of the time left from the bytes of the files done.
 class Progress {
  public:
-  Progress(std::ostream& err, bool on, std::size_t total) : err_(err), on_(on), total_(total) {}
+  Progress(std::ostream& err, bool on, std::size_t total, unsigned long long totalBytes)
+      : err_(err), on_(on), total_(total), totalBytes_(totalBytes) {}
 
-  void update(std::size_t done, std::size_t failed, bool force = false) {
+  void update(std::size_t done, std::size_t failed, unsigned long long doneBytes,
+              bool force = false) {
     if (!on_) return;
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - last_ < std::chrono::milliseconds(200)) return;
@@ -158,9 +169,9 @@ class Progress {
     char buf[160];
     int n = std::snprintf(buf, sizeof buf, "\r\033[Kmirvante: %zu/%zu files, %zu failed, %.0f s",
                           done, total_, failed, elapsed);
-    if (done > 0 && done < total_)
-      std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ", about %.0f s left",
-                    elapsed / static_cast<double>(done) * static_cast<double>(total_ - done));
+    const double left = secondsLeft(elapsed, doneBytes, totalBytes_);
+    if (done > 0 && done < total_ && left >= 0.0)
+      std::snprintf(buf + n, sizeof buf - static_cast<std::size_t>(n), ", about %.0f s left", left);
     err_ << buf << std::flush;
     shown_ = true;
   }
@@ -173,12 +184,30 @@ class Progress {
   std::ostream& err_;
   bool on_;
   std::size_t total_;
+  unsigned long long totalBytes_;
   bool shown_ = false;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point last_{};
 };
 
+// The sizes of the inputs for the progress estimate; one that cannot be
+// known beforehand (standard input, a missing file) counts as 1 byte.
+std::vector<unsigned long long> inputSizes(const std::vector<std::string>& files) {
+  std::vector<unsigned long long> sizes;
+  for (const std::string& f : files) {
+    std::error_code ec;
+    const auto size = f == "-" ? 0 : fs::file_size(f, ec);
+    sizes.push_back(ec || size == 0 ? 1ULL : static_cast<unsigned long long>(size));
+  }
+  return sizes;
+}
+
 }  // namespace
+
+double secondsLeft(double elapsed, unsigned long long doneBytes, unsigned long long totalBytes) {
+  if (doneBytes == 0 || doneBytes > totalBytes) return -1.0;
+  return elapsed / static_cast<double>(doneBytes) * static_cast<double>(totalBytes - doneBytes);
+}
 
 int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
              const volatile std::sig_atomic_t* interrupted) {
@@ -211,8 +240,11 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     }
   };
 
-  Progress progress(err, options.progress && several, n);
-  std::size_t failed = 0;
+  const std::vector<unsigned long long> sizes = inputSizes(options.files);
+  unsigned long long totalBytes = 0, doneBytes = 0;
+  for (const unsigned long long b : sizes) totalBytes += b;
+  Progress progress(err, options.progress && several, n, totalBytes);
+  std::size_t failed = 0, reportsWritten = 0;
   bool writeFailed = false;
   auto write = [&](std::size_t i, FileResult& r) {
     if (!r.ok) {
@@ -221,7 +253,9 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
       err << r.diagnostic << '\n';
     }
     std::string text = std::move(r.output);
-    if (!options.outDir.empty()) {
+    if (text.empty()) {
+      // Nothing to write: a file that could not be opened has no report.
+    } else if (!options.outDir.empty()) {
       const std::string path = outputPath(options, options.files[i]);
       std::ofstream f(path, std::ios::binary | std::ios::trunc);
       f << text;
@@ -234,8 +268,9 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     } else {
       // Several reports are separated as head and tail separate files: an
       // empty line, then the header line.
-      if (several && !options.json && i > 0) out << '\n';
+      if (several && !options.json && reportsWritten > 0) out << '\n';
       out << text;
+      ++reportsWritten;
     }
     if (!r.drawing.empty()) {
       const std::string path = drawingPath(options, options.files[i]);
@@ -251,7 +286,7 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   };
 
   submitAhead();
-  progress.update(0, 0, true);
+  progress.update(0, 0, 0, true);
   while (next < n) {
     std::optional<FileResult> r;
     {
@@ -272,12 +307,13 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
       std::_Exit(130);
     }
     if (!r) {
-      progress.update(next, failed);
+      progress.update(next, failed, doneBytes);
       continue;
     }
     write(next, *r);
+    doneBytes += sizes[next];
     ++next;
-    progress.update(next, failed);
+    progress.update(next, failed, doneBytes);
     submitAhead();
   }
   progress.erase();

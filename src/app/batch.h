@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/parallel.h"
+#include "report/svg.h"
 
 namespace mv {
 
@@ -16,12 +17,14 @@ struct RunResults;
 
 struct BatchOptions {
   std::vector<std::string> files;
-  bool json = false;      // JSON Lines instead of the text report
-  std::string outDir;     // one output file per input there; "" for standard output
-  std::string svg;        // drawing: a file for one input, a directory for several; "" for none
-  int jobs = 1;           // threads in all
-  double minBond = 0.1;   // bonds listed (JSON) and drawn (SVG) from this order on
-  bool progress = false;  // show a progress line on the error stream
+  bool json = false;          // JSON Lines instead of the text report
+  std::string outDir;         // one output file per input there; "" for standard output
+  std::string svg;            // drawing: a file, or a directory (svgDirectory); "" for none
+  bool svgDirectory = false;  // several inputs, a trailing '/' or an existing directory
+  SvgLabels svgLabels = SvgLabels::Auto;  // which labels the drawing prints
+  int jobs = 1;                           // threads in all
+  double minBond = 0.1;                   // bonds listed (JSON) and drawn (SVG) from this order on
+  bool progress = false;                  // show a progress line on the error stream
   // For callers in the same process (the Python module): keep the run's
   // values and make both outputs, the report in FileResult::output and the
   // JSON line in FileResult::json, whatever `json` says.
@@ -47,17 +50,23 @@ std::string displayName(const std::string& file);
 FileResult analyseFile(const std::string& file, const BatchOptions& options, bool header,
                        const Parallel& par);
 
-// The drawing of a complete analysis: atoms, bonds of order minBond or more,
+// The drawing of a complete analysis: atoms, bonds of order options.minBond or more,
 // charges and free valences.
-std::string drawing(const RunResults& r, double minBond);
+std::string drawing(const RunResults& r, const BatchOptions& options);
 
 // The stem of an input's name ("water" for "runs/water.fchk", "stdin" for "-").
 std::string stemOf(const std::string& file);
 // Where -o DIR writes the output of `file` (DIR/STEM.txt or DIR/STEM.json).
 std::string outputPath(const BatchOptions& options, const std::string& file);
-// Where --svg PATH puts the drawing of `file`: PATH itself for one input,
-// PATH/STEM.svg for several.
+// Where --svg PATH puts the drawing of `file`: PATH/STEM.svg when PATH is a
+// directory (several inputs, a trailing '/' or an existing directory), else
+// PATH itself.
 std::string drawingPath(const BatchOptions& options, const std::string& file);
+
+// The progress line's estimate of the seconds left: the time spent so far
+// per byte of the files done, times the bytes still to do.  Negative when
+// nothing is done yet.
+double secondsLeft(double elapsed, unsigned long long doneBytes, unsigned long long totalBytes);
 
 // Analyse every file and write the outputs in input order; returns the exit
 // status: 0 when every file was analysed, 1 when any was refused or failed.

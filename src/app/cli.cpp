@@ -40,6 +40,12 @@ struct UsageError {
   std::string message;
 };
 
+// Option values taken as text and checked here, so that a bad value is
+// quoted with what is allowed.
+struct RawOptions {
+  std::string jobs, minBond, svgLabels;
+};
+
 // A directory to write into, made when missing.
 void makeDirectory(const std::string& dir, const char* what) {
   std::error_code ec;
@@ -68,16 +74,77 @@ void checkOutputs(const BatchOptions& o,
   }
 }
 
-void validate(BatchOptions& o) {
+// A whole number from lo to hi, or a usage error that quotes the text and
+// says what is allowed.
+int wholeNumber(const std::string& option, const std::string& text, int lo, int hi,
+                const char* what) {
+  std::size_t used = 0;
+  long long v = 0;
+  try {
+    v = std::stoll(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || v < lo || v > hi)
+    throw UsageError{option + " '" + text + "': " + what + " must be a whole number from " +
+                     std::to_string(lo) + " to " + std::to_string(hi)};
+  return static_cast<int>(v);
+}
+
+double finiteNumber(const std::string& option, const std::string& text, const char* what) {
+  std::size_t used = 0;
+  double v = 0.0;
+  try {
+    v = std::stod(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || !std::isfinite(v))
+    throw UsageError{option + " '" + text + "': " + what + " must be a finite number"};
+  return v;
+}
+
+// A drawing is SVG text; a name that promises another picture format is
+// refused rather than filled with SVG.
+void checkDrawingName(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  static const std::set<std::string> kOther = {".png", ".jpg", ".jpeg", ".gif",
+                                               ".bmp", ".tif", ".tiff", ".pdf"};
+  if (kOther.contains(ext))
+    throw UsageError{"--svg '" + path + "': the drawing is SVG, not " + ext.substr(1) +
+                     "; give a name ending in .svg (and convert the picture afterwards), " +
+                     "or a directory"};
+}
+
+void validate(BatchOptions& o, const RawOptions& raw) {
+  if (!raw.jobs.empty()) o.jobs = wholeNumber("-j", raw.jobs, 1, 4096, "the number of threads");
+  if (!raw.minBond.empty())
+    o.minBond = finiteNumber("--min-bond", raw.minBond, "the smallest bond order");
+  if (!raw.svgLabels.empty()) {
+    if (raw.svgLabels == "none")
+      o.svgLabels = SvgLabels::None;
+    else if (raw.svgLabels == "bonds")
+      o.svgLabels = SvgLabels::Bonds;
+    else if (raw.svgLabels == "all")
+      o.svgLabels = SvgLabels::All;
+    else
+      throw UsageError{"--svg-labels '" + raw.svgLabels + "': give none, bonds or all"};
+  }
+  if (o.files.empty()) throw UsageError{"no FILE given (the classic run takes no argument at all)"};
+  if (!o.svg.empty()) {
+    std::error_code ec;
+    o.svgDirectory = o.files.size() > 1 || o.svg.back() == '/' || fs::is_directory(o.svg, ec);
+    if (!o.svgDirectory) checkDrawingName(o.svg);
+  }
   int stdinCount = 0;
   for (const std::string& f : o.files) stdinCount += f == "-" ? 1 : 0;
   if (stdinCount > 1) throw UsageError{"standard input ('-') can be given only once"};
-  if (!std::isfinite(o.minBond)) throw UsageError{"--min-bond needs a finite number"};
   // Every output is checked before any directory is made.
   if (!o.outDir.empty()) checkOutputs(o, outputPath, "output");
   if (!o.svg.empty()) checkOutputs(o, drawingPath, "drawing");
   if (!o.outDir.empty()) makeDirectory(o.outDir, "output");
-  if (!o.svg.empty() && o.files.size() > 1) makeDirectory(o.svg, "drawing");
+  if (!o.svg.empty() && o.svgDirectory) makeDirectory(o.svg, "drawing");
 }
 
 }  // namespace
@@ -91,27 +158,36 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   CLI::App app(kDescription, "mirvante");
   app.footer(kFooter);
   app.set_version_flag("--version", "MIRVANTE 1.00");
+  // Unknown options are kept aside and named after the parse (CLI11 would
+  // report the missing FILE first).
+  app.allow_extras();
+  RawOptions raw;
   app.add_option("FILE", o.files,
-                 "Gaussian formatted checkpoint files to analyse ('-' for standard input)")
-      ->required();
+                 "Gaussian formatted checkpoint files to analyse ('-' for standard input)");
   app.add_flag("--json", o.json, "write JSON Lines: one object per file, in input order");
   app.add_option("-o,--output-dir", o.outDir,
                  "write each file's output to DIR/STEM.txt (or DIR/STEM.json with --json)")
       ->type_name("DIR");
-  app.add_option("-j,--jobs", o.jobs, "use at most N threads (default: the number of cores)")
-      ->type_name("N")
-      ->check(CLI::Range(1, 4096));
-  app.add_option("--min-bond", o.minBond,
+  app.add_option("-j,--jobs", raw.jobs,
+                 "use at most N threads, 1 to 4096 (default: the number of cores)")
+      ->type_name("N");
+  app.add_option("--min-bond", raw.minBond,
                  "list (and draw) the bonds whose order is at least this (default 0.1)")
       ->type_name("ORDER");
   app.add_option("--svg", o.svg,
                  "draw the molecule with its bond orders: PATH is the SVG file for one input, "
-                 "a directory receiving STEM.svg for several")
+                 "a directory receiving STEM.svg for several (or when PATH ends in '/' or is a "
+                 "directory)")
       ->type_name("PATH");
+  app.add_option("--svg-labels", raw.svgLabels,
+                 "labels of the drawing: none (atoms only), bonds (and bond orders), all (and "
+                 "charges); default: bonds, none for large molecules")
+      ->type_name("WHAT");
 
   try {
     app.parse(argc, argv);
-    validate(o);
+    if (!app.remaining().empty()) throw CLI::ExtrasError(app.remaining());
+    validate(o, raw);
   } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e, out, err);
   } catch (const CLI::ParseError& e) {

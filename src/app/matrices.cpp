@@ -20,7 +20,9 @@ namespace mv {
 
 namespace {
 
-[[noreturn]] void bad(const std::string& what) { throw std::invalid_argument(what); }
+[[noreturn]] void bad(const std::string& what) {
+  throw std::invalid_argument(what);
+}
 
 std::string element(std::ptrdiff_t i, std::ptrdiff_t j) {
   std::ostringstream s;
@@ -104,13 +106,13 @@ void checkMatrixInput(const MatrixInput& in) {
         std::to_string(in.nuclearCharges.size()));
   for (std::size_t k = 0; k < in.coordinates.size(); ++k)
     if (!std::isfinite(in.coordinates[k]))
-      bad("coordinates element " + element(static_cast<std::ptrdiff_t>(k / 3),
-                                           static_cast<std::ptrdiff_t>(k % 3)) +
+      bad("coordinates element " +
+          element(static_cast<std::ptrdiff_t>(k / 3), static_cast<std::ptrdiff_t>(k % 3)) +
           " is not finite: " + number(in.coordinates[k]));
   for (std::size_t a = 0; a < in.nuclearCharges.size(); ++a)
     if (!std::isfinite(in.nuclearCharges[a]))
-      bad("nuclear_charges[" + std::to_string(a) + "] is not finite: " +
-          number(in.nuclearCharges[a]));
+      bad("nuclear_charges[" + std::to_string(a) +
+          "] is not finite: " + number(in.nuclearCharges[a]));
 }
 
 MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
@@ -145,14 +147,14 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
   r.basis.last = Vec1<int>(natoms);
   for (int a = 1, k = 0; a <= natoms; ++a) {
     r.basis.first(a) = k + 1;
-    while (k < n && in.basisAtom[static_cast<std::size_t>(order[static_cast<std::size_t>(k)])] ==
-                        a - 1)
+    while (k < n &&
+           in.basisAtom[static_cast<std::size_t>(order[static_cast<std::size_t>(k)])] == a - 1)
       ++k;
     r.basis.last(a) = k;
   }
 
   std::ostringstream text;
-  TextReport report(text);
+  TextReport report(text, ReportStyle::Fit);
   report.banner();
   try {
     const Limits limits = Limits::commandLine();

@@ -21,7 +21,9 @@ struct StridedMatrix {
   const double* data = nullptr;
   std::ptrdiff_t rows = 0, cols = 0;
   std::ptrdiff_t rowStride = 0, colStride = 0;
-  double at(std::ptrdiff_t i, std::ptrdiff_t j) const { return data[i * rowStride + j * colStride]; }
+  double at(std::ptrdiff_t i, std::ptrdiff_t j) const {
+    return data[i * rowStride + j * colStride];
+  }
 };
 
 struct MatrixInput {
@@ -38,10 +40,10 @@ struct MatrixInput {
 };
 
 struct MatrixRun {
-  RunResults run;           // the stages' values; run.complete when all ran
+  RunResults run;            // the stages' values; run.complete when all ran
   std::optional<Stop> stop;  // how the analysis ended early
-  std::string report;       // the text report of the stages that ran
-  std::string json;         // the JSON object, without a line end
+  std::string report;        // the text report of the stages that ran
+  std::string json;          // the JSON object, without a line end
 };
 
 // Check the input and throw std::invalid_argument, naming the array and the

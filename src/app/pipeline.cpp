@@ -160,6 +160,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.molecule();
+  if (report) report->molecule(ck);
 
   // Everything up to the unpaired electrons, the basis stage taken from
   // basisStage() when the run needs it.

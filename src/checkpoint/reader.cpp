@@ -163,9 +163,14 @@ void CheckpointReader::header() {
   const int nl = t_.lineCount();
   if (nl <= 5) {
     if (limits_.classic) refuse(" The required input file (Test.FChk) is missing. STOP", "9999");
-    refuse(" " + t_.name() + " has " + std::to_string(nl) + (nl == 1 ? " line" : " lines") +
-               ": it is no formatted checkpoint file. STOP",
-           "9999");
+    // The report names the file; the diagnostic, which names it already,
+    // says only what is wrong.
+    const std::string lines = std::to_string(nl) + (nl == 1 ? " line" : " lines");
+    Stop s;
+    s.code = "9999";
+    s.records = {" " + t_.name() + " has " + lines + ": it is no formatted checkpoint file. STOP"};
+    s.detail = "the file has " + lines + ": it is no formatted checkpoint file";
+    throw s;
   }
   ck_.title = std::string(t_.line(1));
 

@@ -1,5 +1,6 @@
 #include "core/stop.h"
 
+#include <string_view>
 #include <utility>
 
 namespace mv {
@@ -12,6 +13,23 @@ std::string Stop::message() const {
     if (b == std::string::npos) continue;
     if (!m.empty()) m += ' ';
     m.append(r, b, std::string::npos);
+  }
+  return m;
+}
+
+std::string Stop::diagnostic() const {
+  std::string m = message();
+  auto trimEnd = [&m](std::string_view chars) {
+    const std::size_t e = m.find_last_not_of(chars);
+    m.erase(e == std::string::npos ? 0 : e + 1);
+  };
+  trimEnd(" ");
+  for (const std::string_view tail : {"STOP.", "STOP"}) {
+    if (m.size() > tail.size() && m.ends_with(tail) && m[m.size() - tail.size() - 1] == ' ') {
+      m.erase(m.size() - tail.size());
+      trimEnd(" ,-");
+      break;
+    }
   }
   return m;
 }

@@ -39,6 +39,9 @@ struct Stop {
   // One line for a diagnostic: the detail, or else the records without
   // their leading blanks, joined by one blank.
   std::string message() const;
+  // The message of the command line's diagnostic and JSON error, which give
+  // the stop code apart: without the "STOP" that closes the records.
+  std::string diagnostic() const;
 };
 
 // Stop with a code and no report record; `detail` says why, for diagnostics.

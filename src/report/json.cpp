@@ -47,7 +47,7 @@ std::string jsonLine(const JsonInput& in) {
     else
       e["code"] = nullptr;
     e["message"] =
-        in.stop != nullptr ? in.stop->message() : std::string("the analysis did not finish");
+        in.stop != nullptr ? in.stop->diagnostic() : std::string("the analysis did not finish");
     if (in.stop != nullptr && in.stop->line > 0) e["line"] = in.stop->line;
     j["error"] = e;
   }
@@ -92,6 +92,7 @@ std::string jsonLine(const JsonInput& in) {
     at["atomic_number"] = ck->atomicNumber(a);
     at["symbol"] = std::string(elementSymbol(ck->atomicNumber(a)));
     at["nuclear_charge"] = ck->nuclearCharge(a);
+    if (ck->nuclearCharge(a) == 0.0) at["ghost"] = true;
     at["xyz_bohr"] = {ck->coords(1, a), ck->coords(2, a), ck->coords(3, a)};
     at["population"] = pop.qat(a);
     at["charge"] = ck->nuclearCharge(a) - pop.qat(a);

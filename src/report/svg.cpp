@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -151,6 +152,9 @@ std::string fixed2(double v, bool sign = false) {
   if (!std::isfinite(v)) return "n/a";
   char b[48];
   std::snprintf(b, sizeof b, sign ? "%+.2f" : "%.2f", v);
+  // A value that rounds to zero is printed without a sign.
+  const std::string_view t = b;
+  if (t == "-0.00" || t == "+0.00") return "0.00";
   return b;
 }
 
@@ -281,42 +285,75 @@ constexpr double kCrowdPixels = 56.0;  // wanted room around most atoms in the p
 constexpr double kMaxCrowdZoom = 1.8;
 constexpr double kDiscPerRadius = 0.38;  // disc radius / covalent radius
 constexpr double kFog = 0.6;             // how much paler the farthest atoms are drawn
+constexpr double kShrink = 0.3;          // how much smaller the farthest discs are drawn
 constexpr double kMinDisc = 5.0;
-constexpr double kRing = 4.0;  // width of the charge ring
+constexpr double kGhostMarker = 5.0;  // radius of a ghost atom's hollow marker
+constexpr double kRing = 4.0;         // width of the charge ring
 constexpr double kHaloGap = 6.0;
-constexpr double kHaloPerValence = 6.0;  // extra halo radius per unit of free valence
+constexpr double kHaloPerValence = 6.0;  // extra halo radius per unit of the value shown
 constexpr double kMargin = 24.0;
 constexpr double kAtomFont = 13.0;
 constexpr double kBondFont = 11.0;
 constexpr double kValenceFont = 12.0;
+constexpr double kChargeFont = 11.0;
 constexpr double kTitleFont = 17.0;
 constexpr double kMethodFont = 13.0;
 constexpr double kLegendFont = 12.0;
 constexpr double kLegendRow = 26.0;
 constexpr double kMinWidth = 480.0;
+constexpr double kLineClear = 8.0;  // bond line left visible beside a label on it
+// Atoms closer than this many median bond lengths (and at least
+// kFragmentMinBohr) belong to one fragment; fragments farther apart are
+// drawn side by side.
+constexpr double kFragmentBonds = 4.0;
+constexpr double kFragmentMinBohr = 8.0;
+constexpr double kFragmentGap = 72.0;  // pixels between fragments side by side
 constexpr std::string_view kFont = "DejaVu Sans, Liberation Sans, Arial, Helvetica, sans-serif";
 constexpr std::uint32_t kBondColour = 0x3C3C3C;
 constexpr std::uint32_t kHaloFill = 0xFFC107;
 constexpr std::uint32_t kHaloStroke = 0xE65100;
 constexpr std::uint32_t kValenceText = 0x9A3A00;
 constexpr std::uint32_t kNoChargeColour = 0xBDBDBD;  // charge not a number
+constexpr std::uint32_t kGhostStroke = 0x616161;
 
-// Width of a text of n characters, estimated for a proportional sans-serif
-// face (bold a little wider).
+// Width of a text of n characters, estimated generously for a proportional
+// sans-serif face (digits and capitals are the wide ones; bold wider), and
+// the height of its box: what a browser reports as the text's extent.
 double textWidth(std::size_t n, double font, bool bold = false) {
-  return static_cast<double>(n) * font * (bold ? 0.66 : 0.6);
+  return static_cast<double>(n) * font * (bold ? 0.74 : 0.64);
+}
+double textHeight(double font) {
+  return 1.2 * font;
 }
 
 double bondWidth(double order) {
   return 1.0 + 3.0 * (std::isfinite(order) ? std::clamp(order, 0.0, 4.0) : 0.0);
 }
 
-double haloRadius(double disc, double freeValence) {
-  return disc + kRing + kHaloGap + kHaloPerValence * std::min(freeValence, 3.0);
+double haloRadius(double disc, double value) {
+  return disc + kRing + kHaloGap + kHaloPerValence * std::min(value, 3.0);
 }
 
-bool hasHalo(const DrawAtom& a) {
-  return std::isfinite(a.freeValence) && a.freeValence > kFreeValenceShown;
+bool isGhost(const DrawAtom& a) {
+  return a.ghost || a.atomicNumber == 0;
+}
+
+// The value a radical-centre halo shows for the atom, or NaN for none: its
+// spin population when the drawing has spin populations, else its free
+// valence when the density is open-shell.  The free valence of a
+// closed-shell density measures correlation, not unpaired electrons.
+double haloValue(const Drawing& d, const DrawAtom& a) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  if (a.spin.has_value()) {
+    return std::isfinite(*a.spin) && *a.spin > kFreeValenceShown ? *a.spin : nan;
+  }
+  if (!d.openShell) return nan;
+  return std::isfinite(a.freeValence) && a.freeValence > kFreeValenceShown ? a.freeValence : nan;
+}
+
+bool hasSpin(const Drawing& d) {
+  return std::any_of(d.atoms.begin(), d.atoms.end(),
+                     [](const DrawAtom& a) { return a.spin.has_value(); });
 }
 
 // End value of the symmetric charge scale: the largest finite |charge|
@@ -325,7 +362,7 @@ bool hasHalo(const DrawAtom& a) {
 double chargeScaleEnd(const std::vector<DrawAtom>& atoms) {
   double m = 0.0;
   for (const auto& a : atoms) {
-    if (std::isfinite(a.charge)) m = std::max(m, std::fabs(a.charge));
+    if (std::isfinite(a.charge) && !isGhost(a)) m = std::max(m, std::fabs(a.charge));
   }
   return std::max(0.05, std::ceil(m * 100.0 - 1e-9) / 100.0);
 }
@@ -336,13 +373,37 @@ long long depthKey(double depth) {
   return std::llround(std::clamp(depth, -1e12, 1e12) * 1e6);
 }
 
+std::string counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// An axis-aligned box on the page.
+struct Box {
+  double x0, y0, x1, y1;
+  bool meets(const Box& o) const {
+    return x0 < o.x1 + 1.0 && o.x0 < x1 + 1.0 && y0 < o.y1 + 1.0 && o.y0 < y1 + 1.0;
+  }
+  bool meetsCircle(double cx, double cy, double r) const {
+    const double dx = cx - std::clamp(cx, x0, x1), dy = cy - std::clamp(cy, y0, y1);
+    return dx * dx + dy * dy < (r + 1.0) * (r + 1.0);
+  }
+};
+
+Box boxAt(double x, double y, double w, double h) {
+  return {x - w / 2.0, y - h / 2.0, x + w / 2.0, y + h / 2.0};
+}
+
 struct Placed {
   double x, y;            // centre on the page
   double depth;           // bohr, larger is nearer the viewer
   double fog;             // 0 for the nearest atom to 1 for the farthest
-  double disc;            // disc radius
+  double disc;            // disc radius (the marker's for a ghost atom)
+  double halo;            // the value its halo shows, NaN for none
+  bool ghost;             // nuclear charge 0
   std::string label;      // symbol and number, escaped for XML
   std::size_t labelSize;  // its length in characters as shown
+  // The circle the atom covers: its charge ring, or its marker.
+  double cover() const { return ghost ? disc : disc + kRing; }
 };
 
 // The parts of the SVG document.
@@ -353,6 +414,7 @@ class SvgWriter {
 
  private:
   void place();
+  void layOutFragments(std::vector<Placed>& placed, double medianBond);
   void header();
   void defs();
   void halos();
@@ -362,20 +424,41 @@ class SvgWriter {
   void placeLabels();
   void labels();
   void legend();
+  double legendHeight() const;
+  double legendWidth() const;
+  std::string haloText() const;
   void text(double x, double y, std::string_view cls, std::string_view body,
             std::string_view extra = {});
   const Placed& at(int index) const { return placed_[pos_.at(index)]; }
+  bool bondLabels() const {
+    switch (d_.labels) {
+      case SvgLabels::None:
+        return false;
+      case SvgLabels::Bonds:
+      case SvgLabels::All:
+        return true;
+      case SvgLabels::Auto:
+        break;
+    }
+    return static_cast<int>(d_.atoms.size()) <= kBondLabelAtoms;
+  }
+  bool chargeLabels() const { return d_.labels == SvgLabels::All; }
 
   const Drawing& d_;
   std::map<int, std::size_t> pos_;  // atom number -> position in d_.atoms
   std::vector<Placed> placed_;
+  enum class Kind { Bond, Atom, Halo, Charge };
   struct Label {
-    int kind;  // 0 bond order, 1 atom label
-    std::size_t pos;
+    Kind kind;
+    std::size_t pos;    // the bond's or the atom's position
     double x, y, w, h;  // centre and size
+    bool shown;         // false when no free place was found
   };
   std::vector<Label> labels_;  // back to front
   double scaleEnd_ = 0.05;
+  bool spin_ = false;        // halos show spin populations
+  bool anyGhost_ = false;    // the legend explains the ghost marker
+  bool sideBySide_ = false;  // fragments drawn side by side, not to scale
   double width_ = 0.0, height_ = 0.0, legendTop_ = 0.0;
   std::string o_;
 };
@@ -401,9 +484,10 @@ void SvgWriter::place() {
       if (nearest > 0.0) lengths.push_back(nearest);
     }
   }
-  const double sBond =
-      lengths.empty() ? kDefaultPxPerBohr
-                      : std::clamp(kBondPixels / median(lengths), kMinPxPerBohr, kMaxPxPerBohr);
+  const double medianBond = lengths.empty() ? 0.0 : median(lengths);
+  const double sBond = lengths.empty()
+                           ? kDefaultPxPerBohr
+                           : std::clamp(kBondPixels / medianBond, kMinPxPerBohr, kMaxPxPerBohr);
   // A crowded picture (a cage, or a molecule seen along a chain) is drawn
   // larger, up to kMaxCrowdZoom, so that four atoms in five have
   // kCrowdPixels to their nearest neighbour in the picture; the discs keep
@@ -425,7 +509,8 @@ void SvgWriter::place() {
     if (p20 > 0.0) s = std::clamp(kCrowdPixels / p20, sBond, kMaxCrowdZoom * sBond);
   }
 
-  // Depth cueing, unless the molecule is nearly flat in the picture.
+  // Depth cueing, unless the molecule is nearly flat in the picture: the
+  // farther atoms paler and smaller.
   double nearDepth = 0.0, farDepth = 0.0, size = 0.0;
   for (std::size_t i = 0; i < atoms.size(); ++i) {
     nearDepth = i == 0 ? proj[i].depth : std::max(nearDepth, proj[i].depth);
@@ -435,7 +520,6 @@ void SvgWriter::place() {
   const bool cue = nearDepth - farDepth > 0.1 * size;
 
   placed_.resize(atoms.size());
-  double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0;
   for (std::size_t i = 0; i < atoms.size(); ++i) {
     const DrawAtom& a = atoms[i];
     Placed& p = placed_[i];
@@ -443,51 +527,55 @@ void SvgWriter::place() {
     p.y = -s * proj[i].y;
     p.depth = proj[i].depth;
     p.fog = cue ? (nearDepth - p.depth) / (nearDepth - farDepth) : 0.0;
-    p.disc = std::max(kMinDisc, kDiscPerRadius * covalentRadiusBohr(a.atomicNumber) * sBond);
+    p.ghost = isGhost(a);
+    p.disc = p.ghost ? kGhostMarker
+                     : std::max(kMinDisc, kDiscPerRadius * covalentRadiusBohr(a.atomicNumber) *
+                                              sBond * (1.0 - kShrink * p.fog));
+    p.halo = haloValue(d_, a);
     std::string_view sym = trimmed(a.symbol);
-    if (sym.empty()) sym = elementSymbol(a.atomicNumber);
+    if (p.ghost) {
+      sym = elementSymbol(0);
+    } else if (sym.empty()) {
+      sym = elementSymbol(a.atomicNumber);
+    }
     p.label = xmlText(sym) + std::to_string(a.index);
     p.labelSize = sym.size() + std::to_string(a.index).size();
-    // The room the atom takes: its ring or halo, its label, and above it
-    // the printed free valence.
-    const double ring = p.disc + kRing;
-    double left = std::max(ring, textWidth(p.labelSize, kAtomFont, true) / 2.0);
-    double up = ring, down = ring;
-    if (hasHalo(a)) {
-      const double h = haloRadius(p.disc, a.freeValence);
-      left = std::max(left, h);
-      left = std::max(left, textWidth(8, kValenceFont, true) / 2.0 + 4.0);
-      up = h + kValenceFont + 10.0;
-      down = h;
-    }
-    if (i == 0) {
-      minX = p.x - left, maxX = p.x + left, minY = p.y - up, maxY = p.y + down;
-    }
-    minX = std::min(minX, p.x - left);
-    maxX = std::max(maxX, p.x + left);
-    minY = std::min(minY, p.y - up);
-    maxY = std::max(maxY, p.y + down);
   }
+  layOutFragments(placed_, medianBond);
 
+  // The extent of the molecule: every atom with its ring or halo, then
+  // every label.
+  double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0;
+  for (std::size_t i = 0; i < placed_.size(); ++i) {
+    const Placed& p = placed_[i];
+    const double r = std::isnan(p.halo) ? p.cover() : haloRadius(p.disc, p.halo);
+    if (i == 0) minX = p.x - r, maxX = p.x + r, minY = p.y - r, maxY = p.y + r;
+    minX = std::min(minX, p.x - r);
+    maxX = std::max(maxX, p.x + r);
+    minY = std::min(minY, p.y - r);
+    maxY = std::max(maxY, p.y + r);
+  }
   placeLabels();
   for (const Label& l : labels_) {
+    if (!l.shown) continue;
     minX = std::min(minX, l.x - l.w / 2.0);
     maxX = std::max(maxX, l.x + l.w / 2.0);
     minY = std::min(minY, l.y - l.h / 2.0);
     maxY = std::max(maxY, l.y + l.h / 2.0);
   }
 
-  // The page: the title above, the molecule centred, the legend below.
+  // The page: the title, then the legend, then the molecule centred below.
   const double headerHeight = kMargin + kTitleFont + 8.0 + kMethodFont + 12.0;
   const std::string methodLine = "Method: " + d_.method;
   const double textRoom = std::max(textWidth(trimmed(d_.title).size(), kTitleFont, true),
-                                   textWidth(methodLine.size() + 40, kMethodFont));
-  const double legendWidth = 40.0 + textWidth(74, kLegendFont);
+                                   textWidth(methodLine.size() + 80, kMethodFont));
   const double molWidth = maxX - minX;
   width_ = std::ceil(std::max({kMinWidth, molWidth + 2.0 * kMargin, textRoom + 2.0 * kMargin,
-                               legendWidth + 2.0 * kMargin}));
+                               legendWidth() + 2.0 * kMargin}));
+  legendTop_ = headerHeight + kMargin / 2.0;
+  const double molTop = legendTop_ + legendHeight() + kMargin;
   const double dx = (width_ - molWidth) / 2.0 - minX;
-  const double dy = headerHeight + kMargin - minY;
+  const double dy = molTop - minY;
   for (auto& p : placed_) {
     p.x += dx;
     p.y += dy;
@@ -496,8 +584,75 @@ void SvgWriter::place() {
     l.x += dx;
     l.y += dy;
   }
-  legendTop_ = (atoms.empty() ? headerHeight : maxY + dy) + kMargin;
-  height_ = std::ceil(legendTop_ + 4.0 * kLegendRow + kMargin);
+  height_ = std::ceil((atoms.empty() ? molTop : maxY + dy) + kMargin);
+}
+
+// Fragments: atoms joined by drawn bonds or closer than kFragmentBonds
+// median bond lengths (at least kFragmentMinBohr).  When there are several,
+// they are set side by side on a grid of about as many columns as rows, in
+// the order of their first atoms, each keeping its own picture; the
+// distances between them are then not to scale, and the picture stays
+// bounded however far apart they are.
+void SvgWriter::layOutFragments(std::vector<Placed>& placed, double medianBond) {
+  const auto& atoms = d_.atoms;
+  const std::size_t n = atoms.size();
+  std::vector<std::size_t> parent(n);
+  for (std::size_t i = 0; i < n; ++i) parent[i] = i;
+  auto root = [&](std::size_t i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  auto join = [&](std::size_t i, std::size_t j) {
+    const std::size_t a = root(i), b = root(j);
+    if (a != b) parent[std::max(a, b)] = std::min(a, b);
+  };
+  for (const auto& b : d_.bonds) join(pos_.at(b.a), pos_.at(b.b));
+  const double reach = std::max(kFragmentMinBohr, kFragmentBonds * medianBond);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j)
+      if (distance(atoms[i], atoms[j]) < reach) join(i, j);
+
+  std::map<std::size_t, std::vector<std::size_t>> groups;  // by first atom
+  for (std::size_t i = 0; i < n; ++i) groups[root(i)].push_back(i);
+  if (groups.size() < 2) return;
+  sideBySide_ = true;
+
+  struct Extent {
+    double x0, y0, x1, y1;
+  };
+  std::vector<std::vector<std::size_t>> frags;
+  std::vector<Extent> ext;
+  for (auto& [first, members] : groups) {
+    Extent e{1e300, 1e300, -1e300, -1e300};
+    for (std::size_t i : members) {
+      const Placed& p = placed[i];
+      // Room for the halo and a label beside the atom.
+      const double r = (std::isnan(p.halo) ? p.cover() : haloRadius(p.disc, p.halo)) +
+                       textWidth(p.labelSize, kAtomFont, true);
+      e = {std::min(e.x0, p.x - r), std::min(e.y0, p.y - r), std::max(e.x1, p.x + r),
+           std::max(e.y1, p.y + r)};
+    }
+    frags.push_back(std::move(members));
+    ext.push_back(e);
+  }
+  const auto count = frags.size();
+  const auto cols = static_cast<std::size_t>(std::ceil(std::sqrt(static_cast<double>(count))));
+  double top = 0.0;
+  for (std::size_t row = 0; row * cols < count; ++row) {
+    double left = 0.0, rowHeight = 0.0;
+    for (std::size_t k = row * cols; k < std::min(count, (row + 1) * cols); ++k)
+      rowHeight = std::max(rowHeight, ext[k].y1 - ext[k].y0);
+    for (std::size_t k = row * cols; k < std::min(count, (row + 1) * cols); ++k) {
+      const double sx = left - ext[k].x0;
+      const double sy = top + (rowHeight - (ext[k].y1 - ext[k].y0)) / 2.0 - ext[k].y0;
+      for (std::size_t i : frags[k]) {
+        placed[i].x += sx;
+        placed[i].y += sy;
+      }
+      left += ext[k].x1 - ext[k].x0 + kFragmentGap;
+    }
+    top += rowHeight + kFragmentGap;
+  }
 }
 
 void SvgWriter::text(double x, double y, std::string_view cls, std::string_view body,
@@ -518,16 +673,17 @@ void SvgWriter::header() {
   const std::string title = xmlText(trimmed(d_.title));
   const std::string method = xmlText(trimmed(d_.method));
   o_ += "<title>" + title + (method.empty() ? "" : " (" + method + ")") + "</title>\n";
-  o_ += "<desc>Bond orders, Mulliken charges and free valences of " +
-        std::to_string(d_.atoms.size()) + " atoms</desc>\n";
+  o_ += "<desc>Bond orders, Mulliken charges and radical centres of " +
+        counted(d_.atoms.size(), "atom", "atoms") + "</desc>\n";
   o_ += "<rect class=\"background\" width=\"100%\" height=\"100%\" fill=\"#FFFFFF\"/>\n";
   o_ += "<g class=\"header\" fill=\"#000000\">\n";
   text(kMargin, kMargin + kTitleFont, "title", title,
        "font-size=\"" + px(kTitleFont) + "\" font-weight=\"bold\"");
   std::string line = "Method: " + (method.empty() ? std::string("(not given)") : method) +
-                     " \xC2\xB7 " + std::to_string(d_.atoms.size()) + " atoms \xC2\xB7 " +
-                     std::to_string(d_.bonds.size()) + " bonds of order \xE2\x89\xA5 " +
+                     " \xC2\xB7 " + counted(d_.atoms.size(), "atom", "atoms") + " \xC2\xB7 " +
+                     counted(d_.bonds.size(), "bond", "bonds") + " of order \xE2\x89\xA5 " +
                      fixed2(d_.minBond);
+  if (sideBySide_) line += " \xC2\xB7 fragments side by side, not to scale";
   text(kMargin, kMargin + kTitleFont + 8.0 + kMethodFont, "method", line,
        "font-size=\"" + px(kMethodFont) + "\" fill=\"#333333\"");
   o_ += "</g>\n";
@@ -545,14 +701,12 @@ void SvgWriter::defs() {
 void SvgWriter::halos() {
   o_ += "<g class=\"halos\">\n";
   for (std::size_t i = 0; i < d_.atoms.size(); ++i) {
-    const DrawAtom& a = d_.atoms[i];
-    if (!hasHalo(a)) continue;
     const Placed& p = placed_[i];
-    o_ += "<circle class=\"free-valence-halo\" data-atom=\"" + std::to_string(a.index) +
-          "\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) + "\" r=\"" +
-          px(haloRadius(p.disc, a.freeValence)) + "\" fill=\"" + hexColour(kHaloFill) +
-          "\" fill-opacity=\"0.5\" stroke=\"" + hexColour(kHaloStroke) +
-          "\" stroke-width=\"2\" stroke-dasharray=\"5 3\"/>\n";
+    if (std::isnan(p.halo)) continue;
+    o_ += "<circle class=\"free-valence-halo\" data-atom=\"" + std::to_string(d_.atoms[i].index) +
+          "\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) + "\" r=\"" + px(haloRadius(p.disc, p.halo)) +
+          "\" fill=\"" + hexColour(kHaloFill) + "\" fill-opacity=\"0.5\" stroke=\"" +
+          hexColour(kHaloStroke) + "\" stroke-width=\"2\" stroke-dasharray=\"5 3\"/>\n";
   }
   o_ += "</g>\n";
 }
@@ -567,21 +721,31 @@ void SvgWriter::bond(std::size_t k) {
         "\" stroke-width=\"" + px(bondWidth(b.order)) + "\"/>\n";
 }
 
+// An atom: its disc in a ring of its charge's colour; a ghost atom, which
+// has no nucleus, only a small hollow marker.  The group's tooltip names
+// the atom also where its label found no free place.
 void SvgWriter::atom(std::size_t i) {
   const DrawAtom& a = d_.atoms[i];
   const Placed& p = placed_[i];
+  o_ += "<g class=\"atom\" id=\"atom-" + std::to_string(a.index) + "\" data-charge=\"" +
+        fixed2(a.charge) + "\"" + (p.ghost ? " data-ghost=\"true\"" : "") + ">\n";
+  o_ += "<title>" + p.label + "</title>\n";
+  if (p.ghost) {
+    o_ += "<circle class=\"atom-disc\" data-ghost=\"true\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) +
+          "\" r=\"" + px(p.disc) + "\" fill=\"none\" stroke=\"" +
+          hexColour(paler(kGhostStroke, kFog * p.fog)) +
+          "\" stroke-width=\"1.5\" stroke-dasharray=\"3 2\"/>\n";
+    o_ += "</g>\n";
+    return;
+  }
   const std::uint32_t ring =
       std::isfinite(a.charge) ? chargeColour(a.charge / scaleEnd_) : kNoChargeColour;
-  const bool ghost = a.atomicNumber == 0;
-  o_ += "<g class=\"atom\" id=\"atom-" + std::to_string(a.index) + "\" data-charge=\"" +
-        fixed2(a.charge) + "\">\n";
   o_ += "<circle class=\"charge-ring\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) + "\" r=\"" +
         px(p.disc + kRing) + "\" fill=\"" + hexColour(ring) +
         "\" stroke=\"#333333\" stroke-width=\"0.8\"/>\n";
   o_ += "<circle class=\"atom-disc\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) + "\" r=\"" +
         px(p.disc) + "\" fill=\"" + hexColour(paler(elementColour(a.atomicNumber), kFog * p.fog)) +
-        "\" stroke=\"" + hexColour(paler(0x333333, kFog * p.fog)) + "\" stroke-width=\"0.8\"" +
-        (ghost ? " fill-opacity=\"0.6\" stroke-dasharray=\"3 2\"" : "") + "/>\n";
+        "\" stroke=\"" + hexColour(paler(0x333333, kFog * p.fog)) + "\" stroke-width=\"0.8\"/>\n";
   o_ += "</g>\n";
 }
 
@@ -616,121 +780,215 @@ void SvgWriter::bondsAndAtoms() {
   o_ += "</g>\n";
 }
 
-// Places the atom labels and bond orders, nearest first: one that would
-// overlap a label already placed (or a printed free valence) tries a few
-// other places (an atom label below, above, right or left of its disc; a
-// bond order a third or a quarter of the way from either end) and keeps its
-// first place if none is free.  The list is kept back to front, the order
-// of painting, so that a nearer label wins where two still overlap.
+// A simple collision pass.  The printed values of the halos are placed
+// first, then the atom labels, then the charges and the bond orders, each
+// group nearest atom first; each takes the first of its candidate places
+// whose box meets no disc (an atom label may lie on its own disc) and no
+// label already placed.  An atom label tries its disc, then places around
+// it farther and farther out; a bond order tries places on its line where
+// enough of the line stays visible on both sides, then places beside the
+// line.  A label with no free place is left out (the atom's tooltip still
+// names it).  The list is kept back to front, the order of painting.
 void SvgWriter::placeLabels() {
-  struct Box {
-    double x0, y0, x1, y1;
-    bool meets(const Box& o) const {
-      return x0 < o.x1 + 1.0 && o.x0 < x1 + 1.0 && y0 < o.y1 + 1.0 && o.y0 < y1 + 1.0;
-    }
-  };
   std::vector<std::pair<long long, Label>> items;
-  for (std::size_t k = 0; k < d_.bonds.size(); ++k) {
-    const double w = textWidth(fixed2(d_.bonds[k].order).size(), kBondFont) + 6.0;
-    items.push_back({depthKey((at(d_.bonds[k].a).depth + at(d_.bonds[k].b).depth) / 2.0),
-                     {0, k, 0.0, 0.0, w, kBondFont + 4.0}});
-  }
   for (std::size_t i = 0; i < d_.atoms.size(); ++i) {
-    const double w = textWidth(placed_[i].labelSize, kAtomFont, true);
-    items.push_back({depthKey(placed_[i].depth), {1, i, 0.0, 0.0, w, kAtomFont}});
+    const Placed& p = placed_[i];
+    if (!std::isnan(p.halo)) {
+      items.push_back({depthKey(p.depth),
+                       {Kind::Halo, i, 0.0, 0.0, textWidth(9, kValenceFont, true) + 6.0,
+                        textHeight(kValenceFont) + 2.0, false}});
+    }
+    items.push_back({depthKey(p.depth),
+                     {Kind::Atom, i, 0.0, 0.0, textWidth(p.labelSize, kAtomFont, true),
+                      textHeight(kAtomFont), false}});
+    if (chargeLabels() && !p.ghost) {
+      items.push_back({depthKey(p.depth),
+                       {Kind::Charge, i, 0.0, 0.0,
+                        textWidth(fixed2(d_.atoms[i].charge, true).size(), kChargeFont),
+                        textHeight(kChargeFont), false}});
+    }
   }
-  std::sort(items.begin(), items.end(), [](const auto& x, const auto& y) {
+  if (bondLabels()) {
+    for (std::size_t k = 0; k < d_.bonds.size(); ++k) {
+      const double w = textWidth(fixed2(d_.bonds[k].order).size(), kBondFont) + 6.0;
+      items.push_back({depthKey((at(d_.bonds[k].a).depth + at(d_.bonds[k].b).depth) / 2.0),
+                       {Kind::Bond, k, 0.0, 0.0, w, textHeight(kBondFont) + 2.0, false}});
+    }
+  }
+  // Painting order: back to front, within a depth bonds, atoms, charges,
+  // halos.  Placing order: halos, atoms, charges, bonds, each front first.
+  auto rank = [](Kind k) {
+    return k == Kind::Bond ? 0 : k == Kind::Atom ? 1 : k == Kind::Charge ? 2 : 3;
+  };
+  std::stable_sort(items.begin(), items.end(), [&](const auto& x, const auto& y) {
     if (x.first != y.first) return x.first < y.first;
-    if (x.second.kind != y.second.kind) return x.second.kind < y.second.kind;
-    return x.second.pos < y.second.pos;
+    return rank(x.second.kind) < rank(y.second.kind);
+  });
+  std::vector<std::size_t> order(items.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = items.size() - 1 - k;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+    return rank(items[x].second.kind) > rank(items[y].second.kind);
   });
 
   std::vector<Box> taken;
-  for (std::size_t i = 0; i < d_.atoms.size(); ++i) {
-    if (!hasHalo(d_.atoms[i])) continue;
-    const Placed& p = placed_[i];
-    const double y = p.y - haloRadius(p.disc, d_.atoms[i].freeValence) - 6.0;
-    const double w = textWidth(8, kValenceFont, true) + 6.0;
-    taken.push_back({p.x - w / 2.0, y - kValenceFont - 1.0, p.x + w / 2.0, y + 3.0});
-  }
-  for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    Label& l = it->second;
+  auto isFree = [&](const Box& b, std::size_t ownAtom) {
+    for (std::size_t i = 0; i < placed_.size(); ++i) {
+      if (i == ownAtom) continue;
+      if (b.meetsCircle(placed_[i].x, placed_[i].y, placed_[i].cover())) return false;
+    }
+    return std::none_of(taken.begin(), taken.end(), [&](const Box& o) { return b.meets(o); });
+  };
+  constexpr std::size_t kNoAtom = static_cast<std::size_t>(-1);
+  constexpr int kDirections = 16;
+  const double pi = std::acos(-1.0);
+  for (const std::size_t k : order) {
+    Label& l = items[k].second;
     std::vector<std::pair<double, double>> places;
-    if (l.kind == 0) {
+    std::size_t own = kNoAtom;
+    if (l.kind == Kind::Bond) {
       const Placed& p = at(d_.bonds[l.pos].a);
       const Placed& q = at(d_.bonds[l.pos].b);
-      for (const double f : {0.5, 1.0 / 3.0, 2.0 / 3.0, 0.25, 0.75}) {
-        places.emplace_back(p.x + f * (q.x - p.x), p.y + f * (q.y - p.y));
+      const double len = std::hypot(q.x - p.x, q.y - p.y);
+      const double ux = len > 0.0 ? (q.x - p.x) / len : 1.0,
+                   uy = len > 0.0 ? (q.y - p.y) / len : 0.0;
+      const double along = std::fabs(ux) * l.w + std::fabs(uy) * l.h;
+      const double across = std::fabs(uy) * l.w + std::fabs(ux) * l.h;
+      const double visible = len - p.cover() - q.cover();
+      if (visible >= along + 2.0 * kLineClear) {
+        for (const double f : {0.5, 0.4, 0.6, 1.0 / 3.0, 2.0 / 3.0})
+          places.emplace_back(p.x + f * (q.x - p.x), p.y + f * (q.y - p.y));
       }
+      const double off = across / 2.0 + bondWidth(d_.bonds[l.pos].order) / 2.0 + 3.0;
+      for (const double extra : {0.0, 8.0, 18.0, 30.0})
+        for (const double f : {0.5, 0.35, 0.65, 0.2, 0.8})
+          for (const double side : {1.0, -1.0})
+            places.emplace_back(p.x + f * (q.x - p.x) - side * uy * (off + extra),
+                                p.y + f * (q.y - p.y) + side * ux * (off + extra));
     } else {
       const Placed& p = placed_[l.pos];
-      const double r = p.disc + kRing + 2.0;
-      places = {{p.x, p.y},
-                {p.x, p.y + r + l.h / 2.0},
-                {p.x, p.y - r - l.h / 2.0},
-                {p.x + r + l.w / 2.0, p.y},
-                {p.x - r - l.w / 2.0, p.y}};
+      own = l.kind == Kind::Atom ? l.pos : kNoAtom;
+      const double r = std::isnan(p.halo) || l.kind != Kind::Halo
+                           ? p.cover() + 2.0
+                           : haloRadius(p.disc, p.halo) + 2.0;
+      // An atom label on its disc first; a ghost's marker stays visible.
+      if (l.kind == Kind::Atom && !p.ghost) places.emplace_back(p.x, p.y);
+      // Around the atom, starting straight above for a halo's value and
+      // straight below otherwise, at three distances.
+      const double start = l.kind == Kind::Halo ? -pi / 2.0 : pi / 2.0;
+      for (const double extra : {0.0, 10.0, 22.0}) {
+        for (int j = 0; j < kDirections; ++j) {
+          const int step = (j + 1) / 2 * (j % 2 ? 1 : -1);  // 0, 1, -1, 2, -2, ...
+          const double t = start + 2.0 * pi * step / kDirections;
+          const double cx = std::cos(t), cy = std::sin(t);
+          // Far enough along (cx, cy) for the box to clear the circle r.
+          const double reach = r + extra +
+                               std::min(l.w / 2.0 / std::max(std::fabs(cx), 1e-9),
+                                        l.h / 2.0 / std::max(std::fabs(cy), 1e-9));
+          places.emplace_back(p.x + reach * cx, p.y + reach * cy);
+        }
+      }
     }
-    std::tie(l.x, l.y) = places.front();
     for (const auto& [x, y] : places) {
-      const Box b{x - l.w / 2.0, y - l.h / 2.0, x + l.w / 2.0, y + l.h / 2.0};
-      if (std::none_of(taken.begin(), taken.end(), [&](const Box& o) { return b.meets(o); })) {
-        std::tie(l.x, l.y) = std::pair{x, y};
+      const Box b = boxAt(x, y, l.w, l.h);
+      if (isFree(b, own)) {
+        l.x = x, l.y = y, l.shown = true;
+        taken.push_back(b);
         break;
       }
     }
-    taken.push_back({l.x - l.w / 2.0, l.y - l.h / 2.0, l.x + l.w / 2.0, l.y + l.h / 2.0});
   }
   labels_.clear();
   for (const auto& it : items) labels_.push_back(it.second);
 }
 
-// The printed values on top of the molecule: bond orders on white backings
-// and atom labels outlined in white (both paler when far back), back to
-// front as placed; then the free valences above their halos.
+std::string SvgWriter::haloText() const {
+  return spin_ ? "spin " : "fv ";
+}
+
+// The printed values on top of the molecule, back to front as placed:
+// bond orders on white backings, atom labels and charges outlined in white
+// (all paler when far back), and the values of the halos.
 void SvgWriter::labels() {
   o_ += "<g class=\"labels\" text-anchor=\"middle\">\n";
   for (const Label& it : labels_) {
-    if (it.kind == 0) {
+    if (!it.shown) continue;
+    if (it.kind == Kind::Bond) {
       const DrawBond& b = d_.bonds[it.pos];
       const double fog = kFog * (at(b.a).fog + at(b.b).fog) / 2.0;
       const std::string value = fixed2(b.order);
       const double w = it.w, h = it.h;
-      o_ += "<rect class=\"bond-label-backing\" x=\"" + px(it.x - w / 2.0) + "\" y=\"" +
-            px(it.y - h / 2.0) + "\" width=\"" + px(w) + "\" height=\"" + px(h) +
+      o_ += "<rect class=\"bond-label-backing\" data-atoms=\"" + std::to_string(b.a) + " " +
+            std::to_string(b.b) + "\" x=\"" + px(it.x - w / 2.0) + "\" y=\"" + px(it.y - h / 2.0) +
+            "\" width=\"" + px(w) + "\" height=\"" + px(h) +
             "\" rx=\"3\" fill=\"#FFFFFF\" fill-opacity=\"0.9\" stroke=\"" +
             hexColour(paler(kBondColour, fog)) + "\" stroke-width=\"0.6\"/>\n";
       text(it.x, it.y + 0.36 * kBondFont, "bond-label", value,
            "data-atoms=\"" + std::to_string(b.a) + " " + std::to_string(b.b) + "\" font-size=\"" +
                px(kBondFont) + "\" fill=\"" + hexColour(paler(0x1A1A1A, fog)) + "\"");
-    } else {
+    } else if (it.kind == Kind::Atom || it.kind == Kind::Charge) {
       const Placed& p = placed_[it.pos];
-      text(it.x, it.y + 0.36 * kAtomFont, "atom-label", p.label,
-           "font-size=\"" + px(kAtomFont) + "\" font-weight=\"bold\" fill=\"" +
-               hexColour(paler(0x000000, kFog * p.fog)) +
+      const bool atomLabel = it.kind == Kind::Atom;
+      const double font = atomLabel ? kAtomFont : kChargeFont;
+      const std::string index = std::to_string(d_.atoms[it.pos].index);
+      text(it.x, it.y + 0.36 * font, atomLabel ? "atom-label" : "charge-label",
+           atomLabel ? p.label : fixed2(d_.atoms[it.pos].charge, true),
+           "data-atom=\"" + index + "\" font-size=\"" + px(font) + "\"" +
+               (atomLabel ? " font-weight=\"bold\"" : "") + " fill=\"" +
+               hexColour(paler(atomLabel ? 0x000000 : 0x333333, kFog * p.fog)) +
                "\" stroke=\"#FFFFFF\" stroke-width=\"3\" stroke-linejoin=\"round\" "
                "paint-order=\"stroke\"");
+    } else {
+      const Placed& p = placed_[it.pos];
+      const std::string value = haloText() + fixed2(p.halo);
+      const double w = it.w, h = it.h;
+      o_ += "<rect class=\"free-valence-label-backing\" data-atom=\"" +
+            std::to_string(d_.atoms[it.pos].index) + "\" x=\"" + px(it.x - w / 2.0) + "\" y=\"" +
+            px(it.y - h / 2.0) + "\" width=\"" + px(w) + "\" height=\"" + px(h) +
+            "\" rx=\"3\" fill=\"#FFF8E1\" stroke=\"" + hexColour(kHaloStroke) +
+            "\" stroke-width=\"0.8\"/>\n";
+      text(it.x, it.y + 0.36 * kValenceFont, "free-valence-label", value,
+           "data-atom=\"" + std::to_string(d_.atoms[it.pos].index) + "\" font-size=\"" +
+               px(kValenceFont) + "\" font-weight=\"bold\" fill=\"" + hexColour(kValenceText) +
+               "\"");
     }
   }
   o_ += "</g>\n";
+}
 
-  o_ += "<g class=\"free-valence-labels\" font-size=\"" + px(kValenceFont) +
-        "\" font-weight=\"bold\" text-anchor=\"middle\">\n";
-  for (std::size_t i = 0; i < d_.atoms.size(); ++i) {
-    const DrawAtom& a = d_.atoms[i];
-    if (!hasHalo(a)) continue;
-    const Placed& p = placed_[i];
-    const std::string value = "fv " + fixed2(a.freeValence);
-    const double y = p.y - haloRadius(p.disc, a.freeValence) - 6.0;
-    const double w = textWidth(value.size(), kValenceFont, true) + 6.0, h = kValenceFont + 4.0;
-    o_ += "<rect class=\"free-valence-label-backing\" x=\"" + px(p.x - w / 2.0) + "\" y=\"" +
-          px(y - h + 3.0) + "\" width=\"" + px(w) + "\" height=\"" + px(h) +
-          "\" rx=\"3\" fill=\"#FFF8E1\" stroke=\"" + hexColour(kHaloStroke) +
-          "\" stroke-width=\"0.8\"/>\n";
-    text(p.x, y, "free-valence-label", value,
-         "data-atom=\"" + std::to_string(a.index) + "\" fill=\"" + hexColour(kValenceText) + "\"");
-  }
-  o_ += "</g>\n";
+namespace legendtext {
+constexpr std::string_view kDisc =
+    "disc: element colour, sized by covalent radius, smaller and paler farther back; "
+    "label: symbol and number";
+constexpr std::string_view kRing = "ring: Mulliken charge";
+constexpr std::string_view kGhost = "Bq: ghost atom (basis functions without a nucleus)";
+constexpr std::string_view kWidth = "line width: bond order";
+}  // namespace legendtext
+
+double SvgWriter::legendHeight() const {
+  return (anyGhost_ ? 5.0 : 4.0) * kLegendRow;
+}
+
+// What the halo row of the legend says.
+std::string legendHalo(bool spin, bool openShell) {
+  if (spin)
+    return "halo: radical centre, spin population above " + fixed2(kFreeValenceShown) +
+           " (printed \"spin 0.50\")";
+  if (openShell)
+    return "halo: radical centre, free valence above " + fixed2(kFreeValenceShown) +
+           " (printed \"fv 1.00\")";
+  return "no halo: a closed-shell density has no radical centre";
+}
+
+double SvgWriter::legendWidth() const {
+  const double tx = 40.0;
+  double w = tx + textWidth(legendtext::kDisc.size(), kLegendFont);
+  w = std::max(w, tx + textWidth(legendHalo(spin_, d_.openShell).size(), kLegendFont));
+  w = std::max(w, tx + textWidth(legendtext::kRing.size() + 12, kLegendFont) + 14.0 + 6.0 + 160.0 +
+                      6.0 + textWidth(6, kLegendFont));
+  if (anyGhost_) w = std::max(w, tx + textWidth(legendtext::kGhost.size(), kLegendFont));
+  w = std::max(w, 3.0 * 54.0 + 4.0 + textWidth(legendtext::kWidth.size(), kLegendFont) +
+                      (bondLabels() ? textWidth(22, kLegendFont) : 0.0));
+  return w;
 }
 
 void SvgWriter::legend() {
@@ -739,16 +997,16 @@ void SvgWriter::legend() {
   const std::string font = std::string(kFont);
   o_ += "<g class=\"legend\" font-family=\"" + font + "\" font-size=\"" + px(kLegendFont) +
         "\" fill=\"#1A1A1A\">\n";
-  o_ += "<line class=\"legend-rule\" x1=\"" + px(kMargin) + "\" y1=\"" + px(legendTop_ - 6.0) +
-        "\" x2=\"" + px(width_ - kMargin) + "\" y2=\"" + px(legendTop_ - 6.0) +
+  const double rule = legendTop_ + legendHeight() + kMargin / 2.0 - 6.0;
+  o_ += "<line class=\"legend-rule\" x1=\"" + px(kMargin) + "\" y1=\"" + px(rule) + "\" x2=\"" +
+        px(width_ - kMargin) + "\" y2=\"" + px(rule) +
         "\" stroke=\"#CCCCCC\" stroke-width=\"1\"/>\n";
   const double base = 0.36 * kLegendFont;
 
   // Disc: element and covalent radius.
   o_ += "<circle cx=\"" + px(sw) + "\" cy=\"" + px(y) + "\" r=\"7\" fill=\"" +
         hexColour(elementColour(6)) + "\" stroke=\"#333333\" stroke-width=\"0.8\"/>\n";
-  text(tx, y + base, "legend-text",
-       "disc: element colour, sized by covalent radius; label: symbol and atom number");
+  text(tx, y + base, "legend-text", legendtext::kDisc);
 
   // Ring: the charge scale with its end values.
   y += kLegendRow;
@@ -756,7 +1014,7 @@ void SvgWriter::legend() {
         hexColour(chargeColour(-1.0)) + "\" stroke=\"#333333\" stroke-width=\"0.8\"/>\n";
   o_ += "<circle cx=\"" + px(sw) + "\" cy=\"" + px(y) + "\" r=\"5\" fill=\"" +
         hexColour(elementColour(6)) + "\" stroke=\"#333333\" stroke-width=\"0.8\"/>\n";
-  const std::string lead = "ring: Mulliken charge";
+  const std::string lead = std::string(legendtext::kRing);
   text(tx, y + base, "legend-text", lead);
   const std::string lo = fixed2(-scaleEnd_), hi = fixed2(scaleEnd_, true);
   const double barX =
@@ -772,16 +1030,25 @@ void SvgWriter::legend() {
         "\" stroke=\"#333333\" stroke-width=\"0.8\"/>\n";
   text(barX + barW + 6.0, y + base, "legend-charge-max", hi);
 
-  // Halo: free valence.
+  // Halo: what marks a radical centre, or why there is none.
   y += kLegendRow;
-  o_ += "<circle cx=\"" + px(sw) + "\" cy=\"" + px(y) + "\" r=\"10\" fill=\"" +
-        hexColour(kHaloFill) + "\" fill-opacity=\"0.5\" stroke=\"" + hexColour(kHaloStroke) +
-        "\" stroke-width=\"1.5\" stroke-dasharray=\"4 2\"/>\n";
+  if (spin_ || d_.openShell) {
+    o_ += "<circle cx=\"" + px(sw) + "\" cy=\"" + px(y) + "\" r=\"10\" fill=\"" +
+          hexColour(kHaloFill) + "\" fill-opacity=\"0.5\" stroke=\"" + hexColour(kHaloStroke) +
+          "\" stroke-width=\"1.5\" stroke-dasharray=\"4 2\"/>\n";
+  }
   o_ += "<circle cx=\"" + px(sw) + "\" cy=\"" + px(y) + "\" r=\"5\" fill=\"" +
         hexColour(elementColour(6)) + "\" stroke=\"#333333\" stroke-width=\"0.8\"/>\n";
-  text(tx, y + base, "legend-text",
-       "halo: free valence above " + fixed2(kFreeValenceShown) +
-           " (radical centre), value printed as \"fv 1.00\"");
+  text(tx, y + base, "legend-halo", legendHalo(spin_, d_.openShell));
+
+  // Ghost atoms, when there are some.
+  if (anyGhost_) {
+    y += kLegendRow;
+    o_ += "<circle cx=\"" + px(sw) + "\" cy=\"" + px(y) + "\" r=\"" + px(kGhostMarker) +
+          "\" fill=\"none\" stroke=\"" + hexColour(kGhostStroke) +
+          "\" stroke-width=\"1.5\" stroke-dasharray=\"3 2\"/>\n";
+    text(tx, y + base, "legend-ghost", legendtext::kGhost);
+  }
 
   // Line width: bond order, with three samples.
   y += kLegendRow;
@@ -793,7 +1060,8 @@ void SvgWriter::legend() {
     text(x + 26.0, y + base, "legend-text", fixed2(order).substr(0, 3));
     x += 54.0;
   }
-  text(x + 4.0, y + base, "legend-text", "line width: bond order, printed on the line");
+  text(x + 4.0, y + base, "legend-text",
+       std::string(legendtext::kWidth) + (bondLabels() ? ", printed on the line" : ""));
   o_ += "</g>\n";
 }
 
@@ -810,6 +1078,8 @@ std::string SvgWriter::build() {
     }
   }
   scaleEnd_ = chargeScaleEnd(d_.atoms);
+  spin_ = hasSpin(d_);
+  anyGhost_ = std::any_of(d_.atoms.begin(), d_.atoms.end(), isGhost);
   place();
 
   o_ += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -818,10 +1088,10 @@ std::string SvgWriter::build() {
         "\" font-family=\"" + std::string(kFont) + "\">\n";
   header();
   defs();
+  legend();
   halos();
   bondsAndAtoms();
   labels();
-  legend();
   o_ += "</svg>\n";
   return std::move(o_);
 }

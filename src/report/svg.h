@@ -2,21 +2,28 @@
 //
 // The atoms sit at the projection of their coordinates onto the plane of the
 // two largest principal axes of the molecule, as discs coloured by element
-// (CPK colours) and sized by covalent radius, painted back to front.  Every
-// bond given is a line whose width grows with the bond order, its order
-// printed on it; a colour ring around each atom shows its Mulliken charge on
-// a symmetric blue-white-red scale, and a halo with the value printed marks
-// every atom whose free valence is above 0.1 (a radical centre).  A title,
-// a legend of these encodings and the charge scale complete the picture.
+// (CPK colours) and sized by covalent radius, painted back to front, the
+// farther ones smaller and paler; a ghost atom is a small hollow marker
+// labelled Bq.  Every bond given is a line whose width grows with the bond
+// order, its order printed beside or on it (not for large molecules, see
+// SvgLabels); a colour ring around each atom shows its Mulliken charge on a
+// symmetric teal-white-brown scale, clear of the element colours; a halo
+// with the value printed marks every radical centre: an atom whose spin
+// population, or else whose free valence in an open-shell density, is
+// above 0.1.  Labels are placed where they meet no disc and no other label.
+// Fragments far apart are set side by side, not to scale.  A title and a
+// legend of these encodings, above the molecule, complete the picture.
 //
 // The picture is plain SVG 1.1 text: no script, no web font (generic font
 // families only), every text that comes from the checkpoint file escaped.
 // The parts carry stable class names: "atom" (group, id "atom-N"),
-// "atom-disc", "charge-ring", "atom-label" (the text "C1"), "bond",
-// "bond-label", "bond-label-backing", "free-valence-halo",
-// "free-valence-label", "title", "method", "legend".
+// "atom-disc" (data-ghost="true" for a ghost's marker), "charge-ring",
+// "atom-label" (the text "C1"), "charge-label", "bond", "bond-label",
+// "bond-label-backing", "free-valence-halo", "free-valence-label",
+// "free-valence-label-backing", "title", "method", "legend".
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,7 +38,16 @@ struct DrawAtom {
   double xyz[3];       // Cartesian coordinates, bohr
   double charge;       // Mulliken charge: nuclear charge - gross population
   double freeValence;
+  bool ghost = false;  // nuclear charge 0 (as is atomic number 0): a ghost atom
+  std::optional<double> spin = std::nullopt;  // spin population, when the analysis gives one
 };
+
+// Which labels the drawing prints on the molecule: atom labels only (None),
+// and the bond orders (Bonds), and the Mulliken charges as signed numbers
+// (All).  Auto: Bonds, or None when the bond orders would crowd the picture
+// (more than kBondLabelAtoms atoms).
+enum class SvgLabels { Auto, None, Bonds, All };
+inline constexpr int kBondLabelAtoms = 40;
 
 struct DrawBond {
   int a, b;  // the atoms' numbers (DrawAtom::index)
@@ -44,9 +60,15 @@ struct Drawing {
   std::vector<DrawAtom> atoms;
   std::vector<DrawBond> bonds;  // already filtered: order >= minBond
   double minBond = 0.1;         // the filter's threshold, shown in the legend
+  SvgLabels labels = SvgLabels::Auto;
+  // The density has unpaired electrons (nalpha != nbeta, or a spin-unrestricted
+  // wave function): without spin populations, free valences mark radical
+  // centres.
+  bool openShell = false;
 };
 
-// Free valences above this are drawn as radical centres.
+// Spin populations (or free valences of an open-shell density) above this
+// are drawn as radical centres.
 inline constexpr double kFreeValenceShown = 0.1;
 
 // An atom in the principal frame of the molecule, bohr: x along the largest

@@ -67,11 +67,12 @@ static_assert(kColour[kMaxZ] != 0 && kCovalentRadius[kMaxZ] > 0.0);
 inline constexpr std::uint32_t kUnknownColour = 0xFF1493;
 inline constexpr double kUnknownRadius = 1.50;
 
-// The diverging scale of the Mulliken charge: blue for negative, white for
-// zero, red for positive (ColorBrewer's RdBu ends), at -1, -1/2, 0, 1/2, 1
-// of the scale's end value; linear in sRGB between the stops, as an SVG
-// gradient interpolates.
-inline constexpr std::array<std::uint32_t, 5> kChargeStops = {0x2166AC, 0x92C5DE, 0xFFFFFF,
-                                                              0xF4A582, 0xB2182B};
+// The diverging scale of the Mulliken charge: teal for negative, white for
+// zero, brown for positive (ColorBrewer's BrBG), at -1, -1/2, 0, 1/2, 1 of
+// the scale's end value; linear in sRGB between the stops, as an SVG
+// gradient interpolates.  Neither end is near the red of oxygen or the blue
+// of nitrogen, so a ring never reads as a neighbouring disc.
+inline constexpr std::array<std::uint32_t, 5> kChargeStops = {0x01665E, 0x80CDC1, 0xFFFFFF,
+                                                              0xDFC27D, 0x8C510A};
 
 }  // namespace mv::svgtab

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 #include "core/elements.h"
 #include "report/format.h"
@@ -16,7 +18,66 @@ const char* const kiir2[4] = {" ATO", "M   ", "VALE", "NCE "};
 
 constexpr const char* kRowLayout = "(20(I3,A4,F8.5,4(I3,A4,1X,F8.5),/))";
 
+// The texts joined (record layouts built from field widths).
+std::string cat(std::initializer_list<std::string_view> parts) {
+  std::string s;
+  for (const std::string_view p : parts) s.append(p);
+  return s;
+}
+
+int digits(long long n) {
+  return static_cast<int>(std::to_string(n).size());
+}
+
+// The widest of the values written alone under F0.d (no field width).
+int widest(const Vec1<double>& v, int decimals) {
+  int w = 0;
+  const std::string layout = cat({"(F0.", std::to_string(decimals), ")"});
+  for (int k = 1; k <= v.size(); ++k)
+    w = std::max(w, static_cast<int>(formatLayout(layout, {Item(v(k))}).size()) - 1);
+  return w;
+}
+
+int widest(const Matrix& a, int n, int decimals) {
+  int w = 0;
+  const std::string layout = cat({"(F0.", std::to_string(decimals), ")"});
+  for (int j = 1; j <= n; ++j)
+    for (int i = 1; i <= n; ++i)
+      w = std::max(w, static_cast<int>(formatLayout(layout, {Item(a(i, j))}).size()) - 1);
+  return w;
+}
+
+// Widths of the atom-number and value fields of the valence tables: the
+// classic I3 and F8.5 while they fit.  The number follows a value with no
+// blank of its own, so it keeps one leading blank; the value follows a
+// label that ends in a blank.
+struct RowWidths {
+  int number = 3;
+  int value = 8;
+};
+
+RowWidths rowWidths(const Vec1<double>& values) {
+  return {std::max(3, digits(values.size()) + 1), std::max(8, widest(values, 5))};
+}
+
+std::string rowLayout(const RowWidths& w) {
+  const std::string i = cat({"I", std::to_string(w.number)});
+  const std::string f = cat({"F", std::to_string(w.value), ".5"});
+  return cat({"(20(", i, ",A4,", f, ",4(", i, ",A4,1X,", f, "),/))"});
+}
+
 }  // namespace
+
+void TextReport::molecule(const Checkpoint& ck) {
+  ghost_.clear();
+  if (!fit()) return;
+  for (int a = 1; a <= ck.nuclearCharge.size(); ++a) ghost_.push_back(ck.nuclearCharge(a) == 0.0);
+}
+
+std::string TextReport::label(const Vec1<int>& ia, int a) const {
+  const auto k = static_cast<std::size_t>(a - 1);
+  return mend(k < ghost_.size() && ghost_[k] ? 0 : ia(a));
+}
 
 void TextReport::banner() {
   writeLayout(out_, "(1X,79(1H-))");
@@ -152,8 +213,11 @@ void TextReport::populations(const Populations& p) {
   writeFree(out_, {Item(" ")});
   writeFree(out_, {Item(" Mulliken populations")});
   writeFree(out_, {Item("---------------------")});
-  for (int a = 1; a <= p.qat.size(); ++a)
-    writeLayout(out_, "(I5,F15.10)", {Item(a), Item(p.qat(a))});
+  std::string layout = "(I5,F15.10)";
+  if (fit())
+    layout = cat({"(I", std::to_string(std::max(5, digits(p.qat.size()))), ",F",
+                  std::to_string(std::max(15, widest(p.qat, 10) + 1)), ".10)"});
+  for (int a = 1; a <= p.qat.size(); ++a) writeLayout(out_, layout, {Item(a), Item(p.qat(a))});
   writeFree(out_, {Item("---------------------")});
   writeLayout(out_, "(' SUM= ',F14.7)", {Item(p.total)});
   writeFree(out_, {Item(" ")});
@@ -181,10 +245,10 @@ void TextReport::rows(const Vec1<double>& values, const Vec1<int>& ia) {
   Items items;
   for (int a = 1; a <= values.size(); ++a) {
     items.emplace_back(a);
-    items.emplace_back(mend(ia(a)));
+    items.emplace_back(label(ia, a));
     items.emplace_back(values(a));
   }
-  writeLayout(out_, kRowLayout, items);
+  writeLayout(out_, fit() ? rowLayout(rowWidths(values)) : std::string(kRowLayout), items);
 }
 
 void TextReport::totalValences(const BondOrders& b, const Vec1<int>& ia) {
@@ -192,10 +256,21 @@ void TextReport::totalValences(const BondOrders& b, const Vec1<int>& ia) {
   Items labels;
   const int nat = b.total.size();
   const int m = nat < 5 ? nat : 5;
-  for (const char* part : kiir1) labels.emplace_back(part);
-  for (int c = 2; c <= m; ++c)
-    for (const char* part : kiir2) labels.emplace_back(part);
-  writeLayout(out_, "(20A4)", labels);
+  if (fit()) {
+    // The classic headings, moved right by the room the columns gained.
+    const RowWidths w = rowWidths(b.total);
+    const std::string number(static_cast<std::size_t>(w.number - 3), ' ');
+    const std::string value(static_cast<std::size_t>(w.value - 8), ' ');
+    std::string head;
+    for (int c = 1; c <= m; ++c)
+      head += number + (c == 1 ? "  ATOM  " : " ATOM   ") + value + "VALENCE ";
+    writeLayout(out_, "(A)", {Item(head)});
+  } else {
+    for (const char* part : kiir1) labels.emplace_back(part);
+    for (int c = 2; c <= m; ++c)
+      for (const char* part : kiir2) labels.emplace_back(part);
+    writeLayout(out_, "(20A4)", labels);
+  }
   rows(b.total, ia);
 }
 
@@ -216,19 +291,30 @@ void TextReport::stop(const Stop& s) {
 }
 
 void TextReport::mprint(const Matrix& a, int n, const Vec1<int>& ia) {
+  std::string headLayout = "(10X,8(1X,I3,A4,1X))", rowLayout = "(1X,I3,A4,8F9.4)";
+  if (fit()) {
+    // Atom numbers as wide as the largest; each column as wide as its
+    // widest value plus a blank, and at least as wide as its heading.
+    const int number = std::max(3, digits(n));
+    const int value = std::max({9, widest(a, n, 4) + 1, number + 6});
+    const std::string i = cat({"I", std::to_string(number)});
+    headLayout = cat({"(", std::to_string(10 + number - 3), "X,8(",
+                      std::to_string(value - number - 5), "X,", i, ",A4,1X))"});
+    rowLayout = cat({"(1X,", i, ",A4,8F", std::to_string(value), ".4)"});
+  }
   for (int j1 = 1; j1 <= n; j1 += 8) {
     const int j2 = std::min(n, j1 + 7);
     Items head;
     for (int j = j1; j <= j2; ++j) {
       head.emplace_back(j);
-      head.emplace_back(mend(ia(j)));
+      head.emplace_back(label(ia, j));
     }
-    writeLayout(out_, "(10X,8(1X,I3,A4,1X))", head);
+    writeLayout(out_, headLayout, head);
     writeLayout(out_, "(1X)");
     for (int i = 1; i <= n; ++i) {
-      Items row{Item(i), Item(mend(ia(i)))};
+      Items row{Item(i), Item(label(ia, i))};
       for (int j = j1; j <= j2; ++j) row.emplace_back(a(i, j));
-      writeLayout(out_, "(1X,I3,A4,8F9.4)", row);
+      writeLayout(out_, rowLayout, row);
     }
     if (j2 < n) writeLayout(out_, "(1X,/,/,/)");
   }

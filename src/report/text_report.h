@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "analysis/bondorder.h"
 #include "analysis/convention.h"
@@ -16,12 +17,24 @@
 
 namespace mv {
 
+// How the report sets out its tables.  Classic: the fixed record layouts
+// of earlier versions, whatever the numbers (a field too narrow shows
+// asterisks or runs into the next).  Fit (the command line): the same
+// layouts wherever they fit; a column whose numbers need more room widens,
+// so that at least one blank separates values at any atom count; ghost
+// atoms are labelled Bq.
+enum class ReportStyle { Classic, Fit };
+
 class TextReport {
  public:
-  explicit TextReport(std::ostream& out) : out_(out) {}
+  explicit TextReport(std::ostream& out, ReportStyle style = ReportStyle::Classic)
+      : out_(out), style_(style) {}
 
   // The banner that opens every report.
   void banner();
+  // The atoms once read: in the Fit style, those of nuclear charge 0 are
+  // ghosts, labelled Bq whatever their atomic number.  Writes nothing.
+  void molecule(const Checkpoint& ck);
   // The title line and the notes on the kind of calculation; with
   // `spinNote`, the record that says how a spin-unrestricted wave function
   // is analysed.
@@ -56,7 +69,12 @@ class TextReport {
 
  private:
   void rows(const Vec1<double>& values, const Vec1<int>& ia);
+  // The 4-character label of atom a: its element, or Bq for a ghost.
+  std::string label(const Vec1<int>& ia, int a) const;
+  bool fit() const { return style_ == ReportStyle::Fit; }
   std::ostream& out_;
+  ReportStyle style_;
+  std::vector<bool> ghost_;  // by atom from 0; empty in the Classic style
 };
 
 }  // namespace mv

@@ -59,6 +59,7 @@ mv::Drawing tripletMethylene() {
   mv::Drawing d;
   d.title = "Triplet methylene CH2, ROHF/6-31G*";
   d.method = "ROHF/6-31G*";
+  d.openShell = true;
   const double half = 67.0 * std::acos(-1.0) / 180.0;  // half the H-C-H angle of 134 degrees
   addAtom(d, 6, "C", {0, 0.10, 0}, -0.20, 1.93);
   addAtom(d, 1, "H", {1.075 * std::sin(half), 0.10 - 1.075 * std::cos(half), 0}, 0.10, 0.02);

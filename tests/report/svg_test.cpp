@@ -282,11 +282,11 @@ TEST(SvgCharge, RingsFollowTheSymmetricScaleAndTheLegendShowsItsEnds) {
   std::map<std::string, std::string> byAtom;
   const auto groups = doc.byClass("atom");
   for (std::size_t k = 0; k < groups.size(); ++k) byAtom[groups[k]->attr("id")] = ring[k];
-  EXPECT_EQ(byAtom["atom-1"], "#2166AC");  // -0.40: the blue end
-  EXPECT_EQ(byAtom["atom-3"], "#92C5DE");  // half way to the blue end
+  EXPECT_EQ(byAtom["atom-1"], "#01665E");  // -0.40: the teal end
+  EXPECT_EQ(byAtom["atom-3"], "#80CDC1");  // half way to the teal end
   EXPECT_EQ(byAtom["atom-5"], "#FFFFFF");  // neutral
-  EXPECT_EQ(byAtom["atom-2"], "#F4A582");
-  EXPECT_EQ(byAtom["atom-4"], "#B2182B");  // +0.40: the red end
+  EXPECT_EQ(byAtom["atom-2"], "#DFC27D");
+  EXPECT_EQ(byAtom["atom-4"], "#8C510A");  // +0.40: the brown end
   EXPECT_EQ(textsOf(doc, "legend-charge-min"), std::vector<std::string>{"-0.40"});
   EXPECT_EQ(textsOf(doc, "legend-charge-max"), std::vector<std::string>{"+0.40"});
 }
@@ -300,6 +300,7 @@ TEST(SvgCharge, NeutralMoleculeKeepsAMinimalScale) {
 
 TEST(SvgHalo, HalosMarkExactlyTheFreeValencesAboveOneTenth) {
   Drawing d = mvtest::alkane(3);  // 11 atoms
+  d.openShell = true;
   const double fv[] = {0.0,    0.1,          0.1000001, 0.5,
                        1.93,   std::nan(""), -0.3,      std::numeric_limits<double>::infinity(),
                        0.0999, 0.2,          0.0};
