@@ -53,9 +53,14 @@ double checkedMinBond(double minBond) {
   return minBond;
 }
 
-mv::BatchOptions batchOptions(double minBond) {
+// As the command line's --density: a kind such as "SCF" or "MP2"; "" for
+// the last total density of the file.
+mv::BatchOptions batchOptions(double minBond, const std::string& density) {
   mv::BatchOptions o;
   o.minBond = checkedMinBond(minBond);
+  if (!density.empty() && density.find_first_not_of(' ') == std::string::npos)
+    throw py::value_error("density needs a kind of density, such as SCF or MP2");
+  o.density = density;
   o.keep = true;
   return o;
 }
@@ -94,8 +99,8 @@ Run analyseOne(const std::string& file, const mv::BatchOptions& options, const m
   }
 }
 
-Run analysePath(const std::string& file, double minBond, int jobs) {
-  const mv::BatchOptions options = batchOptions(minBond);
+Run analysePath(const std::string& file, double minBond, int jobs, const std::string& density) {
+  const mv::BatchOptions options = batchOptions(minBond, density);
   checkedJobs(jobs);
   py::gil_scoped_release unlocked;
   mv::ThreadPool pool(jobs);
@@ -125,9 +130,9 @@ py::object atomVector(const Run& r, const mv::Vec1<double> mv::BondOrders::*memb
 // threads that also lends idle threads to the files in progress.
 class Batch {
  public:
-  Batch(std::vector<std::string> files, int jobs, double minBond)
+  Batch(std::vector<std::string> files, int jobs, double minBond, const std::string& density)
       : files_(std::move(files)),
-        options_(batchOptions(minBond)),
+        options_(batchOptions(minBond, density)),
         jobs_(checkedJobs(jobs)),
         slots_(files_.size()),
         pool_(std::make_unique<mv::ThreadPool>(jobs_ + 1)),
@@ -344,11 +349,12 @@ PYBIND11_MODULE(_mirvante, m) {
         return view(r.results, b.col(1), {b.rows(), b.cols()}, {d, d * b.ld()});
       });
 
-  m.def("analyse_file", &analysePath, py::arg("path"), py::arg("min_bond"), py::arg("jobs"));
+  m.def("analyse_file", &analysePath, py::arg("path"), py::arg("min_bond"), py::arg("jobs"),
+        py::arg("density"));
 
   py::class_<Batch>(m, "Batch")
-      .def(py::init<std::vector<std::string>, int, double>(), py::arg("paths"), py::arg("jobs"),
-           py::arg("min_bond"))
+      .def(py::init<std::vector<std::string>, int, double, const std::string&>(), py::arg("paths"),
+           py::arg("jobs"), py::arg("min_bond"), py::arg("density"))
       .def("__iter__", [](Batch& b) -> Batch& { return b; })
       .def("__next__", &Batch::next);
 

@@ -272,25 +272,28 @@ def _path(path):
 
 
 def _density(density):
-    if density is not None:
-        raise NotImplementedError(
-            "choosing the density by its label is not available yet: the last "
-            "total density of the file is analysed"
-        )
+    if density is None:
+        return ""
+    if not isinstance(density, str):
+        raise TypeError(f"density must be a str or None, not {type(density).__name__}")
+    return density
 
 
 def analyse(path, *, min_bond=0.1, density=None, jobs=None) -> Result:
     """Analyse one file, as ``mirvante --json FILE`` does.
 
     ``path`` is any file the command line reads (``"-"`` is standard input).
-    ``min_bond`` is the threshold of ``bonds`` and of the drawing; ``jobs``
-    the number of threads (default: the number of cores).  Raises
+    ``min_bond`` is the threshold of ``bonds`` and of the drawing; ``density``
+    the kind of total density to analyse, as ``--density`` takes it
+    (``"SCF"``, ``"MP2"``, ...; default: the file's last one); ``jobs`` the
+    number of threads (default: the number of cores).  Raises
     :class:`InputError` when the file cannot be read and
     :class:`RefusedError` when it cannot be analysed.  Several threads may
     call it at once: it does not hold the interpreter's lock while it works.
     """
-    _density(density)
-    result = Result(_mirvante.analyse_file(_path(path), float(min_bond), _jobs(jobs)))
+    result = Result(
+        _mirvante.analyse_file(_path(path), float(min_bond), _jobs(jobs), _density(density))
+    )
     if not result.ok:
         raise result.error
     return result
@@ -300,13 +303,15 @@ def analyse_many(paths, *, jobs=None, min_bond=0.1, density=None):
     """Analyse many files and yield their Results in the order given.
 
     Up to ``jobs`` files (default: the number of cores) are analysed at
-    once, and threads left idle help the files in progress.  A file that
+    once, and threads left idle help the files in progress; ``min_bond`` and
+    ``density`` as for :func:`analyse`.  A file that
     cannot be read or analysed yields a Result whose ``status`` is not
     ``"ok"`` (its ``error`` says why); nothing is raised, and the other
     files go on.
     """
-    _density(density)
-    batch = _mirvante.Batch([_path(p) for p in paths], _jobs(jobs), float(min_bond))
+    batch = _mirvante.Batch(
+        [_path(p) for p in paths], _jobs(jobs), float(min_bond), _density(density)
+    )
     for run in batch:
         yield Result(run)
 

@@ -1,6 +1,7 @@
 #include "analysis/density.h"
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 namespace mv {
@@ -10,17 +11,35 @@ namespace {
 // Accepted deviations of a trace from its electron count.
 constexpr double kFirstTolerance = 0.1;     // the density as read, and after the reread
 constexpr double kRebuildTolerance = 0.01;  // after the rebuild from the orbitals (strict)
+// Largest difference of an element of the file's density from the rebuilt
+// one that still counts as the same density: the file prints both the
+// density and the orbitals to nine digits.
+constexpr double kReproduceTolerance = 1e-5;
+
+std::string realText(double x) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.3G", x);
+  return buf;
+}
 
 // Rebuild P and the spin density from the alpha MO coefficients: the first
 // nbeta orbitals are doubly occupied, orbitals nbeta+1 .. nalpha singly.
 // Orbitals that the file does not hold count as zero.
-void rebuild(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
+//
+// The rebuild repairs a file whose "Total SCF Density" holds the alpha
+// density alone (some program versions store it so for ROHF).  In the
+// command line it is accepted only when the file's density is the rebuilt
+// alpha density (or the rebuilt total density): right traces alone do not
+// show that the orbitals and electron counts belong to the stored density.
+void rebuild(const Checkpoint& ck, const Matrix& s, const Limits& limits, DensityCheck& r) {
   const int nbf = ck.nbf;
   const int stored = ck.mo.cols();
   const Matrix& k = ck.mo;
   Matrix p(nbf, nbf), ps(nbf, nbf);
   const int nb = ck.nbeta < stored ? ck.nbeta : stored;
   const int na = ck.nalpha < stored ? ck.nalpha : stored;
+  const bool compare = !limits.classic && ck.density.rows() == nbf;
+  double offAlpha = 0.0, offTotal = 0.0;
   for (int i = 1; i <= nbf; ++i) {
     for (int j = 1; j <= i; ++j) {
       double closed = 0.0;
@@ -32,12 +51,29 @@ void rebuild(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
       p(j, i) = closed + open;
       ps(i, j) = open;
       ps(j, i) = open;
+      if (compare) {
+        const double file = ck.density(i, j);
+        offAlpha = std::fmax(offAlpha, std::fabs(file - (0.5 * closed + open)));
+        offTotal = std::fmax(offTotal, std::fabs(file - (closed + open)));
+      }
     }
   }
   r.totalTrace = traceWithS(p, s);
   r.spinTrace = traceWithS(ps, s);
   if (std::fabs(r.totalTrace - (ck.nalpha + ck.nbeta)) < kRebuildTolerance &&
       std::fabs(r.spinTrace - (ck.nalpha - ck.nbeta)) < kRebuildTolerance) {
+    const double off = std::fmin(offAlpha, offTotal);
+    if (compare && !(off <= kReproduceTolerance)) {
+      r.outcome = DensityOutcome::Irrecoverable;
+      Stop st;
+      st.detail = "the density rebuilt from the orbitals for " + std::to_string(ck.nalpha) +
+                  " alpha and " + std::to_string(ck.nbeta) +
+                  " beta electrons is not the file's density (elements differ by up to " +
+                  realText(off) + ")";
+      st.line = ck.densityLine;
+      r.stop = st;
+      return;
+    }
     r.outcome = DensityOutcome::Rebuilt;
     r.density = std::move(p);
     return;
@@ -54,7 +90,7 @@ void rebuild(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
 // (2,2), (3,2), ..., (nbf,nbf).
 void reread(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
   const int nbf = ck.nbf;
-  r.ndens = ck.ndens;
+  r.ndens = ck.analysedIndex();
   Matrix p(nbf, nbf);
   std::size_t idx = 0;
   for (int m = 1; m <= nbf; ++m)
@@ -107,7 +143,7 @@ DensityCheck checkDensity(Checkpoint& ck, const Matrix& s, const Limits& limits)
       r.stop = st;
       return r;
     }
-    rebuild(ck, s, r);
+    rebuild(ck, s, limits, r);
   } else {
     reread(ck, s, r);
   }

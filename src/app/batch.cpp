@@ -17,6 +17,7 @@
 #include "checkpoint/input.h"
 #include "checkpoint/text.h"
 #include "core/elements.h"
+#include "core/printable.h"
 #include "core/stop.h"
 #include "report/json.h"
 #include "report/svg.h"
@@ -35,7 +36,8 @@ namespace {
 std::string diagnosticOf(const std::string& file, const Stop& s) {
   std::string message = s.diagnostic();
   if (!s.code.empty()) message += " (stop " + s.code + ")";
-  return errorLine(displayName(file), s.line, message);
+  // File names and the quoted text of a file may hold any bytes.
+  return printable(errorLine(displayName(file), s.line, message));
 }
 
 }  // namespace
@@ -86,6 +88,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   RunOptions ro;
   ro.limits = Limits::commandLine();
   ro.par = &par;
+  ro.density = options.density;
   std::optional<Stop> stop;
   // A file that cannot be opened or read gets its diagnostic and no report:
   // the banner comes once its text is in.
@@ -93,7 +96,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   try {
     // The bytes (decompressed when compressed); the format is chosen once,
     // from their content.  They are given back as soon as they are read.
-    InputBytes in = file == "-" ? InputBytes::fromStream(std::cin, displayName(file))
+    InputBytes in = file == "-" ? InputBytes::fromDescriptor(0, displayName(file))
                                 : InputBytes::fromFile(file, file);
     opened = true;
     if (!json) report.banner();

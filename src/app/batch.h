@@ -25,6 +25,7 @@ struct BatchOptions {
   int jobs = 1;                           // threads in all
   double minBond = 0.1;                   // bonds listed (JSON) and drawn (SVG) from this order on
   bool progress = false;                  // show a progress line on the error stream
+  std::string density;  // the kind of total density to analyse ("SCF", "MP2"); "" the last
   // For callers in the same process (the Python module): keep the run's
   // values and make both outputs, the report in FileResult::output and the
   // JSON line in FileResult::json, whatever `json` says.

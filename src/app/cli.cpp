@@ -140,6 +140,8 @@ void validate(BatchOptions& o, const RawOptions& raw) {
   int stdinCount = 0;
   for (const std::string& f : o.files) stdinCount += f == "-" ? 1 : 0;
   if (stdinCount > 1) throw UsageError{"standard input ('-') can be given only once"};
+  if (o.density.find_first_not_of(' ') == std::string::npos && !o.density.empty())
+    throw UsageError{"--density needs a kind of density, such as SCF or MP2"};
   // Every output is checked before any directory is made.
   if (!o.outDir.empty()) checkOutputs(o, outputPath, "output");
   if (!o.svg.empty()) checkOutputs(o, drawingPath, "drawing");
@@ -174,6 +176,10 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   app.add_option("--min-bond", raw.minBond,
                  "list (and draw) the bonds whose order is at least this (default 0.1)")
       ->type_name("ORDER");
+  app.add_option("--density", o.density,
+                 "analyse the file's 'Total KIND Density' (SCF, MP2, CC, CI, ...) instead of "
+                 "the last total density")
+      ->type_name("KIND");
   app.add_option("--svg", o.svg,
                  "draw the molecule with its bond orders: PATH is the SVG file for one input, "
                  "a directory receiving STEM.svg for several (or when PATH ends in '/' or is a "

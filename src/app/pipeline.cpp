@@ -12,6 +12,7 @@
 #include "checkpoint/molden.h"
 #include "checkpoint/orbitals.h"
 #include "checkpoint/reader.h"
+#include "checkpoint/validate.h"
 #include "core/stop.h"
 #include "integrals/overlap.h"
 
@@ -72,7 +73,14 @@ BasisStage buildBasis(const Checkpoint& ck, const Limits& limits, const Parallel
   return b;
 }
 
-// The density of orbitals that carry their occupations (a Molden file), and
+// The line of a file's orbitals: the "[MO]" section of a Molden file, the
+// alpha orbitals of a checkpoint file.
+int orbitalLine(const Checkpoint& ck) {
+  return ck.lineOf(ck.format == FileFormat::Molden ? "[MO]" : "Alpha MO coeffic");
+}
+
+// The density of orbitals that carry their occupations (a Molden file, or a
+// checkpoint file without a density), and
 // for a spin-unrestricted wave function the spin density Pa - Pb.
 void orbitalDensity(Checkpoint& ck) {
   Matrix pa = densityFromOrbitals(ck.mo, ck.occupation);
@@ -90,7 +98,7 @@ void orbitalDensity(Checkpoint& ck) {
       ck.spin(i, j) = pa(i, j) - pb(i, j);
     }
   ck.spinLabel = "Spin density of the orbitals";
-  ck.spinLine = ck.lineOf("[MO]");
+  ck.spinLine = orbitalLine(ck);
 }
 
 // The density of the orbitals must hold the electrons of their occupations
@@ -104,7 +112,7 @@ DensityCheck acceptOrbitalDensity(Checkpoint& ck, const Matrix& s) {
     std::snprintf(buf, sizeof buf, "%.6f", d.trace);
     refuse(std::string(" The density of the orbitals holds ") + buf + " electrons, not " +
                std::to_string(nelec),
-           kCodeBadValue, ck.lineOf("[MO]"));
+           kCodeBadValue, orbitalLine(ck));
   }
   d.density = std::move(ck.density);
   return d;
@@ -122,6 +130,7 @@ void run(ReadingSteps& steps, const RunOptions& options, RunResults& r, TextRepo
 
 void analyse(CheckpointText text, const RunOptions& options, RunResults& r, TextReport* report) {
   CheckpointReader reader(text, options.limits, r.ck);
+  if (!options.limits.classic) reader.chooseDensity(options.density);
   ReadingSteps steps;
   steps.header = [&] { reader.header(); };
   steps.molecule = [&] { reader.molecule(); };
@@ -160,6 +169,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
   reader.header();
   if (report) report->header(ck, !limits.classic && ck.unrestricted());
   reader.molecule();
+  if (!limits.classic) validateCheckpoint(ck);
   if (report) report->molecule(ck);
 
   // Everything up to the unpaired electrons, the basis stage taken from
@@ -198,12 +208,14 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
       r.convention = settleConvention(ck, *reader.written, r.basis, b.s, limits, par);
       if (report) report->convention(r.convention);
       orbitalDensity(ck);
+    } else if (ck.densityFromOrbitals) {
+      orbitalDensity(ck);
     }
     const Matrix& s = b.s;
 
     // The density to analyse.
-    r.density =
-        reader.written != nullptr ? acceptOrbitalDensity(ck, s) : checkDensity(ck, s, limits);
+    r.density = reader.written != nullptr || ck.densityFromOrbitals ? acceptOrbitalDensity(ck, s)
+                                                                    : checkDensity(ck, s, limits);
     if (report) report->densityCheck(r.density);
     if (r.density.stop) throw *r.density.stop;
     ck.mo.release();

@@ -21,6 +21,7 @@ namespace mv {
 struct RunOptions {
   Limits limits = Limits::classicRun();
   const Parallel* par = nullptr;  // threads for the dense kernels (none: one thread)
+  std::string density;            // command line: the kind of total density to analyse; "" the last
 };
 
 // What a run found, stage by stage.  A run that stops keeps what the stages

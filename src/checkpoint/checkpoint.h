@@ -1,6 +1,7 @@
 // What the reader takes from a formatted checkpoint file.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@ namespace mv {
 struct Calculation {
   std::string line;               // line 2, 80 characters
   std::string method;             // the method name from column 11 ("RHF", "UB3LYP", "RMP2-FC")
+  std::string basis;              // the basis name after column 40 ("STO-3G", "CC-PVDZ")
   bool plain = false;             // exactly RHF or UHF in characters 9 to 16
   bool unrestrictedName = false;  // UHF, or a method name beginning with "U"
 };
@@ -49,7 +51,10 @@ struct Checkpoint {
   int nbeta = 0;
   int nbf = 0;  // basis functions
   double escf = 0.0;
-  bool hasEnergy = true;  // a Molden file gives orbital energies only
+  bool hasEnergy = true;              // "SCF Energy" is in the file (a Molden file has none)
+  std::optional<double> totalEnergy;  // "Total Energy", when the file has it (command line)
+  std::optional<int> charge;          // "Charge", when the file has it (command line)
+  std::optional<int> multiplicity;    // "Multiplicity", likewise
 
   Vec1<int> atomicNumber;
   Vec1<double> nuclearCharge;
@@ -67,8 +72,16 @@ struct Checkpoint {
   Vec1<double> occupationBeta;
   bool rohfMarker = false;  // some line has "  ROHF  " in characters 9 to 16
 
-  // The analysed density: the section under the last line beginning "Tota".
-  int ndens = 0;               // number of total densities (NDENS)
+  // The analysed density: the section under the last line beginning "Tota"
+  // (classic run), or the total density chosen by its label, by default the
+  // last one (command line).
+  int ndens = 0;                   // number of total densities (NDENS)
+  int densityIndex = 0;            // the place of the analysed one among them; 0: the last
+  std::vector<Section> densities;  // command line: every "Total ... Density" section
+  // Command line: the file holds orbitals and no total density, so the
+  // density is built from the orbitals and the aufbau occupations (the
+  // occupation vectors and, spin-unrestricted, moBeta).
+  bool densityFromOrbitals = false;
   std::string densityLabel;    // that line, 80 characters
   int densityLine = 0;         // its line
   std::vector<double> packed;  // the lower triangle as stored
@@ -82,6 +95,16 @@ struct Checkpoint {
   std::vector<Section> sections;  // every section read, in reading order
 
   bool unrestricted() const { return calc.unrestrictedName || betaOrbitals; }
+  // The energy for the JSON object: the SCF energy, else the total energy.
+  std::optional<double> energy() const {
+    return hasEnergy ? std::optional<double>(escf) : totalEnergy;
+  }
+  // The molecule's charge and multiplicity: the file's, else derived from the
+  // nuclear charges and the electron counts.
+  int moleculeCharge() const;
+  int moleculeMultiplicity() const;
+  // The place of the analysed density among the total densities.
+  int analysedIndex() const { return densityIndex > 0 ? densityIndex : ndens; }
   // The section name of the analysed density ("Total SCF Density").
   std::string densityName() const;
   // True when the analysed density is the SCF one.

@@ -253,6 +253,14 @@ ReadResult readItems(const CheckpointText& t, int first, long long n, Store stor
   // The request is over: the rest of the current line is skipped.
   auto finish = [&](ReadStatus st) {
     res.status = st;
+    if (st == ReadStatus::Ok && ln <= nl && pos < kLineWidth) {
+      std::string_view r = L.substr(static_cast<std::size_t>(pos));
+      const std::size_t b = r.find_first_not_of(" \t");
+      if (b != std::string_view::npos) {
+        r = r.substr(b, r.find_last_not_of(" \t") - b + 1);
+        res.rest.assign(r.data(), r.size());
+      }
+    }
     res.next = ln > nl ? nl + 1 : ln + 1;
     return res;
   };

@@ -19,14 +19,15 @@ struct ReadResult {
   std::string detail;   // what went wrong
   int line = 0;         // the line where it went wrong (0: at the end of the text)
   int next = 0;         // the first line after the request
+  std::string rest;     // text after the last value on its line, blanks dropped at both ends
 };
 
 // Read n items in free format starting at line `first`: values separated by
 // blanks, tabs, line ends or one comma; "r*v" for r copies of v, "r*" for r
 // null values; a null value or a "/" leaves items as they were; reals with
 // an optional exponent introduced by E, D or Q.  After the n-th value the
-// rest of its line is skipped.  Text where a value is expected and the end
-// of the text are passed back to the caller.
+// rest of its line is skipped (and passed back in `rest`).  Text where a value is expected and the
+// end of the text are passed back to the caller.
 ReadResult readInts(const CheckpointText& t, int first, long long n, int* v);
 ReadResult readReals(const CheckpointText& t, int first, long long n, double* v);
 // The same for rows * cols reals stored column after column into a.

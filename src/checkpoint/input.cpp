@@ -248,14 +248,18 @@ InputBytes InputBytes::fromString(std::string bytes, std::string name, std::uint
 }
 
 InputBytes InputBytes::fromFile(const std::string& path, std::string name, std::uint64_t limit) {
-  InputBytes in;
-  in.name_ = std::move(name);
   const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) inputError(in.name_, 0, std::string("cannot open: ") + std::strerror(errno));
+  if (fd < 0) inputError(name, 0, std::string("cannot open: ") + std::strerror(errno));
   struct Close {
     int fd;
     ~Close() { ::close(fd); }
   } close{fd};
+  return fromDescriptor(fd, std::move(name), limit);
+}
+
+InputBytes InputBytes::fromDescriptor(int fd, std::string name, std::uint64_t limit) {
+  InputBytes in;
+  in.name_ = std::move(name);
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     // A regular file is mapped; a compressed one is decompressed from the

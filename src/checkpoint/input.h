@@ -49,7 +49,11 @@ class InputBytes {
   // failed open or read is an input error with the system's reason.  A
   // limit of 0 means defaultDecompressLimit().
   static InputBytes fromFile(const std::string& path, std::string name, std::uint64_t limit = 0);
-  // The bytes of a stream read to its end (standard input).
+  // The bytes of an open descriptor (standard input: 0), mapped when it is a
+  // regular file, else read to its end; a read error is an input error with
+  // the system's reason, never taken for the end of the text.
+  static InputBytes fromDescriptor(int fd, std::string name, std::uint64_t limit = 0);
+  // The bytes of a stream read to its end.
   static InputBytes fromStream(std::istream& in, std::string name, std::uint64_t limit = 0);
   // Bytes held in memory, decompressed when compressed.
   static InputBytes fromString(std::string bytes, std::string name, std::uint64_t limit = 0);

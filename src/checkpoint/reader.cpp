@@ -1,11 +1,15 @@
 #include "checkpoint/reader.h"
 
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <string_view>
 
 #include "checkpoint/freeformat.h"
+#include "core/angular.h"
 #include "core/memory.h"
 #include "core/stop.h"
 
@@ -37,11 +41,76 @@ constexpr std::string_view ncosh = "Coordinates of e";
 constexpr std::string_view mocal = "Alpha MO coeffic";
 constexpr std::string_view mocbe = "Beta MO coeffici";
 constexpr std::string_view itot = "Tota";
+// Sections that only the command line reads, when the file has them.
+constexpr std::string_view etot = "Total Energy    ";
+constexpr std::string_view ichrg = "Charge          ";
+constexpr std::string_view imult = "Multiplicity    ";
 // Methods of the calculation line (characters 9 to 16) that are plain SCF.
 constexpr std::string_view methodr = "  RHF   ";
 constexpr std::string_view methodu = "  UHF   ";
 // The restricted open-shell method, in characters 9 to 16 of any line.
 constexpr std::string_view irohf = "  ROHF  ";
+
+// The whole name of a section whose label is compared by its first
+// characters, for the messages of the command line.
+std::string_view fullName(std::string_view label) {
+  static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
+      {numat, "Number of atoms"},
+      {numel, "Number of electrons"},
+      {numa, "Number of alpha electrons"},
+      {numb, "Number of beta electrons"},
+      {numbf, "Number of basis functions"},
+      {numcs, "Number of contracted shells"},
+      {nhang, "Highest angular momentum"},
+      {ndegr, "Largest degree of contraction"},
+      {numps, "Number of primitive shells"},
+      {numet, "SCF Energy"},
+      {iatnm, "Atomic numbers"},
+      {nucch, "Nuclear charges"},
+      {icart, "Current cartesian coordinates"},
+      {ishty, "Shell types"},
+      {npons, "Number of primitives per shell"},
+      {mstat, "Shell to atom map"},
+      {nprex, "Primitive exponents"},
+      {ncncf, "Contraction coefficients"},
+      {nspcf, "P(S=P) Contraction coefficients"},
+      {ncosh, "Coordinates of each shell"},
+      {mocal, "Alpha MO coefficients"},
+      {mocbe, "Beta MO coefficients"}};
+  for (const auto& [prefix, name] : kNames)
+    if (prefix == label) return name;
+  return label;
+}
+
+// The label of a total density ("Total SCF Density", "Total MP2 Density"):
+// the section name begins "Total " and ends " Density".
+bool totalDensityName(std::string_view name) {
+  constexpr std::string_view head = "Total ", tail = " Density";
+  return name.size() > head.size() + tail.size() && name.substr(0, head.size()) == head &&
+         name.substr(name.size() - tail.size()) == tail;
+}
+
+// "MP2" of "Total MP2 Density".
+std::string densityKind(std::string_view name) {
+  return std::string(name.substr(6, name.size() - 6 - 8));
+}
+
+bool sameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k)
+    if (std::toupper(static_cast<unsigned char>(a[k])) !=
+        std::toupper(static_cast<unsigned char>(b[k])))
+      return false;
+  return true;
+}
+
+// Basis functions of a shell of the given type: SP 4, Cartesian l
+// (l+1)(l+2)/2, pure l 2l+1.
+long long functionsOfShell(int type) {
+  if (type == -1) return 4;
+  const long long l = type < 0 ? -static_cast<long long>(type) : type;
+  return type >= 0 ? (l + 1) * (l + 2) / 2 : 2 * l + 1;
+}
 
 // Text of a real for a refusal message.
 std::string realText(double x) {
@@ -72,6 +141,21 @@ void checkFinite(const double* v, long long n, std::string_view name, int line) 
              kCodeBadValue, line);
 }
 
+// The text of a label line after its type letter (column 44), without
+// blanks at either end: a scalar's value or an array's "N=" count.
+std::string valueField(std::string_view labelLine) {
+  return labelLine.size() > 44 ? trimBlanks(labelLine.substr(44)) : std::string();
+}
+
+// A whole field as one integer: no blank inside, within the range of T.
+template <typename T>
+bool wholeInteger(std::string_view field, T& v) {
+  if (field.empty() || field.find_first_of(" \t") != std::string_view::npos) return false;
+  if (field.front() == '+') field.remove_prefix(1);
+  const auto r = std::from_chars(field.data(), field.data() + field.size(), v);
+  return r.ec == std::errc() && r.ptr == field.data() + field.size();
+}
+
 // Memory the analysis of n basis functions and a atoms needs at its peak:
 // about ten n by n matrices and the bond-order tables.
 std::uint64_t analysisBytes(int n, int a) {
@@ -97,6 +181,18 @@ std::string sectionName(std::string_view labelLine) {
 
 std::string Checkpoint::densityName() const {
   return sectionName(densityLabel);
+}
+
+int Checkpoint::moleculeCharge() const {
+  if (charge) return *charge;
+  double z = 0.0;
+  for (int a = 1; a <= nuclearCharge.size(); ++a) z += nuclearCharge(a);
+  return static_cast<int>(std::lround(z)) - electrons;
+}
+
+int Checkpoint::moleculeMultiplicity() const {
+  if (multiplicity) return *multiplicity;
+  return (nalpha > nbeta ? nalpha - nbeta : nbeta - nalpha) + 1;
 }
 
 bool Checkpoint::scfDensity() const {
@@ -126,37 +222,111 @@ int CheckpointReader::find(std::string_view label) {
       return k;
     }
   }
-  stopCode("1000", "no section '" + std::string(label) + "'");
+  stopCode("1000", "no section '" + std::string(limits_.classic ? label : fullName(label)) + "'");
 }
 
-// An integer scalar: columns 56 to 61 of its label line ("(55X,I6)").
+bool CheckpointReader::has(std::string_view label) const {
+  const int nl = t_.lineCount();
+  for (int k = 1; k <= nl; ++k)
+    if (t_.startsWith(k, label)) return true;
+  return false;
+}
+
+// The number of values of an array section: columns 50 to 61 of its label
+// line ("N=" in columns 48 and 49).
+int CheckpointReader::lengthOf(std::string_view label) {
+  const int k = find(label);
+  int v = 0;
+  if (t_.line(k).substr(47, 2) != "N=" || !readIntField(t_.line(k), 50, 12, v))
+    readError(fullName(label), k,
+              quoted(t_.line(k).substr(47, 14)) + " is not the length of an array");
+  return v;
+}
+
+// A count from its own section, or else from the length of the array it
+// counts (command line).
+int CheckpointReader::countOr(std::string_view label, std::string_view array) {
+  return limits_.classic || has(label) ? scalarInt(label) : lengthOf(array);
+}
+
+// An integer scalar.  The classic run reads columns 56 to 61 of its label
+// line ("(55X,I6)"); the command line reads the whole field after the type
+// letter, so that a count of seven digits or more is not cut to its last six.
 int CheckpointReader::scalarInt(std::string_view label) {
   const int k = find(label);
   int v = 0;
+  if (!limits_.classic) {
+    const std::string field = valueField(t_.line(k));
+    if (!wholeInteger(field, v)) readError(label, k, quoted(field) + " is not an integer");
+    return v;
+  }
   if (!readIntField(t_.line(k), 56, 6, v))
     readError(label, k, quoted(t_.line(k).substr(55, 6)) + " is not an integer");
   return v;
 }
 
-// A real scalar: columns 46 to 75 of its label line ("(45X,D30.10)").
+// A real scalar: columns 46 to 75 of its label line ("(45X,D30.10)"); in
+// the command line the whole field after the type letter, one number.
 double CheckpointReader::scalarReal(std::string_view label) {
   const int k = find(label);
   double v = 0.0;
+  if (!limits_.classic) {
+    const std::string field = valueField(t_.line(k));
+    if (field.empty() || field.find_first_of(" \t") != std::string::npos ||
+        !readRealField(field, 1, static_cast<int>(field.size()), 0, v))
+      readError(label, k, quoted(field) + " is not a real number");
+    return v;
+  }
   if (!readRealField(t_.line(k), 46, 30, 10, v))
     readError(label, k, quoted(t_.line(k).substr(45, 30)) + " is not a real number");
   return v;
 }
 
+// The "N=" count on the label line of an array; -1 when the line has none.
+long long CheckpointReader::declaredCount(int labelLine, std::string_view label) {
+  const std::string field = valueField(t_.line(labelLine));
+  if (field.rfind("N=", 0) != 0) return -1;
+  long long n = -1;
+  if (!wholeInteger(trimBlanks(std::string_view(field).substr(2)), n) || n < 0)
+    readError(label, labelLine, quoted(field) + " is not a count of values");
+  return n;
+}
+
+// In the command line an array must hold exactly the values the analysis
+// expects: its "N=" count is compared first (a mismatch is refused, naming
+// both counts), and after the last value its line must end.  A value split
+// in two by a blank would otherwise shift every later value by one place.
+void CheckpointReader::expectCount(int labelLine, std::string_view label, long long n) {
+  if (limits_.classic) return;
+  const long long declared = declaredCount(labelLine, label);
+  if (declared >= 0 && declared != n)
+    refuse(" Section '" + sectionName(t_.line(labelLine)) +
+               "' holds N= " + std::to_string(declared) + " values; the file's counts call for " +
+               std::to_string(n),
+           kCodeBadIndex, labelLine);
+}
+
+void CheckpointReader::expectEnd(std::string_view label, const ReadResult& r, long long n) {
+  if (limits_.classic || r.count != n || r.rest.empty()) return;
+  const std::string extra = r.rest.substr(0, r.rest.find_first_of(" \t,"));
+  readError(label, r.next - 1,
+            quoted(extra) + " follows the last of its " + std::to_string(n) + " values");
+}
+
 void CheckpointReader::ints(std::string_view label, long long n, int* v) {
   const int k = find(label);
+  expectCount(k, label, n);
   const ReadResult r = readInts(t_, k + 1, n, v);
   if (r.status != ReadStatus::Ok) readError(label, r.line > 0 ? r.line : k, r.detail);
+  expectEnd(label, r, n);
 }
 
 void CheckpointReader::reals(std::string_view label, long long n, double* v) {
   const int k = find(label);
+  expectCount(k, label, n);
   const ReadResult r = readReals(t_, k + 1, n, v);
   if (r.status != ReadStatus::Ok) readError(label, r.line > 0 ? r.line : k, r.detail);
+  expectEnd(label, r, n);
 }
 
 void CheckpointReader::header() {
@@ -183,6 +353,7 @@ void CheckpointReader::header() {
   c.method = trimBlanks(std::string_view(c.line).substr(10, 30));
   if (const std::size_t blank = c.method.find(' '); blank != std::string::npos)
     c.method.resize(blank);
+  c.basis = trimBlanks(std::string_view(c.line).substr(40, 40));
 
   // One pass over the whole text: the lines beginning "Tota" (the first is
   // the total energy, every further one heads a total density), a line of
@@ -198,7 +369,47 @@ void CheckpointReader::header() {
     if (l.substr(0, mocbe.size()) == mocbe) ck_.betaOrbitals = true;
   }
   ck_.ndens = ndens;
+  if (!limits_.classic) {
+    // The command line counts the total densities by their labels, so that
+    // a "Total Energy" line (or its absence) does not count.
+    for (int k = 1; k <= nl; ++k)
+      if (const std::string name = sectionName(t_.line(k)); totalDensityName(name))
+        ck_.densities.push_back({name, k});
+    ck_.ndens = static_cast<int>(ck_.densities.size());
+    ck_.densityLine = ck_.densities.empty() ? 0 : ck_.densities.back().line;
+    if (ck_.densities.empty() && has(mocal)) {
+      ck_.densityFromOrbitals = true;
+      ck_.densityLabel = "Density of the occupied orbitals";
+    }
+    for (std::size_t d = 0; d < ck_.densities.size() && !densityChoice_.empty(); ++d)
+      if (sameLetters(densityKind(ck_.densities[d].label), densityChoice_)) {
+        ck_.densityIndex = static_cast<int>(d) + 1;
+        ck_.densityLine = ck_.densities[d].line;
+      }
+  }
   if (ck_.densityLine > 0) ck_.densityLabel = std::string(t_.line(ck_.densityLine));
+}
+
+// The orbitals' aufbau occupations, for a file without a density: the
+// lowest nalpha alpha and nbeta beta orbitals, each of them occupied once
+// (spin-unrestricted), or the lowest nbeta orbitals twice and the next
+// nalpha - nbeta once, as the restricted open-shell rebuild has them.
+void CheckpointReader::aufbau() {
+  const int na = ck_.nalpha, nb = ck_.nbeta;
+  const int top = std::max(na, nb);
+  if (top > ck_.mo.cols())
+    refuse(" The file has " + std::to_string(ck_.mo.cols()) + " orbitals, too few for " +
+               std::to_string(na) + " alpha and " + std::to_string(nb) + " beta electrons",
+           kCodeBadIndex, ck_.lineOf(std::string(mocal)));
+  if (ck_.betaOrbitals) {
+    ck_.occupation = Vec1<double>(na);
+    ck_.occupationBeta = Vec1<double>(nb);
+    for (int o = 1; o <= na; ++o) ck_.occupation(o) = 1.0;
+    for (int o = 1; o <= nb; ++o) ck_.occupationBeta(o) = 1.0;
+    return;
+  }
+  ck_.occupation = Vec1<double>(top);
+  for (int o = 1; o <= top; ++o) ck_.occupation(o) = (o <= na ? 1.0 : 0.0) + (o <= nb ? 1.0 : 0.0);
 }
 
 void CheckpointReader::body() {
@@ -208,30 +419,52 @@ void CheckpointReader::body() {
 
 void CheckpointReader::molecule() {
   // Counts.  Each is checked before anything is sized or indexed with it.
-  ck_.natoms = scalarInt(numat);
+  // The command line needs only what the analysis uses: a count whose own
+  // section is missing comes from the length of its array, the electron
+  // count from the alpha and beta counts, the basis-function count from the
+  // shell types, and the energy, the shell coordinates, the nuclear charges
+  // and the orbitals may be missing.
+  const bool tolerant = !limits_.classic;
+  ck_.natoms = countOr(numat, iatnm);
   checkCount(ck_.natoms, "Number of atoms", limits_.atomsRead);
-  ck_.electrons = scalarInt(numel);
-  checkCount(ck_.electrons, "Number of electrons", kNoLimit);
+  const bool electrons = !tolerant || has(numel);
+  if (electrons) {
+    ck_.electrons = scalarInt(numel);
+    checkCount(ck_.electrons, "Number of electrons", kNoLimit);
+  }
   ck_.nalpha = scalarInt(numa);
   checkCount(ck_.nalpha, "Number of alpha electrons", kNoLimit);
   ck_.nbeta = scalarInt(numb);
   checkCount(ck_.nbeta, "Number of beta electrons", kNoLimit);
-  ck_.nbf = scalarInt(numbf);
-  checkCount(ck_.nbf, "Number of basis functions", limits_.basisFunctions);
-  if (!limits_.classic)
-    requireMemory(
-        analysisBytes(ck_.nbf, ck_.natoms),
-        std::to_string(ck_.nbf) + " basis functions and " + std::to_string(ck_.natoms) + " atoms");
+  if (!electrons) ck_.electrons = ck_.nalpha + ck_.nbeta;
+  const bool nbfRead = !tolerant || has(numbf);
+  if (nbfRead) {
+    ck_.nbf = scalarInt(numbf);
+    checkCount(ck_.nbf, "Number of basis functions", limits_.basisFunctions);
+  }
   Shells& sh = ck_.shells;
-  sh.count = scalarInt(numcs);
+  sh.count = countOr(numcs, ishty);
   checkCount(sh.count, "Number of contracted shells", limits_.shells);
-  (void)scalarInt(nhang);  // required; the shell types tell the same
-  (void)scalarInt(ndegr);
-  sh.primitives = scalarInt(numps);
+  if (!tolerant) {
+    (void)scalarInt(nhang);  // required; the shell types tell the same
+    (void)scalarInt(ndegr);
+  }
+  sh.primitives = countOr(numps, nprex);
   checkCount(sh.primitives, "Number of primitive shells", limits_.rawPrimitives);
 
-  ck_.escf = scalarReal(numet);
-  checkFinite(&ck_.escf, 1, "SCF Energy", ck_.lineOf(std::string(numet)));
+  ck_.hasEnergy = !tolerant || has(numet);
+  if (ck_.hasEnergy) {
+    ck_.escf = scalarReal(numet);
+    checkFinite(&ck_.escf, 1, "SCF Energy", ck_.lineOf(std::string(numet)));
+  }
+  if (tolerant) {
+    if (has(etot)) {
+      const double e = scalarReal(etot);
+      if (std::isfinite(e)) ck_.totalEnergy = e;
+    }
+    if (has(ichrg)) ck_.charge = scalarInt(ichrg);
+    if (has(imult)) ck_.multiplicity = scalarInt(imult);
+  }
 
   // Atoms.
   const int natom = ck_.natoms;
@@ -239,8 +472,12 @@ void CheckpointReader::molecule() {
   ck_.nuclearCharge = Vec1<double>(natom);
   ck_.coords = Matrix(3, natom);
   ints(iatnm, natom, ck_.atomicNumber.data());
-  reals(nucch, natom, ck_.nuclearCharge.data());
-  checkFinite(ck_.nuclearCharge.data(), natom, "Nuclear charges", ck_.lineOf(std::string(nucch)));
+  if (!tolerant || has(nucch)) {
+    reals(nucch, natom, ck_.nuclearCharge.data());
+    checkFinite(ck_.nuclearCharge.data(), natom, "Nuclear charges", ck_.lineOf(std::string(nucch)));
+  } else {
+    for (int a = 1; a <= natom; ++a) ck_.nuclearCharge(a) = ck_.atomicNumber(a);
+  }
   {
     std::vector<double> xyz(static_cast<std::size_t>(3) * static_cast<std::size_t>(natom));
     reals(icart, 3LL * natom, xyz.data());
@@ -259,6 +496,18 @@ void CheckpointReader::molecule() {
   sh.coefficient = Vec1<double>(sh.primitives);
   sh.pCoefficient = Vec1<double>(sh.primitives);
   ints(ishty, sh.count, sh.type.data());
+  if (!nbfRead) {
+    long long n = 0;
+    for (int s = 1; s <= sh.count; ++s) n += functionsOfShell(sh.type(s));
+    if (n > std::numeric_limits<int>::max())
+      refuse(" The shell types give " + std::to_string(n) + " basis functions, too many. STOP",
+             kCodeLimit);
+    ck_.nbf = static_cast<int>(n);
+    checkCount(ck_.nbf, "Number of basis functions", limits_.basisFunctions);
+    requireMemory(
+        analysisBytes(ck_.nbf, ck_.natoms),
+        std::to_string(ck_.nbf) + " basis functions and " + std::to_string(ck_.natoms) + " atoms");
+  }
   ints(npons, sh.count, sh.nprim.data());
   ints(mstat, sh.count, sh.atom.data());
   reals(nprex, sh.primitives, sh.exponent.data());
@@ -279,7 +528,32 @@ void CheckpointReader::molecule() {
     checkFinite(sh.pCoefficient.data(), sh.primitives, "P(S=P) Contraction coefficients",
                 ck_.lineOf(std::string(nspcf)));
   }
-  shellCoordinates();
+  if (!tolerant || has(ncosh)) shellCoordinates();
+  if (!limits_.classic) basisCountAndMemory();
+}
+
+// In the command line the number of basis functions is taken on trust only
+// once the shells read agree with it; then the memory of the analysis is
+// checked, before anything of that size is allocated.
+void CheckpointReader::basisCountAndMemory() {
+  const Shells& sh = ck_.shells;
+  long long count = 0;
+  for (int s = 1; s <= sh.count; ++s) {
+    const int type = sh.type(s);
+    if (type < -limits_.maxL || type > limits_.maxL) return;  // refused with the basis
+    count += angular::shellFunctionCount(type);
+  }
+  if (count != ck_.nbf) {
+    Stop st;
+    st.code = "968";
+    st.detail = "the shell types give " + std::to_string(count) +
+                " basis functions, the file says " + std::to_string(ck_.nbf);
+    st.line = ck_.lineOf(std::string(numbf));
+    throw st;
+  }
+  requireMemory(
+      analysisBytes(ck_.nbf, ck_.natoms),
+      std::to_string(ck_.nbf) + " basis functions and " + std::to_string(ck_.natoms) + " atoms");
 }
 
 void CheckpointReader::orbitalsAndChoice() {
@@ -294,6 +568,7 @@ void CheckpointReader::orbitalsAndChoice() {
 void CheckpointReader::shellCoordinates() {
   const int k0 = find(ncosh);
   const long long n = 3LL * ck_.shells.count;
+  expectCount(k0, ncosh, n);
   long long done = 0;
   int k = k0;
   while (done < n) {
@@ -322,13 +597,43 @@ void CheckpointReader::shellCoordinates() {
 // number (a section shorter than nbf * nbf values meets the next label) ends
 // the read quietly; the coefficients not read stay zero.  The end of the
 // file is not tolerated.
+//
+// In the command line a section with an "N=" count is read to that count,
+// which must be a whole number of orbitals, at most nbf of them (fewer when
+// the calculation dropped linear combinations of the basis).
 void CheckpointReader::orbitals() {
   const int nbf = ck_.nbf;
+  // The command line needs the orbitals only to build a density.
+  if (!limits_.classic && !has(mocal)) return;
   const int k = find(mocal);
+  const long long declared = limits_.classic || nbf < 1 ? -1 : declaredCount(k, mocal);
+  if (declared >= 0) {
+    if (declared % nbf != 0 || declared / nbf > nbf || declared == 0)
+      refuse(" Section 'Alpha MO coefficients' holds N= " + std::to_string(declared) +
+                 " values; the file's counts call for " + std::to_string(nbf) +
+                 " per orbital, for 1 to " + std::to_string(nbf) + " orbitals",
+             kCodeBadIndex, k);
+    const int norb = static_cast<int>(declared / nbf);
+    ck_.mo = Matrix(nbf, nbf);
+    const ReadResult r = readRealColumns(t_, k + 1, nbf, norb, ck_.mo.view());
+    if (r.status != ReadStatus::Ok) readError(mocal, r.line > 0 ? r.line : k, r.detail);
+    expectEnd(mocal, r, declared);
+    for (int j = 1; j <= norb; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
+    return;
+  }
   ck_.mo = Matrix(nbf, nbf);
   const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view());
   if (r.status == ReadStatus::End) readError(mocal, k, r.detail);
   for (int j = 1; j <= nbf; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
+  if (ck_.densityFromOrbitals && ck_.unrestricted()) {
+    // The density of a spin-unrestricted wave function needs its beta
+    // orbitals too.
+    const int kb = find(mocbe);
+    ck_.moBeta = Matrix(nbf, nbf);
+    const ReadResult rb = readRealColumns(t_, kb + 1, nbf, nbf, ck_.moBeta.view());
+    if (rb.status == ReadStatus::End) readError(fullName(mocbe), kb, rb.detail);
+    for (int j = 1; j <= nbf; ++j) checkFinite(ck_.moBeta.col(j), nbf, "Beta MO coefficients", kb);
+  }
 }
 
 void CheckpointReader::refuseUnrestricted() {
@@ -341,6 +646,15 @@ void CheckpointReader::refuseUnrestricted() {
 }
 
 void CheckpointReader::selectDensity() {
+  if (!densityChoice_.empty() && ck_.densityIndex == 0) {
+    std::string kinds;
+    for (const Section& d : ck_.densities)
+      kinds += (kinds.empty() ? "" : ", ") + densityKind(d.label);
+    refuse(" The checkpoint file holds no 'Total " + densityChoice_ + " Density'; its total " +
+               (ck_.densities.empty() ? std::string("densities: none") : "densities: " + kinds),
+           kCodeNoDensity);
+  }
+  if (ck_.densityFromOrbitals) return;
   if (ck_.ndens < 1) refuse(" The checkpoint file holds no total density matrix", kCodeNoDensity);
   ck_.sections.push_back({ck_.densityName(), ck_.densityLine});
 }
@@ -351,12 +665,14 @@ void CheckpointReader::readTriangle(int labelLine, Matrix& into, std::vector<dou
   const int nbf = ck_.nbf;
   const long long npack = static_cast<long long>(nbf) * (nbf + 1) / 2;
   const std::string name = sectionName(t_.line(labelLine));
+  expectCount(labelLine, name, npack);
   std::vector<double> packed(static_cast<std::size_t>(npack), 0.0);
   const ReadResult r = readReals(t_, labelLine + 1, npack, packed.data());
   if (r.status != ReadStatus::Ok) {
     if (r.count == 0) refuse(" The checkpoint file holds no total density matrix", kCodeNoDensity);
     readError(name, r.line > 0 ? r.line : labelLine, r.detail);
   }
+  expectEnd(name, r, npack);
   checkFinite(packed.data(), npack, name, labelLine);
   into = Matrix::uninitialised(nbf, nbf);
   std::size_t k = 0;
@@ -370,6 +686,10 @@ void CheckpointReader::readTriangle(int labelLine, Matrix& into, std::vector<dou
 }
 
 void CheckpointReader::density() {
+  if (ck_.densityFromOrbitals) {
+    aufbau();
+    return;
+  }
   readTriangle(ck_.densityLine, ck_.density, &ck_.packed);
   if (!limits_.classic && ck_.unrestricted() && ck_.scfDensity()) spinDensity();
 }

@@ -8,7 +8,10 @@
 // found before the next one can stop the run.
 #pragma once
 
+#include <optional>
+
 #include "checkpoint/checkpoint.h"
+#include "checkpoint/freeformat.h"
 #include "checkpoint/text.h"
 #include "core/limits.h"
 
@@ -17,6 +20,11 @@ namespace mv {
 class CheckpointReader {
  public:
   CheckpointReader(const CheckpointText& text, const Limits& limits, Checkpoint& ck);
+
+  // Command line: analyse the total density of this kind ("SCF", "MP2",
+  // "CC" as in "Total MP2 Density", letters compared without case) instead
+  // of the last one; body() refuses a file without it.  Before header().
+  void chooseDensity(std::string kind) { densityChoice_ = std::move(kind); }
 
   // The title (line 1) and the kind of calculation (line 2).  A text of
   // five lines or fewer is no checkpoint file (stop "9999").
@@ -35,14 +43,22 @@ class CheckpointReader {
 
  private:
   int find(std::string_view label);
+  bool has(std::string_view label) const;
+  int lengthOf(std::string_view label);
+  int countOr(std::string_view label, std::string_view array);
   int scalarInt(std::string_view label);
+  long long declaredCount(int labelLine, std::string_view label);
+  void expectCount(int labelLine, std::string_view label, long long n);
+  void expectEnd(std::string_view label, const ReadResult& r, long long n);
   double scalarReal(std::string_view label);
   void ints(std::string_view label, long long n, int* v);
   void reals(std::string_view label, long long n, double* v);
   void shellCoordinates();
+  void basisCountAndMemory();
   void orbitals();
   void refuseUnrestricted();
   void selectDensity();
+  void aufbau();
   void readTriangle(int labelLine, Matrix& into, std::vector<double>* keep);
   void spinDensity();
   [[noreturn]] void readError(std::string_view section, int line, const std::string& detail);
@@ -50,6 +66,7 @@ class CheckpointReader {
   const CheckpointText& t_;
   Limits limits_;
   Checkpoint& ck_;
+  std::string densityChoice_;
 };
 
 // All three steps.

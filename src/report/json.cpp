@@ -54,14 +54,17 @@ std::string jsonLine(const JsonInput& in) {
 
   const Checkpoint* ck = in.ck;
   const bool molden = ck != nullptr && ck->format == FileFormat::Molden;
-  if (molden) j["format"] = "molden";
+  if (ck != nullptr) j["format"] = molden ? "molden" : "fchk";
   if (ck != nullptr && !ck->title.empty()) {
     j["title"] = trimBlanks(ck->title);
-    // A Molden file does not name the method.
-    if (molden)
+    // A Molden file names neither the method nor the basis.
+    if (molden) {
       j["method"] = nullptr;
-    else
+      j["basis"] = nullptr;
+    } else {
       j["method"] = ck->calc.method;
+      j["basis"] = ck->calc.basis;
+    }
   }
   if (ck != nullptr && ck->natoms > 0 && ck->atomicNumber.size() == ck->natoms) {
     j["electrons"] = ck->electrons;
@@ -69,6 +72,12 @@ std::string jsonLine(const JsonInput& in) {
     j["beta_electrons"] = ck->nbeta;
     j["basis_functions"] = ck->nbf;
     j["spin"] = spinKind(*ck);
+    j["charge"] = ck->moleculeCharge();
+    j["multiplicity"] = ck->moleculeMultiplicity();
+    if (const std::optional<double> e = ck->energy())
+      j["energy"] = *e;
+    else
+      j["energy"] = nullptr;
   }
   if (ck != nullptr && !ck->densityLabel.empty() && ok) j["density"] = ck->densityName();
   if (in.density != nullptr && ok) j["density_check"] = checkName(*in.density);

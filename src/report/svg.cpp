@@ -458,6 +458,7 @@ class SvgWriter {
   double scaleEnd_ = 0.05;
   bool spin_ = false;        // halos show spin populations
   bool anyGhost_ = false;    // the legend explains the ghost marker
+  bool depthCue_ = false;    // farther atoms drawn smaller and paler
   bool sideBySide_ = false;  // fragments drawn side by side, not to scale
   double width_ = 0.0, height_ = 0.0, legendTop_ = 0.0;
   std::string o_;
@@ -518,6 +519,7 @@ void SvgWriter::place() {
     size = std::max({size, std::fabs(proj[i].x), std::fabs(proj[i].y), std::fabs(proj[i].depth)});
   }
   const bool cue = nearDepth - farDepth > 0.1 * size;
+  depthCue_ = cue;
 
   placed_.resize(atoms.size());
   for (std::size_t i = 0; i < atoms.size(); ++i) {
@@ -957,6 +959,8 @@ void SvgWriter::labels() {
 
 namespace legendtext {
 constexpr std::string_view kDisc =
+    "disc: element colour, sized by covalent radius; label: symbol and number";
+constexpr std::string_view kDiscDepth =
     "disc: element colour, sized by covalent radius, smaller and paler farther back; "
     "label: symbol and number";
 constexpr std::string_view kRing = "ring: Mulliken charge";
@@ -981,7 +985,7 @@ std::string legendHalo(bool spin, bool openShell) {
 
 double SvgWriter::legendWidth() const {
   const double tx = 40.0;
-  double w = tx + textWidth(legendtext::kDisc.size(), kLegendFont);
+  double w = tx + textWidth(legendtext::kDiscDepth.size(), kLegendFont);
   w = std::max(w, tx + textWidth(legendHalo(spin_, d_.openShell).size(), kLegendFont));
   w = std::max(w, tx + textWidth(legendtext::kRing.size() + 12, kLegendFont) + 14.0 + 6.0 + 160.0 +
                       6.0 + textWidth(6, kLegendFont));
@@ -1006,7 +1010,7 @@ void SvgWriter::legend() {
   // Disc: element and covalent radius.
   o_ += "<circle cx=\"" + px(sw) + "\" cy=\"" + px(y) + "\" r=\"7\" fill=\"" +
         hexColour(elementColour(6)) + "\" stroke=\"#333333\" stroke-width=\"0.8\"/>\n";
-  text(tx, y + base, "legend-text", legendtext::kDisc);
+  text(tx, y + base, "legend-text", depthCue_ ? legendtext::kDiscDepth : legendtext::kDisc);
 
   // Ring: the charge scale with its end values.
   y += kLegendRow;

@@ -114,7 +114,7 @@ void TextReport::header(const Checkpoint& ck, bool spinNote) {
         "(/,/,10X,'The calculation was other than plain RHF/UHF ',/,/,' (In the DFT case the "
         "single determinant built up of',' the Kohn-Sham orbitals',/,' will be used.)',/,/)");
   if (spinNote) {
-    if (ck.format == FileFormat::Molden)
+    if (ck.format == FileFormat::Molden || ck.densityFromOrbitals)
       writeFree(out_, {Item(" Spin-unrestricted wave function: spin term from the alpha and beta "
                             "orbitals")});
     else if (ck.scfDensity())
@@ -127,9 +127,14 @@ void TextReport::header(const Checkpoint& ck, bool spinNote) {
 }
 
 void TextReport::densitySelection(const Checkpoint& ck) {
+  if (ck.densityFromOrbitals) {
+    writeFree(out_, {Item(" The file holds no total density: the density of the occupied "
+                          "orbitals is analysed")});
+    return;
+  }
   if (ck.ndens != 1)
-    writeFree(out_,
-              {Item("Using the "), Item(ck.ndens), Item("-d/th density in the checkpoint file")});
+    writeFree(out_, {Item("Using the "), Item(ck.analysedIndex()),
+                     Item("-d/th density in the checkpoint file")});
   if (!ck.calc.plain && ck.ndens == 1) {
     writeLayout(out_,
                 "(' There is only a single density in',' the checkpoint file - it is used.')");

@@ -207,8 +207,9 @@ TEST(CommandLine, DamagedLargeFileEndsAsOnOneThread) {
     std::string text;
     int status;
   } cases[] = {
-      // An orbital coefficient that is not a number ends that section quietly.
-      {"orbital", damaged("Alpha MO coefficients", 100, field(34, "x.23456789E-01")), 0},
+      // An orbital coefficient that is not a number: the command line reads
+      // the section to its "N=" count and refuses the file.
+      {"orbital", damaged("Alpha MO coefficients", 100, field(34, "x.23456789E-01")), 1},
       {"density value", damaged("Total SCF Density", 50, field(18, "1.2345678YE-01")), 1},
       {"density too large", damaged("Total SCF Density", 1, field(2, "1.00000000E+03")), 1},
       {"density cut short", text.substr(0, text.find("Total SCF Density") + 8000), 1},

@@ -4,12 +4,14 @@
 // for the same wave function (NAME.ref.json beside each file).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/pipeline.h"
 #include "checkpoint/reader.h"
@@ -17,6 +19,8 @@
 #include "core/stop.h"
 #include "integrals/basis.h"
 #include "integrals/overlap.h"
+#include "support/fchktext.h"
+#include "support/handmade.h"
 #include "support/testutil.h"
 
 namespace {
@@ -229,14 +233,37 @@ TEST(Beyond, ShellsAboveIAndFilesTooLargeForMemoryAreRefused) {
   EXPECT_EQ(s.records.at(0),
             " Shell 1 has type 7: shells of angular momentum above 6 are not supported. STOP");
 
+  // A count the shells do not give is refused before anything is sized by it.
   std::string big = text;
   const std::size_t nbf = big.find("Number of basis functions");
   const std::size_t eol = big.find('\n', nbf);
   big.replace(eol - 6, 6, "999999");
   s = stopOf(big);
+  EXPECT_EQ(s.code, "968");
+  EXPECT_EQ(s.detail, "the shell types give 2 basis functions, the file says 999999");
+
+  // 20,000 Cartesian i shells (28 functions each) on two atoms: 560,000
+  // functions, which the shells do give.  The memory check refuses them
+  // before the orbitals are read.
+  const int nsh = 20000;
+  mvtest::HandMadeH2 f;
+  f["nbf"] = mvtest::fchkIntScalar("Number of basis functions", 28 * nsh);
+  f["nshell"] = mvtest::fchkIntScalar("Number of contracted shells", nsh);
+  f["nprim"] = mvtest::fchkIntScalar("Number of primitive shells", nsh);
+  f["hang"] = mvtest::fchkIntScalar("Highest angular momentum", 6);
+  f["degr"] = mvtest::fchkIntScalar("Largest degree of contraction", 1);
+  f["types"] = mvtest::fchkIntArray("Shell types", std::vector<int>(nsh, 6));
+  f["npps"] = mvtest::fchkIntArray("Number of primitives per shell", std::vector<int>(nsh, 1));
+  std::vector<int> map(nsh, 1);
+  std::fill(map.begin() + nsh / 2, map.end(), 2);
+  f["map"] = mvtest::fchkIntArray("Shell to atom map", map);
+  f["exp"] = mvtest::fchkRealArray("Primitive exponents", std::vector<double>(nsh, 1.5));
+  f["coef"] = mvtest::fchkRealArray("Contraction coefficients", std::vector<double>(nsh, 1.0));
+  f["shco"] = mvtest::fchkRealArray("Coordinates of each shell", std::vector<double>(3 * nsh, 0.0));
+  s = stopOf(f.text());
   EXPECT_EQ(s.code, "8100");
   EXPECT_EQ(s.records.at(0).substr(0, 78),
-            " The analysis of 999999 basis functions and 2 atoms needs about 74505.7 GB of ");
+            " The analysis of 560000 basis functions and 2 atoms needs about 23365.0 GB of ");
 }
 
 }  // namespace

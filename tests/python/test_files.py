@@ -163,12 +163,28 @@ def test_analyse_many_goes_on_after_a_failed_file():
         ({"jobs": 5000}, ValueError),
         ({"jobs": 1.5}, TypeError),
         ({"min_bond": float("nan")}, ValueError),
-        ({"density": "MP2"}, NotImplementedError),
+        ({"density": "  "}, ValueError),
+        ({"density": 2}, TypeError),
     ],
 )
 def test_bad_arguments(kwargs, error):
     with pytest.raises(error):
         mirvante.analyse(DATA / "h2_rhf_sto3g.fchk", **kwargs)
+
+
+@pytest.mark.parametrize("kind", ["SCF", "MP2", "CC"])
+def test_density_is_chosen_as_the_command_line_chooses_it(kind):
+    path = str(DATA / "h2o_mp2_ccpvdz.fchk")
+    (expected,) = command_line_json([path], "--density", kind)
+    (many,) = mirvante.analyse_many([path], density=kind)
+    assert many.to_dict() == expected
+    if expected["status"] == "ok":
+        assert mirvante.analyse(path, density=kind).to_dict() == expected
+        assert expected["density"] == f"Total {kind} Density"
+    else:
+        with pytest.raises(mirvante.RefusedError) as caught:
+            mirvante.analyse(path, density=kind)
+        assert caught.value.message == expected["error"]["message"]
 
 
 def test_abandoned_batch_ends_cleanly():

@@ -1,7 +1,8 @@
 // The drawing's layout rules: radical halos only where there is a spin
 // density, ghost atoms as hollow Bq markers, labels clear of discs and of
 // each other, bond orders left out of large molecules or on request,
-// far-apart fragments side by side, the legend inside the picture.
+// far-apart fragments side by side.  The legend's place and the labels'
+// boxes as a browser lays them out are checked by tests/render.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -161,6 +162,7 @@ TEST(SvgPlacement, BondOrdersAndHaloValuesKeepOffDiscsAndEachOther) {
   Drawing formyl = molecule({{6, 0, 0, 0}, {8, 2.2, 0, 0}, {1, -1.0, 1.8, 0}});
   formyl.bonds = {{1, 2, 1.9}, {1, 3, 0.93}};
   formyl.openShell = true;
+  formyl.title = "formyl";
   formyl.atoms[0].freeValence = 0.7;
   drawings.push_back(formyl);
   for (const Drawing& d : drawings) {
@@ -172,28 +174,22 @@ TEST(SvgPlacement, BondOrdersAndHaloValuesKeepOffDiscsAndEachOther) {
     if (d.labels == mv::SvgLabels::Bonds || d.atoms.size() <= 40) {
       EXPECT_EQ(doc.byClass("bond-label-backing").size(), d.bonds.size());
     }
+    // The short C=O line stays visible: its order is not over its middle.
+    for (const auto* line : doc.byClass("bond")) {
+      if (d.title != "formyl" || line->attr("data-atoms") != "1 2") continue;
+      const double mx = (line->num("x1") + line->num("x2")) / 2.0;
+      const double my = (line->num("y1") + line->num("y2")) / 2.0;
+      for (const auto* b : doc.byClass("bond-label-backing")) {
+        if (b->attr("data-atoms") == "1 2") {
+          EXPECT_FALSE(meetsCircle(rectOf(*b), mx, my, 1.0));
+        }
+      }
+    }
     for (std::size_t i = 0; i < boxes.size(); ++i) {
       for (std::size_t j = i + 1; j < boxes.size(); ++j)
         EXPECT_FALSE(overlaps(boxes[i], boxes[j])) << i << " " << j;
       for (const auto* ring : doc.byClass("charge-ring"))
         EXPECT_FALSE(meetsCircle(boxes[i], ring->num("cx"), ring->num("cy"), ring->num("r"))) << i;
-    }
-  }
-}
-
-TEST(SvgPlacement, AShortBondKeepsItsLineVisible) {
-  // C=O drawn short: its order goes beside the line, not over its middle.
-  Drawing d = molecule({{6, 0, 0, 0}, {8, 2.2, 0, 0}, {1, -1.0, 1.8, 0}, {1, -1.0, -1.8, 0}});
-  d.bonds = {{1, 2, 1.9}, {1, 3, 0.93}, {1, 4, 0.93}};
-  const XmlDoc doc = drawn(d);
-  for (const auto* line : doc.byClass("bond")) {
-    if (line->attr("data-atoms") != "1 2") continue;
-    const double mx = (line->num("x1") + line->num("x2")) / 2.0;
-    const double my = (line->num("y1") + line->num("y2")) / 2.0;
-    for (const auto* b : doc.byClass("bond-label-backing")) {
-      if (b->attr("data-atoms") == "1 2") {
-        EXPECT_FALSE(meetsCircle(rectOf(*b), mx, my, 1.0));
-      }
     }
   }
 }
@@ -268,31 +264,6 @@ TEST(SvgPlacement, CountsAreSingularForOne) {
   h2.bonds = {{1, 2, 1.0}};
   EXPECT_NE(drawn(h2).byClass("method")[0]->text.find("2 atoms \xC2\xB7 1 bond of"),
             std::string::npos);
-}
-
-TEST(SvgPlacement, TheLegendIsAboveTheMoleculeInsideThePicture) {
-  for (const Drawing& d : {mvtest::naphthalene(), mvtest::fullerene(), mvtest::alkane(33)}) {
-    const XmlDoc doc = drawn(d);
-    const double width = doc.elements.front().num("width");
-    const double height = doc.elements.front().num("height");
-    double legendBottom = 0.0;
-    bool inLegend = false;
-    for (const auto& e : doc.elements) {
-      if (e.attr("class") == "legend") inLegend = true;
-      if (e.attr("class") == "halos") inLegend = false;
-      if (!inLegend) continue;
-      for (const char* a : {"x", "cx", "x1", "x2"}) {
-        if (e.has(a)) {
-          EXPECT_LT(e.num(a), width) << a;
-        }
-      }
-      for (const char* a : {"y", "cy", "y1", "y2"})
-        if (e.has(a)) legendBottom = std::max(legendBottom, e.num(a));
-    }
-    EXPECT_LT(legendBottom, height);
-    for (const auto* ring : doc.byClass("charge-ring"))
-      EXPECT_GT(ring->num("cy") - ring->num("r"), legendBottom) << d.title;
-  }
 }
 
 }  // namespace
