@@ -168,8 +168,9 @@ MOLECULES = [
 
 
 @pytest.mark.parametrize("name, geometry, charge, mult, reference, basis", MOLECULES, ids=[m[0] for m in MOLECULES])
-def test_psi4_matrices_agree_with_its_fchk_file(tmp_path, name, geometry, charge, mult, reference, basis):
+def test_psi4_matrices_agree_with_its_fchk_file(tmp_path, monkeypatch, name, geometry, charge, mult, reference, basis):
     psi4 = psi4_or_skip()
+    monkeypatch.chdir(tmp_path)  # psi4 leaves timer.dat in the working directory
     psi4.core.be_quiet()
     psi4.core.clean()
     psi4.core.set_output_file(str(tmp_path / "psi4.out"), False)
