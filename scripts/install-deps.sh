@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Install the Debian packages MIRVANTE needs when they are missing:
 #   scripts/install-deps.sh            to build the program (CLI11, nlohmann::json,
-#                                      zlib, liblzma)
+#                                      zlib, liblzma, OpenBLAS)
 #   scripts/install-deps.sh --tests    also what the test suite and CI use
 #                                      (GoogleTest, Python, Chromium and fonts
 #                                      for the drawing check, clang with
@@ -11,7 +11,7 @@
 #                                      (pybind11, numpy; pip, setuptools,
 #                                      wheel and venv to install it offline)
 set -euo pipefail
-packages=(cmake g++ libcli11-dev nlohmann-json3-dev zlib1g-dev liblzma-dev)
+packages=(cmake g++ libcli11-dev nlohmann-json3-dev zlib1g-dev liblzma-dev libopenblas-dev)
 python=(python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pip
   python3-setuptools python3-wheel python3-venv)
 for option in "$@"; do

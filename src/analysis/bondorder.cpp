@@ -1,11 +1,13 @@
 #include "analysis/bondorder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 
 #include "analysis/linalg.h"
+#include "analysis/occupations.h"
 #include "analysis/sdiag.h"
 #include "core/stop.h"
 
@@ -15,6 +17,53 @@ namespace {
 
 // Threshold below which an eigenvalue of X counts as zero.
 constexpr double kZeroEig = 0.0000001;
+
+// Without X, R is taken as zero only when every eigenvalue of X is shown to
+// lie below half the threshold: the other half covers the rounding in which
+// the eigenvalues of the formed X would differ from those shown here, so
+// that no eigenvalue that the full sequence keeps is ever dropped.
+constexpr double kVanishing = 0.5 * kZeroEig;
+
+// Natural occupations of a possible density lie in [-0.1, 2.1], the
+// eigenvalues 2n - n^2 of X in [-0.21, 1]; the margin covers rounding.
+constexpr double kLowestEigenvalue = -0.21;
+constexpr double kHighestEigenvalue = 1.0;
+constexpr double kRangeMargin = 1e-6;
+
+// Largest eigenvalue of X (or of S^1/2 (Ps - Ps S Ps) S^1/2 for one spin's
+// density) accepted for a density of one determinant: the densities in the
+// files carry 9 significant digits, whose rounding leaves eigenvalues of
+// some 1e-8.
+constexpr double kIdempotency = 1e-4;
+
+std::string figure(const char* format, double v) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, format, v);
+  return buf;
+}
+
+// The eigenvalues of X (lowest and highest) of a possible density.
+void requirePossible(double lowest, double highest) {
+  if (lowest >= kLowestEigenvalue - kRangeMargin && highest <= kHighestEigenvalue + kRangeMargin)
+    return;
+  const bool low = lowest < kLowestEigenvalue - kRangeMargin;
+  const double value = low ? lowest : highest;
+  const double off = low ? kLowestEigenvalue - lowest : highest - kHighestEigenvalue;
+  refuse(" The density is not a possible one: S^1/2 (2P - P S P) S^1/2 has the eigenvalue " +
+             figure("%.6G", value) + ", " + figure("%.3G", off) +
+             " outside [-0.21, 1] (natural occupations outside [-0.1, 2.1]). STOP",
+         kCodeBadValue);
+}
+
+// The largest eigenvalue in size of X, or of one spin's counterpart, of a
+// density of one determinant.
+void requireIdempotent(double largest, const char* which, const char* matrix) {
+  if (largest <= kIdempotency) return;
+  refuse(std::string(" The ") + which + " is not idempotent: " + matrix +
+             " has an eigenvalue of size " + figure("%.3G", largest) +
+             ", where one determinant gives 0 (within " + figure("%.0E", kIdempotency) + "). STOP",
+         kCodeBadValue);
+}
 
 void copy(Matrix& to, const Matrix& from, int n) {
   for (int j = 1; j <= n; ++j)
@@ -59,7 +108,59 @@ double BondOrderAnalysis::pairSum(const Matrix& m, int a, int b) const {
   return sum;
 }
 
+void BondOrderAnalysis::useOverlapFactor(Matrix factor) {
+  factor_ = std::move(factor);
+  haveFactor_ = true;
+}
+
 void BondOrderAnalysis::unpaired() {
+  if (checks_.economical && (spin_ != nullptr || checks_.closedShellScf)) {
+    if (!haveFactor_) factor_ = overlapFactor(s_, par_);
+    haveFactor_ = true;
+    if (!factor_.empty()) {
+      // The checks beside W = P S: both only read P and S.
+      bool vanishes = false;
+      auto checks = [&] {
+        if (spin_ != nullptr)
+          checkSpinDensities();
+        else
+          vanishes = closedShellVanishes();
+      };
+      if (par_.maxThreads() < 2 || nbf_ < besideOrder_) {
+        checks();
+        productW(par_);
+      } else {
+        par_.run(2, [&](int t) {
+          if (t == 0)
+            checks();
+          else
+            productW(par_);
+        });
+      }
+      factor_.release();
+      if (spin_ != nullptr || vanishes) {
+        // X is not needed: R is the spin density times S, or zero.
+        vanishes_ = vanishes;
+        r_.xFormed = false;
+        unpairedFromDiagonal();
+        return;
+      }
+      // Eigenvalues of X above the threshold: the full sequence from E on.
+      if (haveRoots_ || par_.maxThreads() < 2 || nbf_ < besideOrder_) {
+        productE(par_);
+        return;
+      }
+      par_.run(2, [&](int t) {
+        if (t == 0)
+          roots_ = overlapRoots(s_, nbf_, par_);
+        else
+          productE(par_);
+      });
+      haveRoots_ = true;
+      return;
+    }
+  }
+  factor_.release();
   if (haveRoots_ || par_.maxThreads() < 2 || nbf_ < besideOrder_) {
     densitySide(par_);
     return;
@@ -79,6 +180,11 @@ void BondOrderAnalysis::unpaired() {
 }
 
 void BondOrderAnalysis::densitySide(const Parallel& par) {
+  productW(par);
+  productE(par);
+}
+
+void BondOrderAnalysis::productW(const Parallel& par) {
   const int n = nbf_;
   Matrix& bomat = r_.bonds;
   // W = P S and its one- and two-centre sums.
@@ -95,7 +201,10 @@ void BondOrderAnalysis::densitySide(const Parallel& par) {
     r_.total(a) = 2.0 * qat_(a) - bomat(a, a);
     bomat(a, a) = 0.0;
   }
+}
 
+void BondOrderAnalysis::productE(const Parallel& par) {
+  const int n = nbf_;
   // E = 2W - W W = D S, in place of P.
   matmul(p_.view(), w_.view(), w_.view(), n, par);
   for (int j = 1; j <= n; ++j) {
@@ -107,6 +216,65 @@ void BondOrderAnalysis::densitySide(const Parallel& par) {
   for (int i = 1; i <= n; ++i) nu += p_(i, i);
   r_.unpaired = nu;
   requireFinite(&r_.unpaired, 1, "number of effectively unpaired electrons");
+}
+
+void BondOrderAnalysis::unpairedFromDiagonal() {
+  // Each diagonal element of W W is the sum the product forms, over k in
+  // ascending order, so N is the same number as from E.
+  const int n = nbf_;
+  Vec1<double> diag(n);
+  constexpr int kRows = 256;
+  par_.run((n + kRows - 1) / kRows, [&](int t) {
+    const int i1 = std::min(n, (t + 1) * kRows);
+    for (int i = t * kRows + 1; i <= i1; ++i) {
+      double sum = 0.0;
+      for (int k = 1; k <= n; ++k) sum += w_(i, k) * w_(k, i);
+      diag(i) = 2.0 * w_(i, i) - sum;
+    }
+  });
+  double nu = 0.0;
+  for (int i = 1; i <= n; ++i) nu += diag(i);
+  r_.unpaired = nu;
+  requireFinite(&r_.unpaired, 1, "number of effectively unpaired electrons");
+}
+
+bool BondOrderAnalysis::closedShellVanishes() {
+  // C = L^T (2P - P S P) L has the eigenvalues of X.
+  Matrix c = occupationForm(factor_, p_, 2.0, par_);
+  const double bound = frobeniusLower(c);
+  requireFinite(&bound, 1, "natural occupations");
+  if (bound <= kIdempotency) {
+    // Every eigenvalue lies within the bound: the density is a possible
+    // one, and idempotent if it has to be.
+    return allEigenvaluesBelow(c, kVanishing);
+  }
+  const Vec1<double> eig = eigenvaluesLower(c, par_);
+  const int n = nbf_;
+  requirePossible(eig(n), eig(1));
+  if (checks_.singleDeterminant)
+    requireIdempotent(std::max(eig(1), -eig(n)), "SCF density", "S^1/2 (2P - P S P) S^1/2");
+  return eig(1) < kVanishing;
+}
+
+void BondOrderAnalysis::checkSpinDensities() {
+  if (!checks_.singleDeterminant) return;
+  const int n = nbf_;
+  for (const double sign : {1.0, -1.0}) {
+    // Pa = (P + Ps) / 2, Pb = (P - Ps) / 2; C = Q - Q Q has the eigenvalues
+    // n - n^2 of S^1/2 (Pa - Pa S Pa) S^1/2.
+    Matrix one = Matrix::uninitialised(n, n);
+    for (int j = 1; j <= n; ++j)
+      for (int i = 1; i <= n; ++i) one(i, j) = 0.5 * (p_(i, j) + sign * (*spin_)(i, j));
+    Matrix c = occupationForm(factor_, one, 1.0, par_);
+    one.release();
+    const double bound = frobeniusLower(c);
+    requireFinite(&bound, 1, "natural occupations");
+    if (bound <= kIdempotency) continue;
+    const Vec1<double> eig = eigenvaluesLower(c, par_);
+    requireIdempotent(std::max(eig(1), -eig(n)),
+                      sign > 0 ? "alpha SCF density" : "beta SCF density",
+                      sign > 0 ? "S^1/2 (Pa - Pa S Pa) S^1/2" : "S^1/2 (Pb - Pb S Pb) S^1/2");
+  }
 }
 
 OverlapRoots overlapRoots(const Matrix& s, int n, const Parallel& par,
@@ -157,6 +325,7 @@ void BondOrderAnalysis::useOverlapRoots(OverlapRoots roots) {
 }
 
 void BondOrderAnalysis::symmetrised() {
+  if (!r_.xFormed) return;
   const int n = nbf_;
   if (!haveRoots_) roots_ = overlapRoots(s_, n, par_);
   haveRoots_ = true;
@@ -196,12 +365,19 @@ void BondOrderAnalysis::bondOrders() {
   if (spin_ != nullptr) {
     // R = Ps S, the spin density of the file times S.
     matmul(p_.view(), spin_->view(), s_.view(), n, par_);
+  } else if (vanishes_) {
+    // R is zero: every term of the second sum is zero.
   } else {
     // X^1/2 from the eigenvectors of X (its lower triangle); eigenvalues
     // below the threshold, negative ones included, count as zero.  When all
     // of them do, X^1/2 vanishes and its eigenvectors are not needed.
     Vec1<double>& eig = roots_.root;  // free since S^1/2 and S^-1/2 are built
     sdiagUnlessAllBelow(p_.col(1), p_.ld(), eig.data(), n, kZeroEig, par_);
+    if (checks_.economical && n > 0) {
+      requirePossible(eig(n), eig(1));
+      if (checks_.singleDeterminant)
+        requireIdempotent(std::max(eig(1), -eig(n)), "SCF density", "S^1/2 (2P - P S P) S^1/2");
+    }
     bool vanishing = true;
     for (int k = 1; k <= n; ++k) {
       if (eig(k) < kZeroEig) eig(k) = 0.0;
@@ -233,7 +409,7 @@ void BondOrderAnalysis::bondOrders() {
   Matrix& bomat = r_.bonds;
   for (int a = 1; a <= nat_; ++a)
     for (int b = a + 1; b <= nat_; ++b) {
-      bomat(a, b) = bomat(a, b) + pairSum(p_, a, b);
+      bomat(a, b) = bomat(a, b) + (vanishes_ ? 0.0 : pairSum(p_, a, b));
       bomat(b, a) = bomat(a, b);
     }
   p_.release();

@@ -27,6 +27,23 @@ struct BondOrders {
   Vec1<double> used;         // valence used in bonds: the sum of A's bond orders
   Vec1<double> free;         // free valence: total minus used
   bool spinTerm = false;     // the second term comes from the file's spin density
+  bool xFormed = true;       // X was formed: hermiticity and trace hold its figures
+};
+
+// What the command line asks of the analysis beyond the classic sequence:
+// to form only what its results need, and to accept only a density that is
+// a possible one.  The classic run leaves every flag false.
+struct DensityChecks {
+  // Form only what the results need, and refuse a density whose natural
+  // occupations leave [-0.1, 2.1] (an eigenvalue of X below -0.21 or above 1).
+  bool economical = false;
+  // A restricted SCF density with as many alpha as beta electrons: when
+  // every eigenvalue of X is shown to lie below the threshold without
+  // forming X, R vanishes and neither S nor X is diagonalised.
+  bool closedShellScf = false;
+  // The density of one determinant: it must be idempotent, P S P = 2P, or
+  // for a spin-unrestricted one Pa S Pa = Pa and Pb S Pb = Pb.
+  bool singleDeterminant = false;
 };
 
 // The part of the analysis that depends on S alone: its eigenvectors and
@@ -73,6 +90,11 @@ class BondOrderAnalysis {
   // S^1/2 and S^-1/2 made elsewhere (by overlapRoots() on the same S, beside
   // the steps before): symmetrised() takes them instead of making them.
   void useOverlapRoots(OverlapRoots roots);
+  // The command line's checks and economies (before unpaired()).
+  void setChecks(const DensityChecks& checks) { checks_ = checks; }
+  // The Cholesky factor of S made elsewhere (by overlapFactor() on the same
+  // S, or empty when it failed there), for the checks without X.
+  void useOverlapFactor(Matrix factor);
 
   // Order of S from which its eigen-solve runs beside W = P S and W W: the
   // reduction to tridiagonal form is bound by memory and the products by
@@ -89,6 +111,17 @@ class BondOrderAnalysis {
   double pairSum(const Matrix& m, int a, int b) const;
   // W, the total valences, E and N.
   void densitySide(const Parallel& par);
+  // W and the total valences; E and N.
+  void productW(const Parallel& par);
+  void productE(const Parallel& par);
+  // N = trace(2W - W W) from the diagonal of W W alone.
+  void unpairedFromDiagonal();
+  // Without X: true when every eigenvalue of X lies below the threshold
+  // (R vanishes), after the checks of a closed-shell density.
+  bool closedShellVanishes();
+  // Without X: each spin's density of a spin-unrestricted determinant is
+  // idempotent.
+  void checkSpinDensities();
 
   Matrix p_;  // P, then E, X and R
   const Matrix& s_;
@@ -102,6 +135,10 @@ class BondOrderAnalysis {
   int besideOrder_ = kBesideOrder;
   bool haveRoots_ = false;  // roots_ are made (or failed to be)
   OverlapRoots roots_;
+  DensityChecks checks_;
+  bool haveFactor_ = false;  // factor_ is made (empty when it failed)
+  Matrix factor_;            // the Cholesky factor of S
+  bool vanishes_ = false;    // R is zero, decided without X
   Matrix w_, temp_;
   BondOrders r_;
 };

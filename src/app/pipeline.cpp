@@ -9,6 +9,7 @@
 #include <string>
 
 #include "analysis/convention.h"
+#include "analysis/occupations.h"
 #include "checkpoint/molden.h"
 #include "checkpoint/orbitals.h"
 #include "checkpoint/reader.h"
@@ -176,7 +177,12 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
   // basisStage() when the run needs it.
   BasisStage bs;
   std::optional<BondOrderAnalysis> bo;
-  auto toUnpaired = [&](auto basisStage, int besideOrder) {
+  // The command line checks the density and decides without X, where it
+  // can, that the square-root term vanishes; what it may need of S (its
+  // Cholesky factor or its square roots) is known from the header.
+  const bool economical = !limits.classic;
+  const bool factorFirst = economical && (ck.calc.unrestrictedName || ck.nalpha == ck.nbeta);
+  auto toUnpaired = [&](auto basisStage, int besideOrder, auto factorSource) {
     reader.orbitals();
     if (report) report->densitySelection(ck);
     reader.density();
@@ -232,6 +238,22 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
     // Bond orders and valences.
     bo.emplace(std::move(r.density.density), s, r.basis.first, r.basis.last, r.populations.qat,
                spinTerm ? &ck.spin : nullptr, par, besideOrder);
+    if (economical) {
+      DensityChecks checks;
+      checks.economical = true;
+      const bool scf = ck.scfDensity();
+      checks.closedShellScf = scf && !spinTerm && !ck.unrestricted() && ck.nalpha == ck.nbeta;
+      // The SCF density of a Hartree-Fock or Kohn-Sham determinant (method
+      // names RHF, RB3LYP, UHF, ...); not that of a multi-configuration
+      // method (CASSCF, GVB).
+      const char kind = ck.calc.method.empty() ? ' ' : ck.calc.method[0];
+      checks.singleDeterminant =
+          scf && (spinTerm || (checks.closedShellScf && kind == 'R' &&
+                               ck.calc.method.find("CAS") == std::string::npos &&
+                               ck.calc.method.find("GVB") == std::string::npos));
+      bo->setChecks(checks);
+      factorSource(*bo);
+    }
     bo->unpaired();
   };
 
@@ -244,7 +266,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
           bs = buildBasis(ck, limits, par);
           return bs;
         },
-        BondOrderAnalysis::kBesideOrder);
+        BondOrderAnalysis::kBesideOrder, [](BondOrderAnalysis&) {});
   } else {
     // S and its eigen-solve need nothing of the orbitals and the density:
     // one task makes them, from as soon as the shells are read, while the
@@ -252,14 +274,21 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
     // where it needs it.  That task's stops end the run, at their places;
     // the first one's are kept for those places.  Without a free thread the
     // caller runs the two tasks in turn.
+    // When the run may decide without X, that task makes the Cholesky
+    // factor of S instead, and the eigen-solve, if it is needed after all,
+    // runs beside W W.
     OverlapRoots roots;
-    std::atomic<bool> ready{false}, abandon{false};
+    Matrix factor;
+    std::atomic<bool> ready{false}, factorReady{false}, abandon{false};
     par.run(2, [&](int t) {
       if (t == 0) {
         bs = buildBasis(ck, limits, par);
         ready.store(true, std::memory_order_release);
         ready.notify_all();
-        if (!bs.failure) roots = overlapRoots(bs.s, bs.s.rows(), par, &abandon);
+        if (!bs.failure && factorFirst) factor = overlapFactor(bs.s, par);
+        factorReady.store(true, std::memory_order_release);
+        factorReady.notify_all();
+        if (!bs.failure && !factorFirst) roots = overlapRoots(bs.s, bs.s.rows(), par, &abandon);
         return;
       }
       try {
@@ -268,17 +297,23 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
               ready.wait(false, std::memory_order_acquire);
               return bs;
             },
-            std::numeric_limits<int>::max());
+            factorFirst ? BondOrderAnalysis::kBesideOrder : std::numeric_limits<int>::max(),
+            [&](BondOrderAnalysis& b) {
+              if (!factorFirst) return;
+              factorReady.wait(false, std::memory_order_acquire);
+              b.useOverlapFactor(std::move(factor));
+            });
       } catch (...) {
         abandon.store(true, std::memory_order_relaxed);
         throw;
       }
     });
-    bo->useOverlapRoots(std::move(roots));
+    if (!factorFirst) bo->useOverlapRoots(std::move(roots));
   }
   if (report) report->unpaired(bo->results());
   bo->symmetrised();
-  if (report) report->hermiticity(bo->results());
+  // The records of X, when it was formed.
+  if (report && bo->results().xFormed) report->hermiticity(bo->results());
   bo->bondOrders();
   const BondOrders& b = bo->results();
   const int natoms = r.partition.natoms;

@@ -91,8 +91,9 @@ std::string jsonLine(const JsonInput& in) {
   const Populations& pop = *in.populations;
   j["spin_density_used"] = b.spinTerm;
   j["unpaired_electrons"] = b.unpaired;
-  j["hermiticity"] = b.hermiticity;
-  j["trace_x"] = b.trace;
+  // Records of X, null when X was not formed.
+  j["hermiticity"] = b.xFormed ? Json(b.hermiticity) : Json(nullptr);
+  j["trace_x"] = b.xFormed ? Json(b.trace) : Json(nullptr);
   const int nat = b.total.size();
   Json atoms = Json::array();
   for (int a = 1; a <= nat; ++a) {

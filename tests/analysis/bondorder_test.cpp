@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "analysis/occupations.h"
 #include "core/parallel.h"
 #include "core/stop.h"
 #include "report/text_report.h"
@@ -517,6 +520,218 @@ TEST(BondOrderThreads, StopsBesideAreThoseOfOneStepAfterTheOther) {
     EXPECT_EQ(beside.stopped(), alone.stopped());
     EXPECT_EQ(beside.code(), alone.code());
     EXPECT_EQ(beside.out, alone.out);
+  }
+}
+
+// ------------------------------------ the command line: checks, and no X
+
+// The analysis with the command line's checks; a stop is caught.
+struct Checked {
+  std::optional<mv::BondOrders> results;
+  std::optional<mv::Stop> stop;
+};
+Checked analyseChecked(const Inputs& in, const mv::DensityChecks& checks,
+                       const Matrix* spin = nullptr, const mv::Parallel& par = mv::Parallel(),
+                       int besideOrder = mv::BondOrderAnalysis::kBesideOrder) {
+  Checked c;
+  try {
+    mv::BondOrderAnalysis bo(mvtest::copy(in.p), in.s, in.first, in.last, in.qat, spin, par,
+                             besideOrder);
+    bo.setChecks(checks);
+    bo.unpaired();
+    bo.symmetrised();
+    bo.bondOrders();
+    c.results = bo.take();
+  } catch (const mv::Stop& st) {
+    c.stop = st;
+  }
+  return c;
+}
+
+constexpr mv::DensityChecks kClosedShellScf{true, true, true};
+constexpr mv::DensityChecks kAnyDensity{true, false, false};
+
+// Every figure but the records of X, to the last bit.
+void expectSameFigures(const mv::BondOrders& a, const mv::BondOrders& b) {
+  auto same = [](double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+  EXPECT_TRUE(same(a.unpaired, b.unpaired));
+  ASSERT_EQ(a.bonds.rows(), b.bonds.rows());
+  for (int i = 1; i <= a.bonds.rows(); ++i) {
+    EXPECT_TRUE(same(a.total(i), b.total(i))) << i;
+    EXPECT_TRUE(same(a.used(i), b.used(i))) << i;
+    EXPECT_TRUE(same(a.free(i), b.free(i))) << i;
+    for (int j = 1; j <= a.bonds.rows(); ++j) EXPECT_TRUE(same(a.bonds(i, j), b.bonds(i, j)));
+  }
+}
+
+TEST(DensityWithoutX, NeverDropsAnEigenvalueThatTheFullSequenceKeeps) {
+  // Four doubly occupied orbitals and a fifth whose occupation n gives X
+  // the eigenvalue lambda = 2n - n^2, on either side of the threshold 1e-7
+  // and of the half of it below which R is taken as zero without X.
+  const Matrix s = randomOverlap(12, 31);
+  const Matrix c = orthonormalOrbitals(s, 32);
+  const Molecule mol = fiveAtoms();
+  const struct {
+    double lambda;
+    bool withoutX;
+  } cases[] = {{0.0, true},      {1e-9, true},     {4e-8, true},  {-1e-6, true},
+               {0.98e-7, false}, {1.02e-7, false}, {3e-7, false}, {5e-5, false}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.lambda);
+    const double n = 1.0 - std::sqrt(1.0 - k.lambda);
+    const Inputs in(density(c, {2.0, 2.0, 2.0, 2.0, n}), s, mol);
+    const mv::BondOrders full = analyse(in);
+    const Checked fast = analyseChecked(in, kClosedShellScf);
+    ASSERT_TRUE(fast.results.has_value());
+    EXPECT_EQ(fast.results->xFormed, !k.withoutX);
+    // The full sequence's figures, and its records of X whenever X is formed.
+    expectSameFigures(*fast.results, full);
+    if (fast.results->xFormed) expectSameBits(*fast.results, full);
+    // The test itself, on the congruent form: sharp at the threshold.
+    const Matrix l = mv::overlapFactor(s);
+    ASSERT_FALSE(l.empty());
+    Matrix form = mv::occupationForm(l, in.p, 2.0);
+    EXPECT_NEAR(mv::frobeniusLower(form), std::fabs(k.lambda), 1e-12);
+    EXPECT_EQ(mv::allEigenvaluesBelow(form, 1e-7), k.lambda < 1e-7);
+  }
+}
+
+TEST(DensityWithoutX, OccupationsAreTheEigenvaluesOfTheCongruentForm) {
+  const Matrix s = randomOverlap(12, 33);
+  const Matrix c = orthonormalOrbitals(s, 34);
+  const std::vector<double> occ = {2.0, 1.9, 1.5, 0.7, 0.25, 0.05};
+  const Matrix l = mv::overlapFactor(s);
+  for (const double scale : {2.0, 1.0}) {
+    Matrix form = mv::occupationForm(l, density(c, occ), scale);
+    const mv::Vec1<double> eig = mv::eigenvaluesLower(form);
+    std::vector<double> want;
+    for (int k = 0; k < 12; ++k) {
+      const double m = k < static_cast<int>(occ.size()) ? occ[k] : 0.0;
+      want.push_back(scale * m - m * m);
+    }
+    std::sort(want.rbegin(), want.rend());
+    for (int k = 1; k <= 12; ++k) EXPECT_NEAR(eig(k), want[k - 1], 1e-12) << scale << " " << k;
+  }
+  // S that is not positive definite has no factor.
+  Matrix singular = identity(2);
+  singular(1, 2) = singular(2, 1) = 1.5;
+  EXPECT_TRUE(mv::overlapFactor(singular).empty());
+}
+
+TEST(DensityChecks, ImpossibleAndNonIdempotentDensitiesAreRefused) {
+  const Matrix s = randomOverlap(12, 35);
+  const Matrix c = orthonormalOrbitals(s, 36);
+  const Molecule mol = fiveAtoms();
+  const std::string impossible = " The density is not a possible one: ";
+  const std::string notIdempotent = " The SCF density is not idempotent: ";
+  const struct {
+    std::vector<double> occ;
+    mv::DensityChecks checks;
+    std::string refusal;  // the start of the stop's record, "" when accepted
+  } cases[] = {
+      {{2.0, 2.0, 2.0, 2.2}, kClosedShellScf, impossible},
+      {{2.0, 2.0, 2.0, 2.2}, kAnyDensity, impossible},
+      {{2.0, 2.0, 2.0, -0.15}, kAnyDensity, impossible},
+      {{2.0, 2.0, 2.0, 1e6}, kClosedShellScf, impossible},
+      // Natural occupations of a correlated density, just inside the range.
+      {{2.0, 2.09, 1.5, 0.5, -0.09}, kAnyDensity, ""},
+      // Two singly occupied orbitals: possible, but not one closed-shell
+      // determinant; accepted where one is not required.
+      {{2.0, 2.0, 2.0, 1.0, 1.0}, kClosedShellScf, notIdempotent},
+      {{2.0, 2.0, 2.0, 1.0, 1.0}, mv::DensityChecks{true, true, false}, ""},
+      {{2.0, 2.0, 2.0, 2.0002}, kClosedShellScf, notIdempotent},
+      {{2.0, 2.0, 2.0, 2.00001}, kClosedShellScf, ""},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(testing::PrintToString(k.occ) + " " + k.refusal);
+    const Inputs in(density(c, k.occ), s, mol);
+    const Checked got = analyseChecked(in, k.checks);
+    if (k.refusal.empty()) {
+      ASSERT_TRUE(got.results.has_value()) << got.stop->records[0];
+      expectSameFigures(*got.results, analyse(in));
+      continue;
+    }
+    ASSERT_TRUE(got.stop.has_value());
+    EXPECT_EQ(got.stop->code, mv::kCodeBadValue);
+    ASSERT_EQ(got.stop->records.size(), 1u);
+    EXPECT_EQ(got.stop->records[0].rfind(k.refusal, 0), 0u) << got.stop->records[0];
+    // The classic sequence checks none of this.
+    EXPECT_NO_THROW(analyse(in));
+  }
+  // How far off, in the message: the eigenvalue 2n - n^2 = -0.44 of n = 2.2.
+  const Checked far = analyseChecked(Inputs(density(c, {2.0, 2.2}), s, mol), kAnyDensity);
+  ASSERT_TRUE(far.stop.has_value());
+  EXPECT_EQ(far.stop->records[0],
+            " The density is not a possible one: S^1/2 (2P - P S P) S^1/2 has the eigenvalue "
+            "-0.44, 0.23 outside [-0.21, 1] (natural occupations outside [-0.1, 2.1]). STOP");
+}
+
+TEST(DensityChecks, EachSpinOfAnUnrestrictedDeterminantIsIdempotent) {
+  // Alpha orbitals 1..4 and beta orbitals 1..2 of one S-orthonormal set
+  // (a stand-in for two sets of their own); then one alpha or one beta
+  // occupation of 0.9 instead of 1.
+  const Matrix s = randomOverlap(12, 37);
+  const Matrix c = orthonormalOrbitals(s, 38);
+  const Molecule mol = fiveAtoms();
+  const struct {
+    std::vector<double> alpha, beta;
+    std::string refusal;
+  } cases[] = {
+      {{1.0, 1.0, 1.0, 1.0}, {1.0, 1.0}, ""},
+      {{1.0, 1.0, 1.0, 0.9}, {1.0, 1.0}, " The alpha SCF density is not idempotent: "},
+      {{1.0, 1.0, 1.0, 1.0}, {1.0, 0.9}, " The beta SCF density is not idempotent: "},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.refusal);
+    const Matrix pa = density(c, k.alpha), pb = density(c, k.beta);
+    Matrix p(12, 12), spin(12, 12);
+    for (int j = 1; j <= 12; ++j)
+      for (int i = 1; i <= 12; ++i) {
+        p(i, j) = pa(i, j) + pb(i, j);
+        spin(i, j) = pa(i, j) - pb(i, j);
+      }
+    const Inputs in(p, s, mol);
+    const Checked got = analyseChecked(in, mv::DensityChecks{true, false, true}, &spin);
+    if (k.refusal.empty()) {
+      ASSERT_TRUE(got.results.has_value());
+      EXPECT_FALSE(got.results->xFormed);
+      expectSameFigures(*got.results, analyse(in, &spin));
+    } else {
+      ASSERT_TRUE(got.stop.has_value());
+      EXPECT_EQ(got.stop->code, mv::kCodeBadValue);
+      EXPECT_EQ(got.stop->records[0].rfind(k.refusal, 0), 0u) << got.stop->records[0];
+    }
+  }
+}
+
+TEST(DensityWithoutX, ThreadsGiveTheSameBits) {
+  // 160 functions on 10 atoms: a closed-shell determinant (no X) and one
+  // eigenvalue above the threshold (X after all, S diagonalised beside
+  // W W), on one thread and with the checks beside W on two and three.
+  const int n = 160;
+  const Matrix s = randomOverlap(n, 39);
+  const Matrix c = orthonormalOrbitals(s, 40);
+  Molecule mol;
+  for (int a = 0; a < 10; ++a) {
+    mol.first.push_back(16 * a + 1);
+    mol.last.push_back(16 * a + 16);
+    mol.z.push_back(6);
+  }
+  for (const double last : {0.0, 1e-4}) {
+    SCOPED_TRACE(last);
+    std::vector<double> occ(40, 2.0);
+    occ.push_back(last);
+    const Inputs in(density(c, occ), s, mol);
+    const mv::DensityChecks checks{true, true, false};
+    const Checked alone = analyseChecked(in, checks);
+    ASSERT_TRUE(alone.results.has_value());
+    EXPECT_EQ(alone.results->xFormed, last != 0.0);
+    for (int threads : {2, 3}) {
+      mv::ThreadPool pool(threads);
+      const Checked beside = analyseChecked(in, checks, nullptr, mv::Parallel(pool, threads), 1);
+      ASSERT_TRUE(beside.results.has_value());
+      expectSameBits(*beside.results, *alone.results);
+    }
   }
 }
 
