@@ -1,17 +1,26 @@
 #include "app/batch.h"
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "app/classic_run.h"
+#include "app/output.h"
 #include "app/pipeline.h"
 #include "checkpoint/detect.h"
 #include "checkpoint/input.h"
@@ -115,6 +124,13 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     s.status = kStatusInputError;
     s.detail = "out of memory";
     stop = s;
+  } catch (const std::exception& e) {
+    // Anything else the system refuses (threads, files) fails this file
+    // with the system's reason; it must not end the batch.
+    Stop s;
+    s.status = kStatusInputError;
+    s.detail = e.what();
+    stop = s;
   }
   res.ok = !stop.has_value();
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
@@ -154,6 +170,24 @@ std::string drawingPath(const BatchOptions& options, const std::string& file) {
 }
 
 namespace {
+
+// Threads for `jobs`: no more than the processors this process may run on.
+int threadsFor(int jobs) {
+  int cores = static_cast<int>(std::thread::hardware_concurrency());
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) cores = CPU_COUNT(&set);
+  return std::clamp(jobs, 1, std::max(cores, 1));
+}
+
+// A drawing left by an earlier run of a file that is not analysed now would
+// pass for its drawing: remove it (a file or a link, nothing else).
+// Returns 0 or the errno.
+int removeStaleDrawing(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return 0;
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+}
 
 // The progress line on a terminal: files done of total, failures, elapsed
 // time and an estimate of the time left from the bytes of the files done.
@@ -205,6 +239,17 @@ std::vector<unsigned long long> inputSizes(const std::vector<std::string>& files
   return sizes;
 }
 
+// End the process at once with `status` after `message`: the analyses
+// under way are dropped, what was written stays.
+[[noreturn]] void endNow(std::ostream& out, std::ostream& err, Progress& progress,
+                         const std::string& message, int status) {
+  out.flush();
+  progress.erase();
+  err << message << '\n' << std::flush;
+  std::fflush(stdout);
+  std::_Exit(status);
+}
+
 }  // namespace
 
 double secondsLeft(double elapsed, unsigned long long doneBytes, unsigned long long totalBytes) {
@@ -216,7 +261,7 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
              const volatile std::sig_atomic_t* interrupted) {
   const std::size_t n = options.files.size();
   const bool several = n > 1;
-  const int jobs = options.jobs < 1 ? 1 : options.jobs;
+  const int jobs = threadsFor(options.jobs);
   // Results wait in their slots until every earlier one has been written;
   // no more files are started than a window ahead of the writer, so memory
   // is bounded by the largest file, not by the number of files.
@@ -225,9 +270,17 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   std::mutex m;
   std::condition_variable ready;
 
-  // The jobs' threads; this thread only writes the outputs in order.
+  // The jobs' threads; this thread only writes the outputs in order.  They
+  // start with the interrupt and termination signals blocked, so that these
+  // reach this thread and cut short a write that blocks, not a worker's read.
+  sigset_t stopSignals, previous;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
   ThreadPool pool(jobs + 1);
-  const Parallel par(pool, jobs);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  const Parallel par(pool, std::max(1, std::min(jobs, pool.size() - 1)));
   std::size_t submitted = 0;
   std::size_t next = 0;
   auto submitAhead = [&]() {
@@ -249,6 +302,13 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   Progress progress(err, options.progress && several, n, totalBytes);
   std::size_t failed = 0, reportsWritten = 0;
   bool writeFailed = false;
+  auto writeError = [&](const std::string& path, const char* what, int e) {
+    progress.erase();
+    err << printable(errorLine(path, 0, std::string(what) + ": " + std::strerror(e))) << '\n';
+    writeFailed = true;
+  };
+  // Write one file's outputs; false when standard output failed, which
+  // ends the batch.
   auto write = [&](std::size_t i, FileResult& r) {
     if (!r.ok) {
       ++failed;
@@ -256,36 +316,33 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
       err << r.diagnostic << '\n';
     }
     std::string text = std::move(r.output);
-    if (text.empty()) {
-      // Nothing to write: a file that could not be opened has no report.
-    } else if (!options.outDir.empty()) {
+    if (!options.outDir.empty()) {
+      // The report of a failed file says why it failed, as standard error
+      // did; a file that could not be opened has that line alone.
+      if (!r.ok && !options.json) text += r.diagnostic + '\n';
       const std::string path = outputPath(options, options.files[i]);
-      std::ofstream f(path, std::ios::binary | std::ios::trunc);
-      f << text;
-      f.close();
-      if (!f) {
-        progress.erase();
-        err << errorLine(path, 0, "cannot write the output") << '\n';
-        writeFailed = true;
-      }
-    } else {
+      if (const int e = replaceFile(path, text); e != 0)
+        writeError(path, "cannot write the output", e);
+    } else if (!text.empty()) {  // a file that could not be opened has no report
       // Several reports are separated as head and tail separate files: an
       // empty line, then the header line.
       if (several && !options.json && reportsWritten > 0) out << '\n';
       out << text;
       ++reportsWritten;
+      // Each finished output leaves the process before the next is
+      // written: nothing complete is lost if the process is killed later.
+      out.flush();
     }
-    if (!r.drawing.empty()) {
+    if (!options.svg.empty()) {
       const std::string path = drawingPath(options, options.files[i]);
-      std::ofstream f(path, std::ios::binary | std::ios::trunc);
-      f << r.drawing;
-      f.close();
-      if (!f) {
-        progress.erase();
-        err << errorLine(path, 0, "cannot write the drawing") << '\n';
-        writeFailed = true;
+      if (!r.drawing.empty()) {
+        if (const int e = replaceFile(path, r.drawing); e != 0)
+          writeError(path, "cannot write the drawing", e);
+      } else if (const int e = removeStaleDrawing(path); e != 0) {
+        writeError(path, "cannot remove the drawing of an earlier run", e);
       }
     }
+    return options.outDir.empty() ? streamError(out) == 0 : true;
   };
 
   submitAhead();
@@ -303,17 +360,21 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     if (*interrupted != 0) {
       // Stop at once: what is complete in order is written, the rest dropped.
       if (r) write(next, *r);
-      out.flush();
-      progress.erase();
-      err << "mirvante: interrupted\n" << std::flush;
-      std::fflush(stdout);
-      std::_Exit(130);
+      endNow(out, err, progress, "mirvante: interrupted", 130);
     }
     if (!r) {
       progress.update(next, failed, doneBytes);
       continue;
     }
-    write(next, *r);
+    if (!write(next, *r)) {
+      // Standard output is gone (closed, full, a reader that left): the
+      // rest of the batch could not be written, so it is not analysed.
+      if (*interrupted != 0) endNow(out, err, progress, "mirvante: interrupted", 130);
+      endNow(out, err, progress,
+             std::string("mirvante: cannot write the report to standard output: ") +
+                 std::strerror(streamError(out)),
+             kStatusInputError);
+    }
     doneBytes += sizes[next];
     ++next;
     progress.update(next, failed, doneBytes);
@@ -321,7 +382,8 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   }
   progress.erase();
   out.flush();
-  return failed > 0 || writeFailed ? kStatusStopped : kStatusOk;
+  if (writeFailed) return kStatusInputError;
+  return failed > 0 ? kStatusStopped : kStatusOk;
 }
 
 }  // namespace mv

@@ -1,11 +1,13 @@
 #include "app/cli.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -21,6 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kStatusUsage = 2;
+constexpr int kStatusInterrupted = 130;
 
 constexpr const char* kDescription =
     "MIRVANTE 1.00: Mulliken populations, Hilbert-space bond orders and valences\n"
@@ -39,6 +42,8 @@ constexpr const char* kFooter =
 struct UsageError {
   std::string message;
 };
+// An interrupt while the options are checked.
+struct Interrupted {};
 
 // Option values taken as text and checked here, so that a bad value is
 // quoted with what is allowed.
@@ -55,23 +60,55 @@ void makeDirectory(const std::string& dir, const char* what) {
                      (ec ? ec.message() : "not a directory")};
 }
 
-// Outputs must not collide with each other nor overwrite an input.
+// The identity of an existing file (device and inode), as fs::equivalent
+// compares them.
+using FileId = std::pair<dev_t, ino_t>;
+std::optional<FileId> fileId(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileId{st.st_dev, st.st_ino};
+}
+
+// Outputs must not collide with each other nor overwrite an input.  Every
+// path is looked at once and looked up in sorted maps, so a batch of
+// thousands of files is checked at once; an interrupt ends the check.
 void checkOutputs(const BatchOptions& o,
-                  std::string (*pathOf)(const BatchOptions&, const std::string&),
-                  const char* what) {
-  std::map<std::string, std::string> seen;
-  for (const std::string& f : o.files) {
-    const std::string path = pathOf(o, f);
-    const auto [it, fresh] = seen.emplace(fs::absolute(path).lexically_normal().string(), f);
-    if (!fresh)
-      throw UsageError{"inputs " + it->second + " and " + f + " would both write the " + what +
-                       " " + path};
-    std::error_code ec;
-    for (const std::string& g : o.files)
-      if (g != "-" && fs::equivalent(path, g, ec))
-        throw UsageError{"the " + std::string(what) + " " + path + " would overwrite the input " +
-                         g};
+                  std::string (*pathOf)(const BatchOptions&, const std::string&), const char* what,
+                  const volatile std::sig_atomic_t* interrupted) {
+  auto stopIfInterrupted = [&] {
+    if (interrupted != nullptr && *interrupted != 0) throw Interrupted{};
+  };
+  std::map<FileId, const std::string*> inputs;
+  for (const std::string& g : o.files) {
+    stopIfInterrupted();
+    if (g == "-") continue;
+    if (const auto id = fileId(g)) inputs.emplace(*id, &g);
   }
+  std::map<std::string, const std::string*> seen;
+  for (const std::string& f : o.files) {
+    stopIfInterrupted();
+    const std::string path = pathOf(o, f);
+    const auto [it, fresh] = seen.emplace(fs::absolute(path).lexically_normal().string(), &f);
+    if (!fresh)
+      throw UsageError{"inputs " + *it->second + " and " + f + " would both write the " + what +
+                       " " + path};
+    if (const auto id = fileId(path)) {
+      if (const auto in = inputs.find(*id); in != inputs.end())
+        throw UsageError{"the " + std::string(what) + " " + path + " would overwrite the input " +
+                         *in->second};
+    }
+  }
+}
+
+// A relative output needs the working directory: when it has been removed,
+// say so rather than fail on every file.
+void checkWorkingDirectory(const std::string& path, const char* what) {
+  if (path.empty() || fs::path(path).is_absolute()) return;
+  std::error_code ec;
+  (void)fs::current_path(ec);
+  if (ec)
+    throw UsageError{std::string("cannot place the ") + what + " " + path +
+                     ": the working directory is not accessible: " + ec.message()};
 }
 
 // A whole number from lo to hi, or a usage error that quotes the text and
@@ -117,7 +154,8 @@ void checkDrawingName(const std::string& path) {
                      "or a directory"};
 }
 
-void validate(BatchOptions& o, const RawOptions& raw) {
+void validate(BatchOptions& o, const RawOptions& raw,
+              const volatile std::sig_atomic_t* interrupted) {
   if (!raw.jobs.empty()) o.jobs = wholeNumber("-j", raw.jobs, 1, 4096, "the number of threads");
   if (!raw.minBond.empty())
     o.minBond = finiteNumber("--min-bond", raw.minBond, "the smallest bond order");
@@ -142,9 +180,11 @@ void validate(BatchOptions& o, const RawOptions& raw) {
   if (stdinCount > 1) throw UsageError{"standard input ('-') can be given only once"};
   if (o.density.find_first_not_of(' ') == std::string::npos && !o.density.empty())
     throw UsageError{"--density needs a kind of density, such as SCF or MP2"};
+  checkWorkingDirectory(o.outDir, "output directory");
+  checkWorkingDirectory(o.svg, "drawing");
   // Every output is checked before any directory is made.
-  if (!o.outDir.empty()) checkOutputs(o, outputPath, "output");
-  if (!o.svg.empty()) checkOutputs(o, drawingPath, "drawing");
+  if (!o.outDir.empty()) checkOutputs(o, outputPath, "output", interrupted);
+  if (!o.svg.empty()) checkOutputs(o, drawingPath, "drawing", interrupted);
   if (!o.outDir.empty()) makeDirectory(o.outDir, "output");
   if (!o.svg.empty() && o.svgDirectory) makeDirectory(o.svg, "drawing");
 }
@@ -193,7 +233,7 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   try {
     app.parse(argc, argv);
     if (!app.remaining().empty()) throw CLI::ExtrasError(app.remaining());
-    validate(o, raw);
+    validate(o, raw, interrupted);
   } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e, out, err);
   } catch (const CLI::ParseError& e) {
@@ -202,6 +242,13 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
     return kStatusUsage;
   } catch (const UsageError& e) {
     err << "mirvante: " << e.message << '\n';
+    return kStatusUsage;
+  } catch (const Interrupted&) {
+    err << "mirvante: interrupted\n";
+    return kStatusInterrupted;
+  } catch (const fs::filesystem_error& e) {
+    // What the checks above did not foresee still ends with a message.
+    err << "mirvante: " << e.path1().string() << ": " << e.code().message() << '\n';
     return kStatusUsage;
   }
   o.progress = ::isatty(STDERR_FILENO) == 1;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
 
 #include "app/classic_run.h"
@@ -70,6 +71,18 @@ void installUnlessIgnored(int sig, void (*handler)(int)) {
   std::signal(sig, handler);
 }
 
+// The command line's interrupt handler, installed so that a write blocked
+// on a pipe returns at the signal (no restart) and the batch can end.
+void installInterrupt(int sig, bool unlessIgnored) {
+  struct sigaction act {};
+  if (unlessIgnored && sigaction(sig, nullptr, &act) == 0 && act.sa_handler == SIG_IGN) return;
+  act = {};
+  act.sa_handler = onBatchInterrupt;
+  sigemptyset(&act.sa_mask);
+  act.sa_flags = 0;
+  sigaction(sig, &act, nullptr);
+}
+
 // A standard stream that was closed when the process started is held by
 // /dev/null opened for reading: no file the run opens can take its place,
 // and writing to it fails as writing to a closed stream does.
@@ -113,7 +126,16 @@ int main(int argc, char** argv) {
     installUnlessIgnored(SIGINT, onInt);
     return checkOutput(out, mv::runClassic(std::cout, std::cerr));
   }
-  std::signal(SIGTERM, onBatchInterrupt);
-  installUnlessIgnored(SIGINT, onBatchInterrupt);
-  return checkOutput(out, mv::runCommandLine(argc, argv, std::cout, std::cerr, &interrupted));
+  installInterrupt(SIGTERM, false);
+  installInterrupt(SIGINT, true);
+  out.giveUpWhen(&interrupted);
+  try {
+    return checkOutput(out, mv::runCommandLine(argc, argv, std::cout, std::cerr, &interrupted));
+  } catch (const std::exception& e) {
+    // What the system refuses outside any one file (memory, threads) ends
+    // the run with its reason, never with an uncaught exception.
+    std::cout.flush();
+    std::cerr << "mirvante: " << e.what() << '\n';
+    return mv::kStatusInputError;
+  }
 }

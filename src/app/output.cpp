@@ -1,10 +1,37 @@
 #include "app/output.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
 
 namespace mv {
+
+namespace {
+
+// How long a write after an interrupt may wait for the reader.
+constexpr int kGiveUpMs = 1000;
+
+// Write all of `text` to `fd`; returns 0 or the errno.
+int writeAll(int fd, std::string_view text) {
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
 
 DescriptorBuffer::DescriptorBuffer(int fd, std::size_t size) : fd_(fd), buf_(size) {
   setp(buf_.data(), buf_.data() + buf_.size());
@@ -25,7 +52,23 @@ bool DescriptorBuffer::drain() {
   const char* p = pbase();
   std::size_t left = static_cast<std::size_t>(pptr() - pbase());
   while (left > 0 && error_ == 0) {
-    const ssize_t n = ::write(fd_, p, left);
+    // After an interrupt, write only what the descriptor takes at once:
+    // pieces of PIPE_BUF once it reports room, so no write blocks for long.
+    const bool givingUp = giveUp_ != nullptr && *giveUp_ != 0;
+    if (givingUp) {
+      pollfd pfd{fd_, POLLOUT, 0};
+      int ready = 0;
+      do ready = ::poll(&pfd, 1, kGiveUpMs);
+      while (ready < 0 && errno == EINTR);
+      if (ready <= 0) {
+        error_ = EINTR;
+        break;
+      }
+    }
+    const std::size_t chunk = givingUp ? std::min<std::size_t>(left, PIPE_BUF) : left;
+    const ssize_t n = ::write(fd_, p, chunk);
+    // An interrupted write goes on, unless the interrupt asks to give up
+    // (checked above).
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       error_ = n < 0 ? errno : EIO;
@@ -49,6 +92,41 @@ DescriptorBuffer::int_type DescriptorBuffer::overflow(int_type ch) {
 
 int DescriptorBuffer::sync() {
   return drain() ? 0 : -1;
+}
+
+int streamError(const std::ostream& os) {
+  if (const auto* b = dynamic_cast<const DescriptorBuffer*>(os.rdbuf());
+      b != nullptr && b->error() != 0)
+    return b->error();
+  return os ? 0 : EIO;
+}
+
+std::string temporaryName(const std::string& path, int attempt) {
+  const std::filesystem::path p(path);
+  std::string name = p.filename().string();
+  // Room for the prefix and the suffix within the longest file name.
+  if (name.size() > 200) name.resize(200);
+  name = "." + name + "." + std::to_string(::getpid()) + "." + std::to_string(attempt) + ".tmp";
+  return (p.parent_path() / name).string();
+}
+
+int replaceFile(const std::string& path, std::string_view text) {
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    temp = temporaryName(path, attempt);
+    // Mode 0666 less the umask, as the output would have had when created.
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // A name left by an earlier run killed with the same process id: take
+    // the next.
+    if (fd < 0 && (errno != EEXIST || attempt >= 100)) return errno;
+  }
+  int e = writeAll(fd, text);
+  // A file system may report a full disk only when the file is closed.
+  if (::close(fd) != 0 && e == 0) e = errno;
+  if (e == 0 && std::rename(temp.c_str(), path.c_str()) != 0) e = errno;
+  if (e != 0) ::unlink(temp.c_str());
+  return e;
 }
 
 }  // namespace mv

@@ -602,6 +602,22 @@ void CheckpointReader::shellCoordinates() {
 // which must be a whole number of orbitals, at most nbf of them (fewer when
 // the calculation dropped linear combinations of the basis).
 void CheckpointReader::orbitals() {
+  alphaOrbitals();
+  if (ck_.densityFromOrbitals && ck_.unrestricted()) betaOrbitals();
+}
+
+// The beta orbitals, for the density of a spin-unrestricted wave function
+// whose file holds no density.
+void CheckpointReader::betaOrbitals() {
+  const int nbf = ck_.nbf;
+  const int kb = find(mocbe);
+  ck_.moBeta = Matrix(nbf, nbf);
+  const ReadResult rb = readRealColumns(t_, kb + 1, nbf, nbf, ck_.moBeta.view());
+  if (rb.status == ReadStatus::End) readError(fullName(mocbe), kb, rb.detail);
+  for (int j = 1; j <= nbf; ++j) checkFinite(ck_.moBeta.col(j), nbf, "Beta MO coefficients", kb);
+}
+
+void CheckpointReader::alphaOrbitals() {
   const int nbf = ck_.nbf;
   // The command line needs the orbitals only to build a density.
   if (!limits_.classic && !has(mocal)) return;
@@ -625,15 +641,6 @@ void CheckpointReader::orbitals() {
   const ReadResult r = readRealColumns(t_, k + 1, nbf, nbf, ck_.mo.view());
   if (r.status == ReadStatus::End) readError(mocal, k, r.detail);
   for (int j = 1; j <= nbf; ++j) checkFinite(ck_.mo.col(j), nbf, "Alpha MO coefficients", k);
-  if (ck_.densityFromOrbitals && ck_.unrestricted()) {
-    // The density of a spin-unrestricted wave function needs its beta
-    // orbitals too.
-    const int kb = find(mocbe);
-    ck_.moBeta = Matrix(nbf, nbf);
-    const ReadResult rb = readRealColumns(t_, kb + 1, nbf, nbf, ck_.moBeta.view());
-    if (rb.status == ReadStatus::End) readError(fullName(mocbe), kb, rb.detail);
-    for (int j = 1; j <= nbf; ++j) checkFinite(ck_.moBeta.col(j), nbf, "Beta MO coefficients", kb);
-  }
 }
 
 void CheckpointReader::refuseUnrestricted() {

@@ -56,6 +56,8 @@ class CheckpointReader {
   void shellCoordinates();
   void basisCountAndMemory();
   void orbitals();
+  void alphaOrbitals();
+  void betaOrbitals();
   void refuseUnrestricted();
   void selectDensity();
   void aufbau();

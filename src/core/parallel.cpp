@@ -18,6 +18,7 @@
 #include <chrono>
 #include <climits>
 #include <exception>
+#include <system_error>
 #include <utility>
 
 namespace mv {
@@ -54,7 +55,16 @@ struct ThreadPool::Run {
 
 ThreadPool::ThreadPool(int threads) : size_(threads < 1 ? 1 : threads) {
   workers_.reserve(static_cast<std::size_t>(size_ - 1));
-  for (int k = 1; k < size_; ++k) workers_.emplace_back([this] { workerLoop(); });
+  for (int k = 1; k < size_; ++k) {
+    try {
+      workers_.emplace_back([this] { workerLoop(); });
+    } catch (const std::system_error&) {
+      // The system allows no more threads (a process limit): work with
+      // those that started, down to the caller's alone.
+      break;
+    }
+  }
+  size_ = static_cast<int>(workers_.size()) + 1;
 }
 
 ThreadPool::~ThreadPool() {

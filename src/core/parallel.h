@@ -26,7 +26,8 @@ class Parallel;
 class ThreadPool {
  public:
   // threads >= 1; with 1 no thread is started and every job runs at once in
-  // submit().
+  // submit().  When the system refuses a thread, the pool keeps those that
+  // started (size() says how many), down to the caller's alone.
   explicit ThreadPool(int threads);
   // Waits until every submitted job has run (the calling thread takes jobs
   // from the queue too), then joins the workers.

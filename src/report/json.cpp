@@ -29,6 +29,58 @@ std::string dump(const Json& j) {
 
 }  // namespace
 
+namespace {
+
+// The length of the well-formed UTF-8 character at the start of `s`, or 0.
+std::size_t utf8Length(std::string_view s) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  auto follows = [&](std::size_t k, unsigned lo = 0x80, unsigned hi = 0xBF) {
+    return k < s.size() && byte(k) >= lo && byte(k) <= hi;
+  };
+  const unsigned c = byte(0);
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) return follows(1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    const unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    return follows(1, lo, hi) && follows(2) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    const unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    return follows(1, lo, hi) && follows(2) && follows(3) ? 4 : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool isUtf8(std::string_view text) {
+  for (std::size_t k = 0; k < text.size();) {
+    const std::size_t n = utf8Length(text.substr(k));
+    if (n == 0) return false;
+    k += n;
+  }
+  return true;
+}
+
+std::string escapeNonUtf8(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t k = 0; k < name.size();) {
+    const std::size_t n = utf8Length(name.substr(k));
+    if (n == 0) {
+      const auto b = static_cast<unsigned char>(name[k]);
+      out.append("\\x").push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 15]);
+      ++k;
+    } else {
+      if (name[k] == '\\') out.push_back('\\');
+      out.append(name.substr(k, n));
+      k += n;
+    }
+  }
+  return out;
+}
+
 std::string spinKind(const Checkpoint& ck) {
   if (ck.unrestricted()) return "unrestricted";
   if (ck.nalpha != ck.nbeta) return "restricted open-shell";
@@ -37,7 +89,12 @@ std::string spinKind(const Checkpoint& ck) {
 
 std::string jsonLine(const JsonInput& in) {
   Json j;
-  j["file"] = in.file;
+  if (isUtf8(in.file)) {
+    j["file"] = in.file;
+  } else {
+    j["file"] = escapeNonUtf8(in.file);
+    j["file_escaped"] = true;
+  }
   const bool ok = in.stop == nullptr && in.bonds != nullptr;
   j["status"] = ok ? "ok" : (in.stop != nullptr && in.stop->isError() ? "error" : "refused");
   if (!ok) {

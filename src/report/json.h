@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "analysis/bondorder.h"
 #include "analysis/convention.h"
@@ -30,6 +31,17 @@ struct JsonInput {
 
 // The object, without a line end.
 std::string jsonLine(const JsonInput& in);
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool isUtf8(std::string_view text);
+
+// A file name that is not UTF-8 as JSON can carry it and a reader can undo:
+// every byte that is not part of a well-formed UTF-8 character becomes the
+// four characters \xHH (two upper-case hexadecimal digits) and every
+// backslash becomes two.  The "file" field holds a name written so only
+// when the name is not UTF-8, and then "file_escaped": true follows it.
+std::string escapeNonUtf8(std::string_view name);
 
 // The spin treatment of a wave function: "restricted", "restricted
 // open-shell" or "unrestricted".

@@ -4,12 +4,16 @@
 #include "core/parallel.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -188,6 +192,46 @@ TEST(Parallel, TaskExceptionReachesTheCallerAfterTheOtherTasks) {
     const std::vector<int> counts = runCounts(par, 10);
     for (int c : counts) EXPECT_EQ(c, 1);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Under a process limit that refuses every new thread, a pool keeps the
+// caller's thread alone and still runs every job and task.  Run in a child
+// process: the limit must not bind the test runner.
+TEST(ThreadPool, FallsBackWhenTheSystemRefusesThreads) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The limit binds only an ordinary user.
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(77);
+    const rlimit none{0, 0};
+    if (setrlimit(RLIMIT_NPROC, &none) != 0) _exit(77);
+    try {
+      std::thread t([] {});
+      t.join();
+      _exit(77);  // threads are not limited here
+    } catch (const std::system_error&) {
+    }
+    int code = 0;
+    {
+      mv::ThreadPool pool(8);
+      if (pool.size() != 1) code |= 1;
+      const mv::Parallel par(pool, 8);
+      if (runCounts(par, 100) != std::vector<int>(100, 1)) code |= 2;
+      int jobs = 0;
+      for (int k = 0; k < 5; ++k) pool.submit([&] { ++jobs; });
+      if (jobs != 5) code |= 4;
+    }
+    _exit(code);
+  }
+  int st = 0;
+  ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  ASSERT_TRUE(WIFEXITED(st));
+  if (WEXITSTATUS(st) == 77) GTEST_SKIP() << "no thread limit can be set here";
+  EXPECT_EQ(WEXITSTATUS(st), 0) << "1: size, 2: tasks, 4: jobs";
 }
 
 }  // namespace

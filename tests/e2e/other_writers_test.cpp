@@ -256,7 +256,8 @@ TEST(OtherWriters, OrbitalsWithoutADensityGiveTheirDensity) {
   fs::remove_all(classic.dir);
   // Orbitals too few for the electrons are refused.
   std::string few = readFile(dataPath("h2_rhf_sto3g.fchk"));
-  few = withoutSections(few, {"Total SCF Density", "Number of electrons"});
+  few =
+      withoutSections(few, {"Total SCF Density", "Number of electrons", "Multiplicity", "Charge"});
   const std::size_t at = few.find("Number of alpha electrons");
   few.replace(few.find('\n', at) - 1, 1, "3");
   mvtest::writeFile(tmp + "/few.fchk", few);
