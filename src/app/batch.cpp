@@ -49,6 +49,8 @@ std::string diagnosticOf(const std::string& file, const Stop& s) {
   return printable(errorLine(displayName(file), s.line, message));
 }
 
+}  // namespace
+
 // The drawing of a complete analysis: atoms, bonds from the threshold on,
 // charges, and the spin populations (when there are) or free valences.
 std::string drawing(const RunResults& r, const BatchOptions& options) {
@@ -79,6 +81,8 @@ std::string drawing(const RunResults& r, const BatchOptions& options) {
   return out.str();
 }
 
+namespace {
+
 std::string headerLine(const std::string& file) {
   return "==> " + displayName(file) + " <==\n";
 }
@@ -93,7 +97,9 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   reportOptions.fullMatrix = options.matrix;
   reportOptions.minBond = options.minBond;
   TextReport report(text, ReportStyle::Fit, reportOptions);
-  RunResults r;
+  const bool json = options.json && !options.keep;  // no text report
+  auto run = std::make_shared<RunResults>();
+  RunResults& r = *run;
   RunOptions ro;
   ro.limits = Limits::commandLine();
   ro.par = &par;
@@ -109,16 +115,15 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     InputBytes in = file == "-" ? InputBytes::fromDescriptor(0, displayName(file))
                                 : InputBytes::fromFile(file, file);
     opened = true;
-    if (!options.json) report.banner();
+    if (!json) report.banner();
     if (detectFormat(in.bytes()) == FileFormat::Molden) {
-      analyseMolden(in.bytes(), in.name(), ro, r, options.json ? nullptr : &report);
+      analyseMolden(in.bytes(), in.name(), ro, r, json ? nullptr : &report);
     } else {
       // The text keeps the bytes until the reader is done with them.
-      analyse(CheckpointText::fromInput(std::move(in), par), ro, r,
-              options.json ? nullptr : &report);
+      analyse(CheckpointText::fromInput(std::move(in), par), ro, r, json ? nullptr : &report);
     }
   } catch (const Stop& s) {
-    if (!options.json) report.stop(s);
+    if (!json) report.stop(s);
     stop = s;
   } catch (const std::bad_alloc&) {
     Stop s;
@@ -136,7 +141,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   res.ok = !stop.has_value();
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
   if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options);
-  if (options.json) {
+  if (options.json || options.keep) {
     JsonInput in;
     in.file = file;
     in.ck = &r.ck;
@@ -149,9 +154,13 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     in.stop = stop ? &*stop : nullptr;
     in.minBond = options.minBond;
     res.output = jsonLine(in) + "\n";
-  } else if (opened) {
-    res.output = (header ? headerLine(file) : std::string()) + text.str();
   }
+  if (options.keep) {
+    res.json = std::move(res.output);
+    res.json.pop_back();
+    res.run = std::move(run);
+  }
+  if (!json) res.output = opened ? (header ? headerLine(file) : std::string()) + text.str() : "";
   return res;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <csignal>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "report/svg.h"
 
 namespace mv {
+
+struct RunResults;
 
 struct BatchOptions {
   std::vector<std::string> files;
@@ -25,6 +28,10 @@ struct BatchOptions {
   bool matrix = false;    // the report's bond-order matrix for any number of atoms
   bool progress = false;  // show a progress line on the error stream
   std::string density;    // the kind of total density to analyse ("SCF", "MP2"); "" the last
+  // For callers in the same process (the Python module): keep the run's
+  // values and make both outputs, the report in FileResult::output and the
+  // JSON line in FileResult::json, whatever `json` says.
+  bool keep = false;
 };
 
 // What one file gave.
@@ -33,6 +40,10 @@ struct FileResult {
   std::string diagnostic;  // the line for standard error, "" when the file was analysed
   std::string drawing;     // the SVG, when asked for and the analysis is complete
   bool ok = false;
+  // With BatchOptions::keep: the JSON line (without its line end) and the
+  // values of the run, also when it stopped.
+  std::string json;
+  std::shared_ptr<RunResults> run;
 };
 
 // The name of an input in headers and diagnostics.
@@ -41,6 +52,10 @@ std::string displayName(const std::string& file);
 // Analyse one file; `header` puts the "==> FILE <==" line before the report.
 FileResult analyseFile(const std::string& file, const BatchOptions& options, bool header,
                        const Parallel& par);
+
+// The drawing of a complete analysis: atoms, bonds of order options.minBond or more,
+// charges and free valences.
+std::string drawing(const RunResults& r, const BatchOptions& options);
 
 // The stem of an input's name ("water" for "runs/water.fchk", "stdin" for "-").
 std::string stemOf(const std::string& file);

@@ -1,0 +1,102 @@
+from os import PathLike
+from typing import Any, Iterable, Iterator, Optional, Union
+
+import numpy as np
+import numpy.typing as npt
+
+_Path = Union[str, bytes, PathLike[str], PathLike[bytes]]
+_Array = npt.NDArray[np.float64]
+
+class Error(Exception):
+    message: str
+    code: Optional[str]
+    file: Optional[str]
+    line: Optional[int]
+    def __init__(
+        self,
+        message: str,
+        *,
+        code: Optional[str] = ...,
+        file: Optional[str] = ...,
+        line: Optional[int] = ...,
+    ) -> None: ...
+
+class RefusedError(Error): ...
+class InputError(Error): ...
+
+class Result:
+    # The fields of the JSON object (None where it has no such field).
+    file: Optional[str]
+    status: str
+    title: Optional[str]
+    method: Optional[str]
+    electrons: Optional[int]
+    alpha_electrons: Optional[int]
+    beta_electrons: Optional[int]
+    basis_functions: Optional[int]
+    spin: Optional[str]
+    density: Optional[str]
+    density_check: Optional[str]
+    spin_density_used: Optional[bool]
+    unpaired_electrons: Optional[float]
+    hermiticity: Optional[float]
+    trace_x: Optional[float]
+    @property
+    def ok(self) -> bool: ...
+    @property
+    def error(self) -> Optional[Error]: ...
+    def to_dict(self) -> dict[str, Any]: ...
+    def report(self) -> str: ...
+    def svg(self) -> str: ...
+    # Per atom, atoms counted from 0; None unless status == "ok".
+    @property
+    def populations(self) -> Optional[_Array]: ...
+    @property
+    def charges(self) -> Optional[_Array]: ...
+    @property
+    def total_valence(self) -> Optional[_Array]: ...
+    @property
+    def bonded_valence(self) -> Optional[_Array]: ...
+    @property
+    def free_valence(self) -> Optional[_Array]: ...
+    @property
+    def bond_orders(self) -> Optional[_Array]: ...
+    @property
+    def bonds(self) -> list[tuple[int, int, float]]: ...
+    @property
+    def atomic_numbers(self) -> Optional[npt.NDArray[np.int_]]: ...
+    @property
+    def symbols(self) -> Optional[list[str]]: ...
+    @property
+    def nuclear_charges(self) -> Optional[_Array]: ...
+    @property
+    def coordinates(self) -> Optional[_Array]: ...
+    # Any other field of the JSON object, or per-atom field (as an array).
+    def __getattr__(self, name: str) -> Any: ...
+
+def analyse(
+    path: _Path,
+    *,
+    min_bond: float = 0.1,
+    density: Optional[str] = None,
+    jobs: Optional[int] = None,
+) -> Result: ...
+def analyse_many(
+    paths: Iterable[_Path],
+    *,
+    jobs: Optional[int] = None,
+    min_bond: float = 0.1,
+    density: Optional[str] = None,
+) -> Iterator[Result]: ...
+def analyse_matrices(
+    overlap: npt.ArrayLike,
+    density: npt.ArrayLike,
+    basis_atom: npt.ArrayLike,
+    atomic_numbers: npt.ArrayLike,
+    *,
+    spin_density: Optional[npt.ArrayLike] = None,
+    coordinates: Optional[npt.ArrayLike] = None,
+    nuclear_charges: Optional[npt.ArrayLike] = None,
+    min_bond: float = 0.1,
+    jobs: Optional[int] = None,
+) -> Result: ...
