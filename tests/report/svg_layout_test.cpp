@@ -223,7 +223,8 @@ TEST(SvgPlacement, ChargesArePrintedAsSignedNumbersOnRequest) {
   for (std::size_t i = 0; i < 3; ++i) d.atoms[i].charge = q[i];
   d.labels = mv::SvgLabels::All;
   std::map<std::string, std::string> byAtom;
-  for (const auto* e : drawn(d).byClass("charge-label")) byAtom[e->attr("data-atom")] = e->text;
+  const auto doc = drawn(d);  // the elements live as long as their document
+  for (const auto* e : doc.byClass("charge-label")) byAtom[e->attr("data-atom")] = e->text;
   EXPECT_EQ(byAtom,
             (std::map<std::string, std::string>{{"1", "-0.40"}, {"2", "+0.20"}, {"3", "0.00"}}));
 }
