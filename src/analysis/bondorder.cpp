@@ -66,6 +66,15 @@ void requireIdempotent(double largest, const char* which, const char* matrix) {
          kCodeBadValue);
 }
 
+// The lower triangle of c, in a matrix of its own.
+Matrix copyLower(const Matrix& c) {
+  const int n = c.rows();
+  Matrix k = Matrix::uninitialised(n, n);
+  for (int j = 1; j <= n; ++j)
+    for (int i = j; i <= n; ++i) k(i, j) = c(i, j);
+  return k;
+}
+
 void copy(Matrix& to, const Matrix& from, int n) {
   for (int j = 1; j <= n; ++j)
     for (int i = 1; i <= n; ++i) to(i, j) = from(i, j);
@@ -138,9 +147,10 @@ void BondOrderAnalysis::unpaired() {
             productW(par_);
         });
       }
-      factor_.release();
-      if (spin_ != nullptr || vanishes) {
-        // X is not needed: R is the spin density times S, or zero.
+      if (!fromForm_) factor_.release();
+      if (spin_ != nullptr || vanishes || fromForm_) {
+        // X is not needed: R is the spin density times S, zero, or made
+        // from the eigenpairs of the form.
         vanishes_ = vanishes;
         r_.xFormed = false;
         unpairedFromDiagonal();
@@ -247,7 +257,20 @@ bool BondOrderAnalysis::closedShellVanishes() {
   if (bound <= kIdempotency) {
     // Every eigenvalue lies within the bound: the density is a possible
     // one, and idempotent if it has to be.
-    return allEigenvaluesBelow(c, kVanishing);
+    if (!eigenpairsAvailable(nbf_)) return allEigenvaluesBelow(c, kVanishing);
+    Matrix kept = copyLower(c);
+    if (allEigenvaluesBelow(c, kVanishing)) return true;
+    // Some eigenvalues of X near the threshold (the rounding of the
+    // density's printed digits in a large basis): the few that reach it
+    // give R, of their rank, from the form itself.
+    c.release();
+    form_ = eigenpairsFrom(kept, kZeroEig);
+    if (form_.failed) {
+      form_ = Eigenpairs();
+      return false;
+    }
+    fromForm_ = true;
+    return form_.count == 0;
   }
   const Vec1<double> eig = eigenvaluesLower(c, par_);
   const int n = nbf_;
@@ -368,6 +391,10 @@ void BondOrderAnalysis::bondOrders() {
     matmul(p_.view(), spin_->view(), s_.view(), n, par_);
   } else if (vanishes_) {
     // R is zero: every term of the second sum is zero.
+  } else if (fromForm_) {
+    squareRootFromForm(p_.view(), factor_, form_, n, par_);
+    form_ = Eigenpairs();
+    factor_.release();
   } else {
     // X^1/2 from the eigenvectors of X (its lower triangle); eigenvalues
     // below the threshold, negative ones included, count as zero.  When all

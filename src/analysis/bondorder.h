@@ -13,6 +13,7 @@
 #include <atomic>
 #include <exception>
 
+#include "analysis/occupations.h"
 #include "core/matrix.h"
 #include "core/parallel.h"
 
@@ -139,6 +140,8 @@ class BondOrderAnalysis {
   bool haveFactor_ = false;  // factor_ is made (empty when it failed)
   Matrix factor_;            // the Cholesky factor of S
   bool vanishes_ = false;    // R is zero, decided without X
+  bool fromForm_ = false;    // R is made from form_, without X
+  Eigenpairs form_;          // the eigenpairs of L^T D L at or above the threshold
   Matrix w_, temp_;
   BondOrders r_;
 };

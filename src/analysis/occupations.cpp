@@ -2,11 +2,15 @@
 
 #include <cblas.h>
 #include <dlfcn.h>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <vector>
 
 #include "analysis/sdiag.h"
 
@@ -27,23 +31,34 @@ struct Blas {
   using Gemm = void (*)(CBLAS_ORDER, CBLAS_TRANSPOSE, CBLAS_TRANSPOSE, blasint, blasint, blasint,
                         double, const double*, blasint, const double*, blasint, double, double*,
                         blasint);
-  using Trmm = void (*)(CBLAS_ORDER, CBLAS_SIDE, CBLAS_UPLO, CBLAS_TRANSPOSE, CBLAS_DIAG, blasint,
-                        blasint, double, const double*, blasint, double*, blasint);
   using Potrf = void (*)(const char*, const int*, double*, const int*, int*, std::size_t);
+  using Sygst = void (*)(const int*, const char*, const int*, double*, const int*, const double*,
+                         const int*, int*, std::size_t);
+  using Tri = void (*)(CBLAS_ORDER, CBLAS_SIDE, CBLAS_UPLO, CBLAS_TRANSPOSE, CBLAS_DIAG, blasint,
+                       blasint, double, const double*, blasint, double*, blasint);
+  using Syevr = void (*)(const char*, const char*, const char*, const int*, double*, const int*,
+                         const double*, const double*, const int*, const int*, const double*, int*,
+                         double*, double*, const int*, int*, double*, const int*, int*, const int*,
+                         int*, std::size_t, std::size_t, std::size_t);
   using Threads = void (*)(int);
   Gemm gemm = nullptr;
-  Trmm trmm = nullptr;
   Potrf potrf = nullptr;
+  Sygst sygst = nullptr;
+  Tri trmm = nullptr, trsm = nullptr;
+  Syevr syevr = nullptr;
   bool ok = false;
 
   Blas() {
     void* lib = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
     if (lib == nullptr) return;
     gemm = reinterpret_cast<Gemm>(dlsym(lib, "cblas_dgemm"));
-    trmm = reinterpret_cast<Trmm>(dlsym(lib, "cblas_dtrmm"));
     potrf = reinterpret_cast<Potrf>(dlsym(lib, "dpotrf_"));
+    sygst = reinterpret_cast<Sygst>(dlsym(lib, "dsygst_"));
+    trmm = reinterpret_cast<Tri>(dlsym(lib, "cblas_dtrmm"));
+    trsm = reinterpret_cast<Tri>(dlsym(lib, "cblas_dtrsm"));
+    syevr = reinterpret_cast<Syevr>(dlsym(lib, "dsyevr_"));
     const auto threads = reinterpret_cast<Threads>(dlsym(lib, "openblas_set_num_threads"));
-    if (gemm == nullptr || trmm == nullptr || potrf == nullptr || threads == nullptr) return;
+    if (gemm == nullptr || potrf == nullptr || sygst == nullptr || threads == nullptr) return;
     threads(1);
     ok = true;
   }
@@ -53,6 +68,32 @@ const Blas& blas() {
   static const Blas b;
   return b;
 }
+
+// Subnormal numbers are flushed to zero on the calling thread while one of
+// these lives.  The forms of distant fragments hold elements that underflow
+// into the subnormal range, and the processor takes a slow path for every
+// such operand: the factorisations and products of a form then run several
+// times slower.  The forms only decide whether eigenvalues lie below a
+// threshold, with a margin of 1e-8, which numbers below 2.2e-308 cannot
+// move; the printed results are never computed this way.
+class FlushSubnormals {
+ public:
+#if defined(__SSE__)
+  FlushSubnormals() : saved_(_mm_getcsr()) {
+    _mm_setcsr(saved_ | kFlushToZero | kDenormalsAreZero);
+  }
+  ~FlushSubnormals() {
+    _mm_setcsr(saved_);
+  }
+
+ private:
+  static constexpr unsigned kFlushToZero = 0x8000;
+  static constexpr unsigned kDenormalsAreZero = 0x0040;
+  unsigned saved_;
+#endif
+  FlushSubnormals(const FlushSubnormals&) = delete;
+  FlushSubnormals& operator=(const FlushSubnormals&) = delete;
+};
 
 // Orders below which the factorisations and products run here, without
 // loading the library: for them, loading it would cost more than the work.
@@ -85,6 +126,7 @@ bool cholesky(Matrix& a) {
   if (!useLibrary(n)) return smallCholesky(a);
   const int lda = a.ld();
   int info = 0;
+  const FlushSubnormals flush;
   blas().potrf("L", &n, a.col(1), &lda, &info, 1);
   return info == 0;
 }
@@ -141,26 +183,32 @@ Matrix occupationForm(const Matrix& l, const Matrix& a, double c, const Parallel
   Matrix q = Matrix::uninitialised(n, n);
   if (n == 0) return q;
   if (!useLibrary(n)) return smallForm(l, a, c);
-  // Q = L^T (A L), panel by panel of columns: L(j0:n, J) is lower
-  // trapezoidal, so A L takes rows j0..n of it only.
+  // Q = L^T A L by LAPACK's reduction of a symmetric-definite pencil: one
+  // call on one thread, which reads and writes the lower triangles alone
+  // and costs half the products of two triangular multiplications.
   par.run(panels(n), [&](int t) {
     const int j0 = t * kPanel + 1;
-    const int b = std::min(kPanel, n - j0 + 1);
-    blas().gemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, b, n - j0 + 1, 1.0, a.col(j0), a.ld(),
-                &l.col(j0)[j0 - 1], l.ld(), 0.0, q.col(j0), q.ld());
-    blas().trmm(CblasColMajor, CblasLeft, CblasLower, CblasTrans, CblasNonUnit, n, b, 1.0, l.col(1),
-                l.ld(), q.col(j0), q.ld());
+    const int j1 = std::min(n, j0 + kPanel - 1);
+    for (int j = j0; j <= j1; ++j)
+      for (int i = j; i <= n; ++i) q(i, j) = a(i, j);
   });
-  // Q is symmetric but for rounding: both triangles take the mean.
+  {
+    const FlushSubnormals flush;
+    const int itype = 2;
+    const int lda = q.ld();
+    const int ldb = l.ld();
+    int info = 0;
+    blas().sygst(&itype, "L", &n, q.col(1), &lda, l.col(1), &ldb, &info, 1);
+  }
+  // Both triangles of Q for the products below.
   for (int j = 1; j <= n; ++j)
-    for (int i = j + 1; i <= n; ++i) {
-      const double m = 0.5 * (q(i, j) + q(j, i));
-      q(i, j) = m;
-      q(j, i) = m;
-    }
-  // The lower triangle of C = c Q - Q Q, by panels of columns again.
+    for (int i = j + 1; i <= n; ++i) q(j, i) = q(i, j);
+  // The lower triangle of C = c Q - Q Q, panel by panel of columns: every
+  // panel is one call on one thread, so the result is the same for any
+  // number of threads.
   Matrix r = Matrix::uninitialised(n, n);
   par.run(panels(n), [&](int t) {
+    const FlushSubnormals flush;
     const int j0 = t * kPanel + 1;
     const int b = std::min(kPanel, n - j0 + 1);
     const int m = n - j0 + 1;
@@ -205,6 +253,80 @@ Vec1<double> eigenvaluesLower(Matrix& c, const Parallel& par) {
   sdiagUnlessAllBelow(c.col(1), c.ld(), d.data(), n, std::numeric_limits<double>::infinity(), par);
   for (int k = 1; k <= n; ++k) d(k) = std::ldexp(d(k), e);
   return d;
+}
+
+bool eigenpairsAvailable(int n) {
+  return useLibrary(n) && blas().ok;
+}
+
+Eigenpairs eigenpairsFrom(Matrix& c, double t) {
+  const int n = c.rows();
+  Eigenpairs e;
+  e.values = Vec1<double>(n);
+  // Eigenvalues in (vl, vu]: vl is the double just below t.
+  const double vl = std::nextafter(t, -std::numeric_limits<double>::infinity());
+  const double vu = std::numeric_limits<double>::max();
+  const int ld = c.ld();
+  const double abstol = 0.0;
+  const int none = 0;
+  int found = 0;
+  int info = 0;
+  Matrix z = Matrix::uninitialised(n, std::max(n, 1));
+  const int ldz = z.ld();
+  std::vector<int> support(2 * static_cast<std::size_t>(std::max(n, 1)));
+  int lwork = -1;
+  int liwork = -1;
+  double wsize = 0.0;
+  int iwsize = 0;
+  blas().syevr("V", "V", "L", &n, c.col(1), &ld, &vl, &vu, &none, &none, &abstol, &found,
+               e.values.data(), z.col(1), &ldz, support.data(), &wsize, &lwork, &iwsize, &liwork,
+               &info, 1, 1, 1);
+  lwork = static_cast<int>(wsize);
+  liwork = iwsize;
+  std::vector<double> work(static_cast<std::size_t>(std::max(lwork, 1)));
+  std::vector<int> iwork(static_cast<std::size_t>(std::max(liwork, 1)));
+  blas().syevr("V", "V", "L", &n, c.col(1), &ld, &vl, &vu, &none, &none, &abstol, &found,
+               e.values.data(), z.col(1), &ldz, support.data(), work.data(), &lwork, iwork.data(),
+               &liwork, &info, 1, 1, 1);
+  if (info != 0) {
+    e.failed = true;
+    return e;
+  }
+  e.count = found;
+  e.vectors = Matrix::uninitialised(n, std::max(found, 1));
+  for (int k = 1; k <= found; ++k)
+    for (int i = 1; i <= n; ++i) e.vectors(i, k) = z(i, k);
+  return e;
+}
+
+void squareRootFromForm(MatView r, const Matrix& l, const Eigenpairs& e, int n,
+                        const Parallel& par) {
+  const int m = e.count;
+  if (m == 0) {
+    for (int j = 1; j <= n; ++j)
+      for (int i = 1; i <= n; ++i) r(i, j) = 0.0;
+    return;
+  }
+  // A = L^-T U diag(sqrt(lambda)) and B = L U, then R = A B^T.
+  Matrix a = Matrix::uninitialised(n, m);
+  Matrix b = Matrix::uninitialised(n, m);
+  for (int k = 1; k <= m; ++k) {
+    const double root = std::sqrt(e.values(k));
+    for (int i = 1; i <= n; ++i) {
+      a(i, k) = e.vectors(i, k) * root;
+      b(i, k) = e.vectors(i, k);
+    }
+  }
+  blas().trsm(CblasColMajor, CblasLeft, CblasLower, CblasTrans, CblasNonUnit, n, m, 1.0, l.col(1),
+              l.ld(), a.col(1), a.ld());
+  blas().trmm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, n, m, 1.0, l.col(1),
+              l.ld(), b.col(1), b.ld());
+  par.run(panels(n), [&](int t) {
+    const int j0 = t * kPanel + 1;
+    const int w = std::min(kPanel, n - j0 + 1);
+    blas().gemm(CblasColMajor, CblasNoTrans, CblasTrans, n, w, m, 1.0, a.col(1), a.ld(),
+                &b.col(1)[j0 - 1], b.ld(), 0.0, &r(1, j0), r.ld);
+  });
 }
 
 }  // namespace mv

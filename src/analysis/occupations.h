@@ -49,4 +49,30 @@ bool allEigenvaluesBelow(Matrix& c, double t);
 // is c's, without its eigenvectors.  c is overwritten.
 Vec1<double> eigenvaluesLower(Matrix& c, const Parallel& par = Parallel());
 
+// The eigenpairs of C whose eigenvalues reach a threshold, for the square
+// root of D S: with S = L L^T, C = L^T D L is orthogonally similar to
+// X = S^1/2 D S^1/2 (S^1/2 = L O for an orthogonal O), so that
+//   R = S^-1/2 X^1/2 S^1/2 = L^-T C^1/2 L^T,
+// and with C^1/2 = U diag(sqrt(lambda)) U^T over the kept eigenvalues R is
+// of the rank of their number.
+struct Eigenpairs {
+  int count = 0;        // eigenvalues kept
+  Vec1<double> values;  // ascending, the first `count` of them
+  Matrix vectors;       // n by count
+  bool failed = false;  // the library's solver did not converge
+};
+
+// True when eigenpairsFrom() and squareRootFromForm() can be used for order
+// n (the library's, from order 160 on).
+bool eigenpairsAvailable(int n);
+
+// The eigenpairs, eigenvalue at or above t, of the symmetric matrix whose
+// lower triangle is c's (LAPACK's dsyevr, one thread); c is overwritten.
+Eigenpairs eigenpairsFrom(Matrix& c, double t);
+
+// R = L^-T U diag(sqrt(lambda)) U^T L^T into r (n by n), from the
+// Cholesky factor L of S and the kept eigenpairs of C.
+void squareRootFromForm(MatView r, const Matrix& l, const Eigenpairs& e, int n,
+                        const Parallel& par = Parallel());
+
 }  // namespace mv

@@ -4,13 +4,13 @@
 // succession (one per step of a reduction, say), so waking a sleeping
 // thread for each would cost more than the run: a worker that finds
 // nothing to do watches for new work for a short while before it sleeps,
-// and the caller of a run watches the helpers leave before it sleeps.  While it has tasks left it
-// is listed in the pool, where idle workers find it; a worker that joins counts itself as a helper
-// under the pool's mutex and claims tasks from the run's atomic counter until none is left.  The
-// caller claims tasks the same way, then takes the run off the list (no helper can join after that)
-// and waits until the helpers have left.  Every claimed task is being run by the thread that
-// claimed it, so the wait always ends: with every worker busy elsewhere the caller simply runs all
-// the tasks itself.
+// and the caller of a run, helping the runs its helpers start, watches them leave before it sleeps.
+// While it has tasks left it is listed in the pool, where idle workers find it; a worker that joins
+// counts itself as a helper under the pool's mutex and claims tasks from the run's atomic counter
+// until none is left.  The caller claims tasks the same way, then takes the run off the list (no
+// helper can join after that) and waits until the helpers have left.  Every claimed task is being
+// run by the thread that claimed it, so the wait always ends: with every worker busy elsewhere the
+// caller simply runs all the tasks itself.
 #include "core/parallel.h"
 
 #include <algorithm>
@@ -31,7 +31,6 @@ struct ThreadPool::Run {
   // Helpers at work; changed under the pool's mutex, read by the caller
   // without it while it waits.
   std::atomic<int> helpers{0};
-  std::condition_variable left;
   std::mutex errorMutex;
   std::exception_ptr error;
   int errorTask = INT_MAX;
@@ -135,6 +134,15 @@ void ThreadPool::addRun(Run* run) {
     handedIn_.fetch_add(1, std::memory_order_release);
   }
   wake_.notify_all();
+  waiting_.notify_all();
+}
+
+void ThreadPool::help(Run* run, std::unique_lock<std::mutex>& lock) {
+  run->helpers.fetch_add(1, std::memory_order_relaxed);
+  lock.unlock();
+  run->work();
+  lock.lock();
+  if (run->helpers.fetch_sub(1, std::memory_order_acq_rel) == 1) waiting_.notify_all();
 }
 
 void ThreadPool::removeRun(Run* run) {
@@ -145,17 +153,26 @@ void ThreadPool::removeRun(Run* run) {
       break;
     }
   }
-  auto gone = [run] { return run->helpers.load(std::memory_order_acquire) == 0; };
-  if (gone()) return;
-  lock.unlock();
   // A helper leaves under the mutex: once the mutex is free again after the
-  // count reached zero, no helper touches the run any more.
-  if (!watch(gone)) {
-    lock.lock();
-    run->left.wait(lock, gone);
-    return;
+  // count reached zero, no helper touches the run any more.  Until then the
+  // caller helps the runs that its helpers start (or that other jobs
+  // start): it would be idle otherwise, and the helper's task may be the
+  // longer half of the work.  Every task it claims is a later one of its
+  // run, so it never holds up an earlier one.
+  auto gone = [run] { return run->helpers.load(std::memory_order_acquire) == 0; };
+  Run* other = nullptr;
+  auto next = [&] { return gone() || (other = helpable()) != nullptr; };
+  while (!gone()) {
+    if (!next()) {
+      const unsigned seen = handedIn_.load(std::memory_order_acquire);
+      lock.unlock();
+      watch([&] { return gone() || handedIn_.load(std::memory_order_acquire) != seen; });
+      lock.lock();
+      waiting_.wait(lock, next);
+    }
+    if (other != nullptr && !gone()) help(other, lock);
+    other = nullptr;
   }
-  lock.lock();
 }
 
 void ThreadPool::workerLoop() {
@@ -179,11 +196,7 @@ void ThreadPool::workerLoop() {
       continue;
     }
     if (run != nullptr) {
-      run->helpers.fetch_add(1, std::memory_order_relaxed);
-      lock.unlock();
-      run->work();
-      lock.lock();
-      if (run->helpers.fetch_sub(1, std::memory_order_acq_rel) == 1) run->left.notify_all();
+      help(run, lock);
       continue;
     }
     return;  // stopping, and no job left

@@ -50,7 +50,11 @@ class ThreadPool {
   // Under mutex_: a run that accepts one more helper, or null.
   Run* helpable();
   void addRun(Run* run);
+  // Takes the run off the list, then waits until its helpers have left,
+  // helping other runs meanwhile.
   void removeRun(Run* run);
+  // Help `run` (lock holds mutex_, and is held again on return).
+  void help(Run* run, std::unique_lock<std::mutex>& lock);
   bool takeJob(std::function<void()>& job);
 
   int size_;
@@ -59,6 +63,9 @@ class ThreadPool {
   std::atomic<unsigned> handedIn_{0};
   std::mutex mutex_;
   std::condition_variable wake_;
+  // Wakes the callers of runs waiting for their helpers: a helper has left,
+  // or a run has been listed.
+  std::condition_variable waiting_;
   std::deque<std::function<void()>> jobs_;
   std::vector<Run*> runs_;
   bool stopping_ = false;

@@ -709,27 +709,41 @@ TEST(DensityChecks, EachSpinOfAnUnrestrictedDeterminantIsIdempotent) {
 }
 
 TEST(DensityWithoutX, ThreadsGiveTheSameBits) {
-  // 160 functions on 10 atoms: a closed-shell determinant (no X) and one
-  // eigenvalue above the threshold (X after all, S diagonalised beside
-  // W W), on one thread and with the checks beside W on two and three.
+  // 160 functions on 10 atoms, 40 doubly occupied orbitals and one more
+  // whose occupation gives X the eigenvalue lambda: zero (no X); just below
+  // the threshold; above it, where R comes from the eigenpairs of the
+  // congruent form; and 2e-4 (X after all, S diagonalised beside W W).
+  // With that orbital c, R = sqrt(lambda) c (S c)^T when lambda reaches the
+  // threshold, and its bond-order term is lambda m(A) m(B), m(A) the
+  // orbital's Mulliken share on A.  The same bits on one thread and with
+  // the checks beside W on two and three.
   const int n = 160;
   const Matrix s = randomOverlap(n, 39);
   const Matrix c = orthonormalOrbitals(s, 40);
+  const Matrix sc = product(s, c);
   Molecule mol;
+  std::vector<double> share(10);
   for (int a = 0; a < 10; ++a) {
     mol.first.push_back(16 * a + 1);
     mol.last.push_back(16 * a + 16);
     mol.z.push_back(6);
+    for (int mu = 16 * a + 1; mu <= 16 * a + 16; ++mu) share[a] += c(mu, 41) * sc(mu, 41);
   }
-  for (const double last : {0.0, 1e-4}) {
-    SCOPED_TRACE(last);
+  for (const double lambda : {0.0, 0.95e-7, 1.05e-7, 3e-7, 5e-6, 2e-4}) {
+    SCOPED_TRACE(lambda);
     std::vector<double> occ(40, 2.0);
-    occ.push_back(last);
+    occ.push_back(1.0 - std::sqrt(1.0 - lambda));
     const Inputs in(density(c, occ), s, mol);
     const mv::DensityChecks checks{true, true, false};
     const Checked alone = analyseChecked(in, checks);
     ASSERT_TRUE(alone.results.has_value());
-    EXPECT_EQ(alone.results->xFormed, last != 0.0);
+    EXPECT_EQ(alone.results->xFormed, lambda > 1e-4);
+    const Matrix w = product(in.p, s);
+    const double kept = lambda >= 1e-7 ? lambda : 0.0;
+    for (int a = 1; a <= mol.nat(); ++a)
+      for (int b = a + 1; b <= mol.nat(); ++b)
+        EXPECT_NEAR(alone.results->bonds(a, b),
+                    pairTerm(w, mol, a, b) + kept * share[a - 1] * share[b - 1], 1e-12);
     for (int threads : {2, 3}) {
       mv::ThreadPool pool(threads);
       const Checked beside = analyseChecked(in, checks, nullptr, mv::Parallel(pool, threads), 1);
