@@ -1,5 +1,5 @@
 // The thread pool and the task runs: every task runs exactly once, runs
-// nested in jobs finish while the pool is busy, and a task's exception
+// nested in jobs finish while the pool is busy, a waiting caller helps, and a task's exception
 // reaches the caller of run() only after the other tasks have run.
 #include "core/parallel.h"
 
@@ -74,6 +74,33 @@ TEST(Parallel, IdleWorkersHelpUpToTheThreadLimit) {
       EXPECT_GE(static_cast<int>(seen.size()), 2);
     }
   }
+}
+
+TEST(Parallel, CallerHelpsTheRunsOfItsHelpersWhileItWaits) {
+  // Two threads, two tasks: the worker's starts a run of 64 tasks of 1 ms,
+  // the one on the caller's thread ends once that has begun (or after 2 s,
+  // should the worker never come).  The caller, waiting for the worker,
+  // takes part of that run rather than sleeping.
+  mv::ThreadPool pool(2);
+  const mv::Parallel par(pool, 2);
+  const std::thread::id caller = std::this_thread::get_id();
+  std::atomic<bool> started{false};
+  std::mutex m;
+  std::set<std::thread::id> seen;
+  par.run(2, [&](int) {
+    if (std::this_thread::get_id() == caller) {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+      while (!started.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+      return;
+    }
+    started.store(true);
+    par.run(64, [&](int) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      const std::lock_guard<std::mutex> lock(m);
+      seen.insert(std::this_thread::get_id());
+    });
+  });
+  EXPECT_EQ(seen.size(), 2u);
 }
 
 TEST(Parallel, LaterTaskMayWaitForAnEarlierOne) {
