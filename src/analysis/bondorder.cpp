@@ -200,7 +200,10 @@ void BondOrderAnalysis::productW(const Parallel& par) {
   Matrix& bomat = r_.bonds;
   // W = P S and its one- and two-centre sums.
   w_ = Matrix::uninitialised(n, n);
-  matmul(w_.view(), p_.view(), s_.view(), n, par);
+  if (checks_.economical && eigenpairsAvailable(n))
+    libraryProduct(w_.view(), p_.view(), s_.view(), n, par);
+  else
+    matmul(w_.view(), p_.view(), s_.view(), n, par);
   for (int a = 1; a <= nat_; ++a)
     for (int b = a; b <= nat_; ++b) {
       const double sum = pairSum(w_, a, b);

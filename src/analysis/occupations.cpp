@@ -259,6 +259,15 @@ bool eigenpairsAvailable(int n) {
   return useLibrary(n) && blas().ok;
 }
 
+void libraryProduct(MatView c, MatView a, MatView b, int n, const Parallel& par) {
+  par.run(panels(n), [&](int t) {
+    const int j0 = t * kPanel + 1;
+    const int w = std::min(kPanel, n - j0 + 1);
+    blas().gemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, w, n, 1.0, a.col(1), a.ld, b.col(j0),
+                b.ld, 0.0, c.col(j0), c.ld);
+  });
+}
+
 Eigenpairs eigenpairsFrom(Matrix& c, double t) {
   const int n = c.rows();
   Eigenpairs e;

@@ -49,6 +49,12 @@ bool allEigenvaluesBelow(Matrix& c, double t);
 // is c's, without its eigenvectors.  c is overwritten.
 Vec1<double> eigenvaluesLower(Matrix& c, const Parallel& par = Parallel());
 
+// C = A B for n by n matrices by the library's dgemm, in fixed panels of
+// columns shared among the threads of `par` (one call on one thread each),
+// so that the result is the same for any number of threads.  Order 160 and
+// more, where eigenpairsAvailable(n).
+void libraryProduct(MatView c, MatView a, MatView b, int n, const Parallel& par = Parallel());
+
 // The eigenpairs of C whose eigenvalues reach a threshold, for the square
 // root of D S: with S = L L^T, C = L^T D L is orthogonally similar to
 // X = S^1/2 D S^1/2 (S^1/2 = L O for an orthogonal O), so that
