@@ -26,43 +26,12 @@ namespace fs = std::filesystem;
 using mvtest::dataPath;
 using mvtest::readFile;
 using mvtest::writeFile;
+using CliRun = mvtest::RunResult;
+using mvtest::listing;
+using mvtest::runArgs;
+using mvtest::shellQuote;
 
 namespace {
-
-struct CliRun {
-  std::string out, err;
-  int status = -1;
-};
-
-std::string shellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// The program with `args`, in directory `cwd`, standard input from `in`.
-CliRun mirvante(const std::vector<std::string>& args, const std::string& cwd,
-                const std::string& in = "/dev/null") {
-  const std::string io = mvtest::makeTempDir("mvcliio");
-  std::string cmd = "cd ";
-  cmd.append(shellQuote(cwd)).append(" && timeout 300 ").append(shellQuote(MV_PROGRAM));
-  for (const std::string& a : args) cmd.append(" ").append(shellQuote(a));
-  cmd.append(" <").append(shellQuote(in)).append(" >").append(shellQuote(io + "/out"));
-  cmd.append(" 2>").append(shellQuote(io + "/err"));
-  const int rc = std::system(cmd.c_str());
-  CliRun r;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
-  r.out = readFile(io + "/out");
-  r.err = readFile(io + "/err");
-  fs::remove_all(io);
-  return r;
-}
-
-std::set<std::string> listing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
-  return names;
-}
 
 const std::vector<std::string> kFixtures = {
     "h2_rhf_sto3g",     "h2o_rhf_sto3g",      "h2o_rhf_sto3g_colorder",
@@ -90,7 +59,7 @@ TEST(CommandLine, OneFileGivesTheClassicReportAndWritesNothing) {
     const std::string file = dataPath(name + ".fchk");
     const mvtest::RunResult classic = mvtest::runProgram(readFile(file));
     ASSERT_EQ(classic.status, 0) << name;
-    const CliRun r = mirvante({file}, cwd);
+    const CliRun r = runArgs({file}, cwd);
     EXPECT_EQ(r.status, 0) << name;
     EXPECT_EQ(r.err, "") << name;
     // X is formed for the square root of an open-shell or correlated
@@ -117,8 +86,8 @@ TEST(CommandLine, OneFileGivesTheClassicReportAndWritesNothing) {
 TEST(CommandLine, SeveralFilesAreHeadedAsHeadDoesAndStandardInputReads) {
   const std::string cwd = mvtest::makeTempDir("mvcli");
   const std::string a = dataPath("h2_rhf_sto3g.fchk"), b = dataPath("h2o_rhf_sto3g.fchk");
-  const CliRun ra = mirvante({a}, cwd), rb = mirvante({b}, cwd);
-  const CliRun both = mirvante({a, "-"}, cwd, b);
+  const CliRun ra = runArgs({a}, cwd), rb = runArgs({b}, cwd);
+  const CliRun both = runArgs({a, "-"}, cwd, b);
   EXPECT_EQ(both.status, 0);
   EXPECT_EQ(both.out, "==> " + a + " <==\n" + ra.out + "\n==> standard input <==\n" + rb.out);
   fs::remove_all(cwd);
@@ -153,7 +122,7 @@ TEST(CommandLine, JsonLinesForGoodMissingAndTruncatedFiles) {
   const std::string cut = cwd + "/cut.fchk";
   writeFile(cut, text.substr(0, text.find("Total SCF Density") + 200));
   const std::string missing = cwd + "/missing.fchk";
-  const CliRun r = mirvante({"--json", good1, missing, cut, good2}, cwd);
+  const CliRun r = runArgs({"--json", good1, missing, cut, good2}, cwd);
   EXPECT_EQ(r.status, 1);
   const auto lines = mvtest::lines(r.out);
   ASSERT_EQ(lines.size(), 4u);
@@ -165,7 +134,7 @@ TEST(CommandLine, JsonLinesForGoodMissingAndTruncatedFiles) {
     EXPECT_EQ(j["status"], statuses[k]) << lines[k];
     if (statuses[k] == "ok") {
       EXPECT_FALSE(j.contains("error"));
-      expectSameAsReport(j, mirvante({files[k]}, cwd).out);
+      expectSameAsReport(j, runArgs({files[k]}, cwd).out);
     } else {
       EXPECT_TRUE(j["error"]["code"].is_null());
       EXPECT_FALSE(j["error"]["message"].get<std::string>().empty());
@@ -197,7 +166,7 @@ TEST(CommandLine, OutputIsTheSameBytesForAnyNumberOfThreads) {
     a1.insert(a1.end(), files.begin(), files.end());
     a2.insert(a2.end(), files.begin(), files.end());
     a3.insert(a3.end(), files.begin(), files.end());
-    const CliRun r1 = mirvante(a1, cwd), r2 = mirvante(a2, cwd), r3 = mirvante(a3, cwd);
+    const CliRun r1 = runArgs(a1, cwd), r2 = runArgs(a2, cwd), r3 = runArgs(a3, cwd);
     EXPECT_EQ(r1.status, 0);
     EXPECT_EQ(r1.out, r2.out) << mode;
     EXPECT_EQ(r1.out, r3.out) << mode;
@@ -264,7 +233,7 @@ TEST(CommandLine, DensitiesThatAreNotPossibleAreRefused) {
     SCOPED_TRACE(c.name);
     ASSERT_GT(c.text.size(), 1000u);
     writeFile(cwd + "/d.fchk", c.text);
-    const CliRun one = mirvante({"--json", "-j", "1", "d.fchk"}, cwd);
+    const CliRun one = runArgs({"--json", "-j", "1", "d.fchk"}, cwd);
     EXPECT_EQ(one.status, 1);
     const auto j = nlohmann::json::parse(one.out);
     EXPECT_NE(j["status"], "ok");
@@ -274,11 +243,11 @@ TEST(CommandLine, DensitiesThatAreNotPossibleAreRefused) {
           << j["error"]["message"];
     }
     for (const char* threads : {"2", "3"}) {
-      const CliRun more = mirvante({"--json", "-j", threads, "d.fchk"}, cwd);
+      const CliRun more = runArgs({"--json", "-j", threads, "d.fchk"}, cwd);
       EXPECT_EQ(more.out, one.out) << threads;
       EXPECT_EQ(more.err, one.err) << threads;
-      const CliRun text = mirvante({"-j", threads, "d.fchk"}, cwd);
-      EXPECT_EQ(text.out, mirvante({"-j", "1", "d.fchk"}, cwd).out) << threads;
+      const CliRun text = runArgs({"-j", threads, "d.fchk"}, cwd);
+      EXPECT_EQ(text.out, runArgs({"-j", "1", "d.fchk"}, cwd).out) << threads;
     }
   }
   fs::remove_all(cwd);
@@ -295,15 +264,15 @@ TEST(CommandLine, EverySharedFilePassesTheDensityChecksAlikeOnAnyThreads) {
   const std::string cwd = mvtest::makeTempDir("mvcli");
   for (const std::string& f : files) {
     SCOPED_TRACE(f);
-    const CliRun one = mirvante({"--json", "-j", "1", f}, cwd);
+    const CliRun one = runArgs({"--json", "-j", "1", f}, cwd);
     const auto j = nlohmann::json::parse(one.out);
     if (j["status"] != "ok") {
       const std::string m = j["error"]["message"];
       EXPECT_EQ(m.find("not a possible one"), std::string::npos) << m;
       EXPECT_EQ(m.find("not idempotent"), std::string::npos) << m;
     }
-    EXPECT_EQ(mirvante({"--json", "-j", "2", f}, cwd).out, one.out);
-    EXPECT_EQ(mirvante({"--json", "-j", "3", f}, cwd).out, one.out);
+    EXPECT_EQ(runArgs({"--json", "-j", "2", f}, cwd).out, one.out);
+    EXPECT_EQ(runArgs({"--json", "-j", "3", f}, cwd).out, one.out);
   }
   fs::remove_all(cwd);
 }
@@ -360,8 +329,8 @@ TEST(CommandLine, DamagedLargeFileEndsAsOnOneThread) {
     const std::string file = cwd + "/c10h8.fchk";
     writeFile(file, c.text);
     for (const char* mode : {"--min-bond=0.1", "--json"}) {
-      const CliRun one = mirvante({mode, "-j", "1", file}, cwd);
-      const CliRun two = mirvante({mode, "-j", "2", file}, cwd);
+      const CliRun one = runArgs({mode, "-j", "1", file}, cwd);
+      const CliRun two = runArgs({mode, "-j", "2", file}, cwd);
       EXPECT_EQ(one.status, c.status) << one.err;
       EXPECT_EQ(two.status, one.status);
       EXPECT_EQ(two.out, one.out);
@@ -374,29 +343,29 @@ TEST(CommandLine, DamagedLargeFileEndsAsOnOneThread) {
 TEST(CommandLine, OutputDirectoryGetsOneFilePerInputAndNeverAnInput) {
   const std::string cwd = mvtest::makeTempDir("mvcli");
   const std::string a = dataPath("h2_rhf_sto3g.fchk"), b = dataPath("h2o_rhf_sto3g.fchk");
-  CliRun r = mirvante({"-o", "reports/new", a, b}, cwd);
+  CliRun r = runArgs({"-o", "reports/new", a, b}, cwd);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(listing(cwd + "/reports/new"),
             (std::set<std::string>{"h2_rhf_sto3g.txt", "h2o_rhf_sto3g.txt"}));
-  EXPECT_EQ(readFile(cwd + "/reports/new/h2o_rhf_sto3g.txt"), mirvante({b}, cwd).out);
-  r = mirvante({"--json", "-o", "j", a}, cwd);
-  EXPECT_EQ(readFile(cwd + "/j/h2_rhf_sto3g.json"), mirvante({"--json", a}, cwd).out);
+  EXPECT_EQ(readFile(cwd + "/reports/new/h2o_rhf_sto3g.txt"), runArgs({b}, cwd).out);
+  r = runArgs({"--json", "-o", "j", a}, cwd);
+  EXPECT_EQ(readFile(cwd + "/j/h2_rhf_sto3g.json"), runArgs({"--json", a}, cwd).out);
 
   // Two inputs with one stem, and an input where an output would go.
   fs::create_directory(cwd + "/other");
   fs::copy_file(a, cwd + "/other/h2_rhf_sto3g.fchk");
-  r = mirvante({"-o", "x", a, "other/h2_rhf_sto3g.fchk"}, cwd);
+  r = runArgs({"-o", "x", a, "other/h2_rhf_sto3g.fchk"}, cwd);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("would both write the output x/h2_rhf_sto3g.txt"), std::string::npos)
       << r.err;
   writeFile(cwd + "/in.txt", readFile(a));
-  r = mirvante({"-o", ".", "in.txt"}, cwd);
+  r = runArgs({"-o", ".", "in.txt"}, cwd);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "mirvante: the output ./in.txt would overwrite the input in.txt\n");
   EXPECT_EQ(readFile(cwd + "/in.txt"), readFile(a));
   writeFile(cwd + "/plain", "");
-  r = mirvante({"-o", "plain", a}, cwd);
+  r = runArgs({"-o", "plain", a}, cwd);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("mirvante: cannot make the output directory plain"), std::string::npos);
   fs::remove_all(cwd);
@@ -404,22 +373,22 @@ TEST(CommandLine, OutputDirectoryGetsOneFilePerInputAndNeverAnInput) {
 
 TEST(CommandLine, HelpVersionAndUsageErrors) {
   const std::string cwd = mvtest::makeTempDir("mvcli");
-  CliRun r = mirvante({"--help"}, cwd);
+  CliRun r = runArgs({"--help"}, cwd);
   EXPECT_EQ(r.status, 0);
   for (const char* opt : {"--json", "--output-dir", "--jobs", "--min-bond", "--svg", "Examples:"})
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
-  r = mirvante({"--version"}, cwd);
+  r = runArgs({"--version"}, cwd);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "MIRVANTE 1.00\n");
-  r = mirvante({"--frobnicate", "x.fchk"}, cwd);
+  r = runArgs({"--frobnicate", "x.fchk"}, cwd);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err,
             "mirvante: The following argument was not expected: --frobnicate\n"
             "Run 'mirvante --help' for the options.\n");
-  EXPECT_EQ(mirvante({"-j", "0", "x.fchk"}, cwd).status, 2);
-  EXPECT_EQ(mirvante({"--json"}, cwd).status, 2);
-  EXPECT_EQ(mirvante({"--min-bond", "abc", "x.fchk"}, cwd).status, 2);
-  EXPECT_EQ(mirvante({"-", "-"}, cwd).status, 2);
+  EXPECT_EQ(runArgs({"-j", "0", "x.fchk"}, cwd).status, 2);
+  EXPECT_EQ(runArgs({"--json"}, cwd).status, 2);
+  EXPECT_EQ(runArgs({"--min-bond", "abc", "x.fchk"}, cwd).status, 2);
+  EXPECT_EQ(runArgs({"-", "-"}, cwd).status, 2);
   fs::remove_all(cwd);
 }
 
@@ -480,9 +449,9 @@ TEST(CommandLine, SpinAndLowdinFieldsOfTheJsonLines) {
   for (const char* name : {"h2o_rhf_sto3g", "h2o_mp2_ccpvdz", "ch3_uhf_631gs", "ch2_rohf_631gs"}) {
     SCOPED_TRACE(name);
     const std::string file = dataPath(std::string(name) + ".fchk");
-    const nlohmann::json plain = nlohmann::json::parse(mirvante({"--json", file}, cwd).out);
+    const nlohmann::json plain = nlohmann::json::parse(runArgs({"--json", file}, cwd).out);
     const nlohmann::json lowdin =
-        nlohmann::json::parse(mirvante({"--json", "--lowdin", file}, cwd).out);
+        nlohmann::json::parse(runArgs({"--json", "--lowdin", file}, cwd).out);
     ASSERT_EQ(lowdin["status"], "ok");
     const bool open = plain["alpha_electrons"] != plain["beta_electrons"];
     double spin = 0.0;
@@ -527,9 +496,9 @@ TEST(CommandLine, SpinAndLowdinFieldsOfTheJsonLines) {
 TEST(CommandLine, TextReportListsBondsFromTheThresholdAndLeavesLargeMatricesOut) {
   const std::string cwd = mvtest::makeTempDir("mvcli");
   const std::string heptane = dataPath("c7h16_rhf_sto3g.fchk");  // 23 atoms
-  const CliRun dflt = mirvante({heptane}, cwd);
-  const CliRun full = mirvante({"--matrix", heptane}, cwd);
-  const CliRun strict = mirvante({"--min-bond", "0.95", "--lowdin", heptane}, cwd);
+  const CliRun dflt = runArgs({heptane}, cwd);
+  const CliRun full = runArgs({"--matrix", heptane}, cwd);
+  const CliRun strict = runArgs({"--min-bond", "0.95", "--lowdin", heptane}, cwd);
   ASSERT_EQ(dflt.status, 0);
   EXPECT_NE(dflt.out.find("  Not printed for 23 atoms (more than 20)"), std::string::npos);
   EXPECT_EQ(full.out.find("Not printed"), std::string::npos);
@@ -541,7 +510,7 @@ TEST(CommandLine, TextReportListsBondsFromTheThresholdAndLeavesLargeMatricesOut)
   // The bond list: the pairs of the JSON list from the threshold on, by
   // decreasing order, with the Wiberg-Löwdin index and the distance.
   const nlohmann::json j =
-      nlohmann::json::parse(mirvante({"--json", "--min-bond", "0.95", heptane}, cwd).out);
+      nlohmann::json::parse(runArgs({"--json", "--min-bond", "0.95", heptane}, cwd).out);
   const std::vector<std::string> lines = mvtest::lines(strict.out);
   std::size_t k = 0;
   while (k < lines.size() && lines[k] != "           BONDS WITH ORDER >= 0.95") ++k;
@@ -574,7 +543,7 @@ TEST(CommandLine, FullereneReportIsShortWithoutMatrix) {
   if (beyond == nullptr || *beyond == '\0') GTEST_SKIP() << "MIRVANTE_BEYOND is not set";
   const std::string cwd = mvtest::makeTempDir("mvcli");
   const std::string c60 = std::string(beyond) + "/c60_rhf_ccpvdz.fchk";
-  const CliRun r = mirvante({c60}, cwd);
+  const CliRun r = runArgs({c60}, cwd);
   ASSERT_EQ(r.status, 0);
   const std::vector<std::string> lines = mvtest::lines(r.out);
   EXPECT_LT(lines.size(), 350U);
@@ -607,7 +576,7 @@ TEST(CommandLine, DrawingMarksSpinPopulations) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string svg = cwd + "/" + c.name + ".svg";
-    ASSERT_EQ(mirvante({"--svg", svg, dataPath(std::string(c.name) + ".fchk")}, cwd).status, 0);
+    ASSERT_EQ(runArgs({"--svg", svg, dataPath(std::string(c.name) + ".fchk")}, cwd).status, 0);
     std::vector<std::string> halos;
     const std::string text = readFile(svg);
     for (std::size_t at = text.find("<text class=\"free-valence-label\""); at != std::string::npos;
@@ -638,7 +607,7 @@ TEST(CommandLine, RealOpenShellsSpinAndLowdinSums) {
   int open = 0;
   for (const std::string& f : files) {
     SCOPED_TRACE(f);
-    const CliRun r = mirvante({"--json", "--lowdin", f}, cwd);
+    const CliRun r = runArgs({"--json", "--lowdin", f}, cwd);
     const nlohmann::json j = nlohmann::json::parse(r.out);
     if (j["status"] != "ok") continue;
     const int unpaired = j["alpha_electrons"].get<int>() - j["beta_electrons"].get<int>();

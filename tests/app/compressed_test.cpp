@@ -2,7 +2,6 @@
 // named as the user likes or given on standard input, gives the output of
 // the plain file; a damaged one is refused with one diagnostic.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
@@ -16,21 +15,11 @@ using mvtest::readFile;
 
 namespace {
 
-struct Outcome {
-  std::string out, err;
-  int status = -1;
-};
+using Outcome = mvtest::RunResult;
 
 // `mirvante ARGS < IN` in `dir`.
 Outcome run(const std::string& dir, const std::string& args, const std::string& in = "/dev/null") {
-  const std::string cmd = "cd '" + dir + "' && timeout 300 '" + MV_PROGRAM + "' " + args + " <" +
-                          in + " >out.txt 2>err.txt";
-  const int rc = std::system(cmd.c_str());
-  Outcome r;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
-  r.out = readFile(dir + "/out.txt");
-  r.err = readFile(dir + "/err.txt");
-  return r;
+  return mvtest::runShell(mvtest::shellQuote(MV_PROGRAM) + " " + args, dir, in);
 }
 
 bool sh(const std::string& cmd) {

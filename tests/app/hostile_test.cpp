@@ -4,7 +4,6 @@
 // with a complete analysis.  Then the inputs that are hostile by their name
 // or their stream rather than their contents.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -118,22 +117,12 @@ std::string applyEdits(const std::string& text, const std::string& edits) {
   return out;
 }
 
-struct ProgramRun {
-  std::string out, err;
-  int status = -1;
-};
+using ProgramRun = mvtest::RunResult;
 
 // The program with `args` in `dir`; `prefix` runs it under another command.
 ProgramRun mirvante(const std::string& args, const std::string& dir,
                     const std::string& prefix = "") {
-  const std::string cmd = "cd '" + dir + "' && timeout 120 " + prefix + "'" + MV_PROGRAM + "' " +
-                          args + " >out.txt 2>err.txt";
-  const int rc = std::system(cmd.c_str());
-  ProgramRun r;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
-  r.out = readFile(dir + "/out.txt");
-  r.err = readFile(dir + "/err.txt");
-  return r;
+  return mvtest::runShell(prefix + mvtest::shellQuote(MV_PROGRAM) + " " + args, dir, "");
 }
 
 }  // namespace

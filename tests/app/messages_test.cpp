@@ -1,7 +1,6 @@
 // What the command line says when an option, a value or a file is wrong,
 // and where it puts drawings: the built program run as users run it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
@@ -15,34 +14,10 @@ namespace fs = std::filesystem;
 using mvtest::dataPath;
 using mvtest::readFile;
 using mvtest::writeFile;
+using CliRun = mvtest::RunResult;
+using mvtest::runArgs;
 
 namespace {
-
-struct CliRun {
-  std::string out, err;
-  int status = -1;
-};
-
-// The program with `args` in the directory `cwd`, standard input empty.
-CliRun run(const std::vector<std::string>& args, const std::string& cwd) {
-  auto quote = [](const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-  };
-  std::string cmd = "cd ";
-  cmd.append(quote(cwd)).append(" && timeout 300 ").append(quote(MV_PROGRAM));
-  for (const std::string& a : args) cmd.append(" ").append(quote(a));
-  cmd.append(" </dev/null >.out 2>.err");
-  const int rc = std::system(cmd.c_str());
-  CliRun r;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
-  r.out = readFile(cwd + "/.out");
-  r.err = readFile(cwd + "/.err");
-  fs::remove(cwd + "/.out");
-  fs::remove(cwd + "/.err");
-  return r;
-}
 
 TEST(CommandLineMessages, UsageErrorsNameTheOptionAndSayWhatIsAllowed) {
   const std::string cwd = mvtest::makeTempDir("mvmsg");
@@ -74,7 +49,7 @@ TEST(CommandLineMessages, UsageErrorsNameTheOptionAndSayWhatIsAllowed) {
        "convert the picture afterwards), or a directory\n"},
   };
   for (const auto& c : cases) {
-    const CliRun r = run(c.args, cwd);
+    const CliRun r = runArgs(c.args, cwd);
     EXPECT_EQ(r.status, 2) << c.args.front();
     EXPECT_EQ(r.out, "") << c.args.front();
     EXPECT_EQ(r.err, c.err) << c.args.front();
@@ -91,17 +66,17 @@ TEST(CommandLineMessages, FilesThatCannotBeOpenedGetADiagnosticAndNoReport) {
   writeFile(cwd + "/short.fchk",
             "water\nSP        RHF                                                         STO-3G\n"
             "Number of atoms                            I                3\n");
-  const std::string h2Report = run({h2}, cwd).out;
+  const std::string h2Report = runArgs({h2}, cwd).out;
 
   // Alone: nothing on standard output.
   for (const char* file : {"missing.fchk", "adir"}) {
-    const CliRun r = run({file}, cwd);
+    const CliRun r = runArgs({file}, cwd);
     EXPECT_EQ(r.status, 1) << file;
     EXPECT_EQ(r.out, "") << file;
   }
   // Among others: no header, no banner, and one empty line between the
   // reports that are there.
-  const CliRun r = run({"missing.fchk", h2, "adir", "short.fchk", h2}, cwd);
+  const CliRun r = runArgs({"missing.fchk", h2, "adir", "short.fchk", h2}, cwd);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "mirvante: missing.fchk: cannot open: No such file or directory\n"
@@ -118,7 +93,7 @@ TEST(CommandLineMessages, FilesThatCannotBeOpenedGetADiagnosticAndNoReport) {
   EXPECT_TRUE(r.out.ends_with("\n" + header + h2Report)) << r.out;
 
   // JSON: the same messages, without the STOP of the report.
-  const CliRun j = run({"--json", "short.fchk"}, cwd);
+  const CliRun j = runArgs({"--json", "short.fchk"}, cwd);
   EXPECT_NE(j.out.find("\"message\":\"the file has 3 lines: it is no formatted checkpoint file\""),
             std::string::npos)
       << j.out;
@@ -149,16 +124,16 @@ TEST(CommandLineMessages, DrawingDirectoryForAnyNumberOfInputs) {
   const std::string cwd = mvtest::makeTempDir("mvmsg");
   const std::string h2 = dataPath("h2_rhf_sto3g.fchk");
   // A trailing slash: a directory, made when missing, even for one input.
-  CliRun r = run({"--svg", "pics/", h2}, cwd);
+  CliRun r = runArgs({"--svg", "pics/", h2}, cwd);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::is_regular_file(cwd + "/pics/h2_rhf_sto3g.svg"));
   // An existing directory, without the slash.
   fs::create_directory(cwd + "/there");
-  r = run({"--svg", "there", h2}, cwd);
+  r = runArgs({"--svg", "there", h2}, cwd);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::is_regular_file(cwd + "/there/h2_rhf_sto3g.svg"));
   // Otherwise the drawing itself.
-  r = run({"--svg", "one.svg", h2}, cwd);
+  r = runArgs({"--svg", "one.svg", h2}, cwd);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::is_regular_file(cwd + "/one.svg"));
   EXPECT_EQ(readFile(cwd + "/one.svg"), readFile(cwd + "/there/h2_rhf_sto3g.svg"));

@@ -31,36 +31,19 @@ using mvtest::writeFile;
 
 namespace {
 
+using mvtest::listing;
+using ShellRun = mvtest::RunResult;
 std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
+  return mvtest::shellQuote(s);
 }
-
-struct ShellRun {
-  std::string out, err;
-  int status = -1;
-};
 
 // `script` run by bash in `cwd`; $MV is the program.
 ShellRun bash(const std::string& script, const std::string& cwd) {
   const std::string io = mvtest::makeTempDir("mvoutio");
   writeFile(io + "/script", "export MV=" + quote(MV_PROGRAM) + "\n" + script);
-  const std::string cmd = "cd " + quote(cwd) + " && timeout 120 bash " + quote(io + "/script") +
-                          " </dev/null >" + quote(io + "/out") + " 2>" + quote(io + "/err");
-  const int rc = std::system(cmd.c_str());
-  ShellRun r;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
-  r.out = readFile(io + "/out");
-  r.err = readFile(io + "/err");
+  ShellRun r = mvtest::runShell("bash " + quote(io + "/script"), cwd);
   fs::remove_all(io);
   return r;
-}
-
-std::set<std::string> listing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
-  return names;
 }
 
 // The program started with `args`, standard output on `outFd`, standard

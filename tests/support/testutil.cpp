@@ -76,6 +76,40 @@ RunResult runProgramIn(const std::string& dir, const std::string& redirect) {
   return r;
 }
 
+std::string shellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+RunResult runShell(const std::string& command, const std::string& dir, const std::string& in) {
+  const std::string io = makeTempDir("mvio");
+  std::string cmd = "cd " + shellQuote(dir) + " && timeout 300 " + command;
+  if (!in.empty()) cmd += " <" + shellQuote(in);
+  cmd += " >" + shellQuote(io + "/out") + " 2>" + shellQuote(io + "/err");
+  const int rc = std::system(cmd.c_str());
+  RunResult r;
+  r.dir = dir;
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
+  r.out = readFile(io + "/out");
+  r.err = readFile(io + "/err");
+  fs::remove_all(io);
+  return r;
+}
+
+RunResult runArgs(const std::vector<std::string>& args, const std::string& dir,
+                  const std::string& in) {
+  std::string command = shellQuote(MV_PROGRAM);
+  for (const std::string& a : args) command.append(" ").append(shellQuote(a));
+  return runShell(command, dir, in);
+}
+
+std::set<std::string> listing(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> v;
   std::string cur;

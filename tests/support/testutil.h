@@ -1,6 +1,7 @@
 // Helpers shared by the test suites.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,19 @@ RunResult runProgram(const std::string& fchk, bool withFile = true);
 // Run the built program in `dir` as it stands; `redirect` replaces the
 // redirection of standard output (">stdout.txt" otherwise).
 RunResult runProgramIn(const std::string& dir, const std::string& redirect = "");
+
+// Text in single quotes for the shell.
+std::string shellQuote(const std::string& s);
+// `command`, a line for the shell, run in `dir` with standard input from
+// `in` (none given when empty); its output and messages are caught in files
+// of their own, outside `dir`.
+RunResult runShell(const std::string& command, const std::string& dir,
+                   const std::string& in = "/dev/null");
+// The built program with `args`, each quoted for the shell, run as above.
+RunResult runArgs(const std::vector<std::string>& args, const std::string& dir,
+                  const std::string& in = "/dev/null");
+// The names of the entries of a directory.
+std::set<std::string> listing(const std::string& dir);
 
 // Split text into lines (without the newline characters).
 std::vector<std::string> lines(const std::string& text);
