@@ -128,21 +128,23 @@ void BondOrderAnalysis::unpaired() {
     if (!haveFactor_) factor_ = overlapFactor(s_, par_);
     haveFactor_ = true;
     if (!factor_.empty()) {
-      // The checks beside W = P S: both only read P and S.
+      // The checks first, on every thread; then W = P S, beside the
+      // eigen-solve of the form when R is made from it (the longest step,
+      // which runs on one thread).
       bool vanishes = false;
-      auto checks = [&] {
-        if (spin_ != nullptr)
-          checkSpinDensities();
-        else
-          vanishes = closedShellVanishes();
-      };
-      if (par_.maxThreads() < 2 || nbf_ < besideOrder_) {
-        checks();
+      if (spin_ != nullptr)
+        checkSpinDensities();
+      else
+        vanishes = closedShellVanishes();
+      if (pendingForm_.empty()) {
+        productW(par_);
+      } else if (par_.maxThreads() < 2 || nbf_ < besideOrder_) {
+        vanishes = solveForm();
         productW(par_);
       } else {
         par_.run(2, [&](int t) {
           if (t == 0)
-            checks();
+            vanishes = solveForm();
           else
             productW(par_);
         });
@@ -265,15 +267,10 @@ bool BondOrderAnalysis::closedShellVanishes() {
     if (allEigenvaluesBelow(c, kVanishing)) return true;
     // Some eigenvalues of X near the threshold (the rounding of the
     // density's printed digits in a large basis): the few that reach it
-    // give R, of their rank, from the form itself.
+    // give R, of their rank, from the form itself (solveForm()).
     c.release();
-    form_ = eigenpairsFrom(kept, kZeroEig);
-    if (form_.failed) {
-      form_ = Eigenpairs();
-      return false;
-    }
-    fromForm_ = true;
-    return form_.count == 0;
+    pendingForm_ = std::move(kept);
+    return false;
   }
   const Vec1<double> eig = eigenvaluesLower(c, par_);
   const int n = nbf_;
@@ -281,6 +278,18 @@ bool BondOrderAnalysis::closedShellVanishes() {
   if (checks_.singleDeterminant)
     requireIdempotent(std::max(eig(1), -eig(n)), "SCF density", "S^1/2 (2P - P S P) S^1/2");
   return eig(1) < kVanishing;
+}
+
+bool BondOrderAnalysis::solveForm() {
+  form_ = eigenpairsFrom(pendingForm_, kZeroEig);
+  pendingForm_.release();
+  if (form_.failed) {
+    // The solver did not converge: the full sequence from E on.
+    form_ = Eigenpairs();
+    return false;
+  }
+  fromForm_ = true;
+  return form_.count == 0;
 }
 
 void BondOrderAnalysis::checkSpinDensities() {

@@ -119,7 +119,13 @@ class BondOrderAnalysis {
   void unpairedFromDiagonal();
   // Without X: true when every eigenvalue of X lies below the threshold
   // (R vanishes), after the checks of a closed-shell density.
+  // When a few eigenvalues reach 0.9 times the threshold, the form is kept
+  // in pendingForm_ for solveForm().
   bool closedShellVanishes();
+  // The eigenpairs of the kept form at or above the threshold: true when
+  // there are none (R vanishes); R is then made from them (fromForm_),
+  // unless the solver failed.
+  bool solveForm();
   // Without X: each spin's density of a spin-unrestricted determinant is
   // idempotent.
   void checkSpinDensities();
@@ -142,6 +148,7 @@ class BondOrderAnalysis {
   bool vanishes_ = false;    // R is zero, decided without X
   bool fromForm_ = false;    // R is made from form_, without X
   Eigenpairs form_;          // the eigenpairs of L^T D L at or above the threshold
+  Matrix pendingForm_;       // L^T D L (lower triangle), for solveForm()
   Matrix w_, temp_;
   BondOrders r_;
 };

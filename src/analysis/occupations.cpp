@@ -32,8 +32,6 @@ struct Blas {
                         double, const double*, blasint, const double*, blasint, double, double*,
                         blasint);
   using Potrf = void (*)(const char*, const int*, double*, const int*, int*, std::size_t);
-  using Sygst = void (*)(const int*, const char*, const int*, double*, const int*, const double*,
-                         const int*, int*, std::size_t);
   using Tri = void (*)(CBLAS_ORDER, CBLAS_SIDE, CBLAS_UPLO, CBLAS_TRANSPOSE, CBLAS_DIAG, blasint,
                        blasint, double, const double*, blasint, double*, blasint);
   using Syevr = void (*)(const char*, const char*, const char*, const int*, double*, const int*,
@@ -43,7 +41,6 @@ struct Blas {
   using Threads = void (*)(int);
   Gemm gemm = nullptr;
   Potrf potrf = nullptr;
-  Sygst sygst = nullptr;
   Tri trmm = nullptr, trsm = nullptr;
   Syevr syevr = nullptr;
   bool ok = false;
@@ -53,12 +50,13 @@ struct Blas {
     if (lib == nullptr) return;
     gemm = reinterpret_cast<Gemm>(dlsym(lib, "cblas_dgemm"));
     potrf = reinterpret_cast<Potrf>(dlsym(lib, "dpotrf_"));
-    sygst = reinterpret_cast<Sygst>(dlsym(lib, "dsygst_"));
     trmm = reinterpret_cast<Tri>(dlsym(lib, "cblas_dtrmm"));
     trsm = reinterpret_cast<Tri>(dlsym(lib, "cblas_dtrsm"));
     syevr = reinterpret_cast<Syevr>(dlsym(lib, "dsyevr_"));
     const auto threads = reinterpret_cast<Threads>(dlsym(lib, "openblas_set_num_threads"));
-    if (gemm == nullptr || potrf == nullptr || sygst == nullptr || threads == nullptr) return;
+    if (gemm == nullptr || potrf == nullptr || trmm == nullptr || trsm == nullptr ||
+        syevr == nullptr || threads == nullptr)
+      return;
     threads(1);
     ok = true;
   }
@@ -183,24 +181,22 @@ Matrix occupationForm(const Matrix& l, const Matrix& a, double c, const Parallel
   Matrix q = Matrix::uninitialised(n, n);
   if (n == 0) return q;
   if (!useLibrary(n)) return smallForm(l, a, c);
-  // Q = L^T A L by LAPACK's reduction of a symmetric-definite pencil: one
-  // call on one thread, which reads and writes the lower triangles alone
-  // and costs half the products of two triangular multiplications.
+  // Q = L^T A L, panel by panel of columns.  With L lower triangular,
+  // rows j0..n of column block J of Q need rows and columns j0..n of A and
+  // of L only: Q(j0:n, J) = L(j0:n, j0:n)^T (A(j0:n, j0:n) L(j0:n, J)), a
+  // product and a triangular product on one thread each.
   par.run(panels(n), [&](int t) {
-    const int j0 = t * kPanel + 1;
-    const int j1 = std::min(n, j0 + kPanel - 1);
-    for (int j = j0; j <= j1; ++j)
-      for (int i = j; i <= n; ++i) q(i, j) = a(i, j);
-  });
-  {
     const FlushSubnormals flush;
-    const int itype = 2;
-    const int lda = q.ld();
-    const int ldb = l.ld();
-    int info = 0;
-    blas().sygst(&itype, "L", &n, q.col(1), &lda, l.col(1), &ldb, &info, 1);
-  }
-  // Both triangles of Q for the products below.
+    const int j0 = t * kPanel + 1;
+    const int b = std::min(kPanel, n - j0 + 1);
+    const int m = n - j0 + 1;
+    double* qj = &q.col(j0)[j0 - 1];
+    blas().gemm(CblasColMajor, CblasNoTrans, CblasNoTrans, m, b, m, 1.0, &a.col(j0)[j0 - 1], a.ld(),
+                &l.col(j0)[j0 - 1], l.ld(), 0.0, qj, q.ld());
+    blas().trmm(CblasColMajor, CblasLeft, CblasLower, CblasTrans, CblasNonUnit, m, b, 1.0,
+                &l.col(j0)[j0 - 1], l.ld(), qj, q.ld());
+  });
+  // Both triangles of Q, from the lower one, for the products below.
   for (int j = 1; j <= n; ++j)
     for (int i = j + 1; i <= n; ++i) q(j, i) = q(i, j);
   // The lower triangle of C = c Q - Q Q, panel by panel of columns: every
