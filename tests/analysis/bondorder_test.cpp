@@ -437,19 +437,27 @@ TEST(BondOrderRefusal, NonFiniteResultsAreRefusedNamingTheQuantity) {
 
 // ------------------------------------------- the eigen-solve of S beside
 
-// Every result, to the last bit.
-void expectSameBits(const mv::BondOrders& a, const mv::BondOrders& b) {
-  auto same = [](double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; };
-  EXPECT_TRUE(same(a.unpaired, b.unpaired));
-  EXPECT_TRUE(same(a.hermiticity, b.hermiticity));
-  EXPECT_TRUE(same(a.trace, b.trace));
+bool sameBits(double x, double y) {
+  return std::memcmp(&x, &y, sizeof x) == 0;
+}
+
+// Every figure but the records of X, to the last bit.
+void expectSameFigures(const mv::BondOrders& a, const mv::BondOrders& b) {
+  EXPECT_TRUE(sameBits(a.unpaired, b.unpaired));
   ASSERT_EQ(a.bonds.rows(), b.bonds.rows());
   for (int i = 1; i <= a.bonds.rows(); ++i) {
-    EXPECT_TRUE(same(a.total(i), b.total(i))) << i;
-    EXPECT_TRUE(same(a.used(i), b.used(i))) << i;
-    EXPECT_TRUE(same(a.free(i), b.free(i))) << i;
-    for (int j = 1; j <= a.bonds.rows(); ++j) EXPECT_TRUE(same(a.bonds(i, j), b.bonds(i, j)));
+    EXPECT_TRUE(sameBits(a.total(i), b.total(i))) << i;
+    EXPECT_TRUE(sameBits(a.used(i), b.used(i))) << i;
+    EXPECT_TRUE(sameBits(a.free(i), b.free(i))) << i;
+    for (int j = 1; j <= a.bonds.rows(); ++j) EXPECT_TRUE(sameBits(a.bonds(i, j), b.bonds(i, j)));
   }
+}
+
+// Every result, to the last bit.
+void expectSameBits(const mv::BondOrders& a, const mv::BondOrders& b) {
+  EXPECT_TRUE(sameBits(a.hermiticity, b.hermiticity));
+  EXPECT_TRUE(sameBits(a.trace, b.trace));
+  expectSameFigures(a, b);
 }
 
 TEST(BondOrderThreads, EigenSolveOfSBesideTheProductsGivesTheSameBits) {
@@ -550,19 +558,6 @@ Checked analyseChecked(const Inputs& in, const mv::DensityChecks& checks,
 
 constexpr mv::DensityChecks kClosedShellScf{true, true, true};
 constexpr mv::DensityChecks kAnyDensity{true, false, false};
-
-// Every figure but the records of X, to the last bit.
-void expectSameFigures(const mv::BondOrders& a, const mv::BondOrders& b) {
-  auto same = [](double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; };
-  EXPECT_TRUE(same(a.unpaired, b.unpaired));
-  ASSERT_EQ(a.bonds.rows(), b.bonds.rows());
-  for (int i = 1; i <= a.bonds.rows(); ++i) {
-    EXPECT_TRUE(same(a.total(i), b.total(i))) << i;
-    EXPECT_TRUE(same(a.used(i), b.used(i))) << i;
-    EXPECT_TRUE(same(a.free(i), b.free(i))) << i;
-    for (int j = 1; j <= a.bonds.rows(); ++j) EXPECT_TRUE(same(a.bonds(i, j), b.bonds(i, j)));
-  }
-}
 
 TEST(DensityWithoutX, NeverDropsAnEigenvalueThatTheFullSequenceKeeps) {
   // Four doubly occupied orbitals and a fifth whose occupation n gives X

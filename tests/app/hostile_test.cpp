@@ -181,20 +181,7 @@ namespace {
 // primitive, and everything the reader needs before the orbitals; the
 // orbitals and the density are there as labels whose values never come.
 std::string manyShells(int nsh) {
-  mvtest::HandMadeH2 f;
-  f["nbf"] = mvtest::fchkIntScalar("Number of basis functions", 28 * nsh);
-  f["nshell"] = mvtest::fchkIntScalar("Number of contracted shells", nsh);
-  f["nprim"] = mvtest::fchkIntScalar("Number of primitive shells", nsh);
-  f["hang"] = mvtest::fchkIntScalar("Highest angular momentum", 6);
-  f["degr"] = mvtest::fchkIntScalar("Largest degree of contraction", 1);
-  f["types"] = mvtest::fchkIntArray("Shell types", std::vector<int>(nsh, 6));
-  f["npps"] = mvtest::fchkIntArray("Number of primitives per shell", std::vector<int>(nsh, 1));
-  std::vector<int> map(static_cast<std::size_t>(nsh), 1);
-  std::fill(map.begin() + nsh / 2, map.end(), 2);
-  f["map"] = mvtest::fchkIntArray("Shell to atom map", map);
-  f["exp"] = mvtest::fchkRealArray("Primitive exponents", std::vector<double>(nsh, 1.5));
-  f["coef"] = mvtest::fchkRealArray("Contraction coefficients", std::vector<double>(nsh, 1.0));
-  f["shco"] = mvtest::fchkRealArray("Coordinates of each shell", std::vector<double>(3 * nsh, 0.0));
+  mvtest::HandMadeH2 f = mvtest::manyIShells(nsh);
   const long long n = 28LL * nsh;
   f["mo"] = mvtest::fchkRealArrayLabel("Alpha MO coefficients", static_cast<int>(n * n)) + "\n";
   f["dens"] =

@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 
+#include "core/elements.h"
+
 namespace mvtest {
 namespace {
 
@@ -112,6 +114,22 @@ mv::Drawing fullerene() {
         d.bonds.push_back({i + 1, j + 1, pentagon(v[i]) == pentagon(v[j]) ? 1.14 : 1.44});
       }
     }
+  }
+  return d;
+}
+
+mv::Drawing molecule(const std::vector<std::array<double, 4>>& atoms) {
+  mv::Drawing d;
+  d.title = "test";
+  d.method = "RHF/STO-3G";
+  for (const auto& a : atoms) {
+    const int z = static_cast<int>(a[0]);
+    d.atoms.push_back({static_cast<int>(d.atoms.size()) + 1,
+                       z,
+                       std::string(mv::elementSymbol(z)),
+                       {a[1], a[2], a[3]},
+                       0.0,
+                       0.0});
   }
   return d;
 }

@@ -3,7 +3,9 @@
 // the ranges the analysis gives, not computed).
 #pragma once
 
+#include <array>
 #include <string>
+#include <vector>
 
 #include "report/svg.h"
 
@@ -21,6 +23,10 @@ mv::Drawing tripletMethylene();
 mv::Drawing fullerene();
 // A zigzag alkane CnH(2n+2) (n = 33 gives 101 atoms).
 mv::Drawing alkane(int n);
+
+// A drawing titled "test" of atoms given in bohr as {Z, x, y, z},
+// numbered from 1, with symbols from the table and no bonds.
+mv::Drawing molecule(const std::vector<std::array<double, 4>>& atoms);
 
 // The sample of that name ("naphthalene", "methylene", "fullerene",
 // "alkane"); an empty drawing for any other name.

@@ -21,6 +21,7 @@
 namespace {
 
 using mv::Drawing;
+using mvtest::molecule;
 using mvtest::parseXml;
 using mvtest::XmlDoc;
 
@@ -30,22 +31,6 @@ XmlDoc drawn(const Drawing& d) {
   XmlDoc doc = parseXml(os.str());
   EXPECT_TRUE(doc.ok()) << doc.error;
   return doc;
-}
-
-Drawing molecule(const std::vector<std::array<double, 4>>& atoms) {
-  Drawing d;
-  d.title = "test";
-  d.method = "RHF/STO-3G";
-  for (const auto& a : atoms) {
-    const int z = static_cast<int>(a[0]);
-    d.atoms.push_back({static_cast<int>(d.atoms.size()) + 1,
-                       z,
-                       std::string(mv::elementSymbol(z)),
-                       {a[1], a[2], a[3]},
-                       0.0,
-                       0.0});
-  }
-  return d;
 }
 
 std::set<std::string> haloAtoms(const XmlDoc& doc) {

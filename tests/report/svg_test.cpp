@@ -25,6 +25,7 @@
 namespace {
 
 using mv::Drawing;
+using mvtest::molecule;
 using mvtest::parseXml;
 using mvtest::XmlDoc;
 
@@ -32,24 +33,6 @@ std::string svgOf(const Drawing& d) {
   std::ostringstream os;
   mv::writeSvg(os, d);
   return os.str();
-}
-
-// A drawing of atoms given in bohr as {Z, x, y, z}, numbered from 1, with
-// symbols from the table and no bonds.
-Drawing molecule(const std::vector<std::array<double, 4>>& atoms) {
-  Drawing d;
-  d.title = "test";
-  d.method = "RHF/STO-3G";
-  for (const auto& a : atoms) {
-    const int z = static_cast<int>(a[0]);
-    d.atoms.push_back({static_cast<int>(d.atoms.size()) + 1,
-                       z,
-                       std::string(mv::elementSymbol(z)),
-                       {a[1], a[2], a[3]},
-                       0.0,
-                       0.0});
-  }
-  return d;
 }
 
 // No symmetry at all: three distinct moments.

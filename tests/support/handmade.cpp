@@ -1,6 +1,8 @@
 #include "support/handmade.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "support/fchktext.h"
 
@@ -55,6 +57,24 @@ std::string HandMadeH2::text() const {
   std::string s = title + "\n" + line2;
   for (const auto& x : sec) s += x.second;
   return s;
+}
+
+HandMadeH2 manyIShells(int nsh) {
+  HandMadeH2 f;
+  f["nbf"] = fchkIntScalar("Number of basis functions", 28 * nsh);
+  f["nshell"] = fchkIntScalar("Number of contracted shells", nsh);
+  f["nprim"] = fchkIntScalar("Number of primitive shells", nsh);
+  f["hang"] = fchkIntScalar("Highest angular momentum", 6);
+  f["degr"] = fchkIntScalar("Largest degree of contraction", 1);
+  f["types"] = fchkIntArray("Shell types", std::vector<int>(nsh, 6));
+  f["npps"] = fchkIntArray("Number of primitives per shell", std::vector<int>(nsh, 1));
+  std::vector<int> map(static_cast<std::size_t>(nsh), 1);
+  std::fill(map.begin() + nsh / 2, map.end(), 2);
+  f["map"] = fchkIntArray("Shell to atom map", map);
+  f["exp"] = fchkRealArray("Primitive exponents", std::vector<double>(nsh, 1.5));
+  f["coef"] = fchkRealArray("Contraction coefficients", std::vector<double>(nsh, 1.0));
+  f["shco"] = fchkRealArray("Coordinates of each shell", std::vector<double>(3 * nsh, 0.0));
+  return f;
 }
 
 }  // namespace mvtest

@@ -22,4 +22,8 @@ struct HandMadeH2 {
   std::string text() const;
 };
 
+// The hydrogen molecule with `nsh` Cartesian i shells (28 functions each)
+// of one primitive, half on each atom, in place of its own basis.
+HandMadeH2 manyIShells(int nsh);
+
 }  // namespace mvtest
