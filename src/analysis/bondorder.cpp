@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -159,23 +160,17 @@ void BondOrderAnalysis::unpaired() {
         return;
       }
       // Eigenvalues of X above the threshold: the full sequence from E on.
-      if (haveRoots_ || par_.maxThreads() < 2 || nbf_ < besideOrder_) {
-        productE(par_);
-        return;
-      }
-      par_.run(2, [&](int t) {
-        if (t == 0)
-          roots_ = overlapRoots(s_, nbf_, par_);
-        else
-          productE(par_);
-      });
-      haveRoots_ = true;
+      besideRoots([&] { productE(par_); });
       return;
     }
   }
   factor_.release();
+  besideRoots([&] { densitySide(par_); });
+}
+
+void BondOrderAnalysis::besideRoots(const std::function<void()>& work) {
   if (haveRoots_ || par_.maxThreads() < 2 || nbf_ < besideOrder_) {
-    densitySide(par_);
+    work();
     return;
   }
   // Two tasks: the caller takes the overlap side, the longer one, and a
@@ -187,7 +182,7 @@ void BondOrderAnalysis::unpaired() {
     if (t == 0)
       roots_ = overlapRoots(s_, nbf_, par_);
     else
-      densitySide(par_);
+      work();
   });
   haveRoots_ = true;
 }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <exception>
+#include <functional>
 
 #include "analysis/occupations.h"
 #include "core/matrix.h"
@@ -112,6 +113,9 @@ class BondOrderAnalysis {
   double pairSum(const Matrix& m, int a, int b) const;
   // W, the total valences, E and N.
   void densitySide(const Parallel& par);
+  // `work` (a step on the density side), beside the making of S^1/2 and
+  // S^-1/2 when they are still to be made and a second thread can take it.
+  void besideRoots(const std::function<void()>& work);
   // W and the total valences; E and N.
   void productW(const Parallel& par);
   void productE(const Parallel& par);
