@@ -4,7 +4,6 @@
 // command line on damaged files, and the refusal of what is neither an fchk
 // nor a Molden file.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -173,20 +172,10 @@ TEST(Molden, AmmoniaOfEveryWriterGivesTheSameCharges) {
   EXPECT_GE(files, 3);
 }
 
-struct Outcome {
-  std::string out, err;
-  int status = -1;
-};
+using Outcome = mvtest::RunResult;
 
 Outcome run(const std::string& dir, const std::string& args) {
-  const std::string cmd = "cd '" + dir + "' && timeout 120 '" + MV_PROGRAM + "' " + args +
-                          " </dev/null >out.txt 2>err.txt";
-  const int rc = std::system(cmd.c_str());
-  Outcome r;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
-  r.out = readFile(dir + "/out.txt");
-  r.err = readFile(dir + "/err.txt");
-  return r;
+  return mvtest::runShell(mvtest::shellQuote(MV_PROGRAM) + " " + args, dir);
 }
 
 // Line (1-based) of the first occurrence of `text` in `file`.

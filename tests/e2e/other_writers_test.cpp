@@ -4,7 +4,6 @@
 // the no-argument run refuses them as it always did.  Also the choice of
 // the density (--density) and the JSON fields that describe the file.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <filesystem>
@@ -21,23 +20,13 @@ using Json = nlohmann::json;
 
 namespace {
 
-struct Outcome {
-  std::string out, err;
-  int status = -1;
-};
+using Outcome = mvtest::RunResult;
 
 // The command line on one file with the given options.
 Outcome mirvante(const std::string& options, const std::string& file) {
-  const std::string io = mvtest::makeTempDir("mvwriters");
-  const std::string cmd = "timeout 300 '" + std::string(MV_PROGRAM) + "' " + options + " '" + file +
-                          "' </dev/null >" + io + "/out 2>" + io + "/err";
-  const int rc = std::system(cmd.c_str());
-  Outcome o;
-  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc);
-  o.out = readFile(io + "/out");
-  o.err = readFile(io + "/err");
-  fs::remove_all(io);
-  return o;
+  return mvtest::runShell(
+      mvtest::shellQuote(MV_PROGRAM) + " " + options + " " + mvtest::shellQuote(file),
+      fs::current_path().string());
 }
 
 // The JSON object without the file name, for comparing two files.
