@@ -283,8 +283,10 @@ bool BondOrderAnalysis::solveForm() {
     form_ = Eigenpairs();
     return false;
   }
-  fromForm_ = true;
-  return form_.count == 0;
+  // No eigenvalue reaches the threshold after all: R vanishes.
+  fromForm_ = form_.count > 0;
+  if (!fromForm_) form_ = Eigenpairs();
+  return !fromForm_;
 }
 
 void BondOrderAnalysis::checkSpinDensities() {
