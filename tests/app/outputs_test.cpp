@@ -368,10 +368,18 @@ TEST(Outputs, ThreadsNoMoreThanTheSystemAllows) {
   EXPECT_LE(threads, static_cast<std::size_t>(usableCores()) + 1);
 
   // A process limit that allows no thread at all: the files are analysed
-  // on the main thread, with the same output.
-  const std::vector<std::string> files = {dataPath("h2o_rhf_sto3g.fchk"),
-                                          dataPath("ch2_rohf_631gs.fchk")};
-  std::string plain = "exec $MV -j 4";
+  // on the main thread, with the same output.  The ordinary user who runs
+  // it may not reach the build tree (a clone in a private directory): the
+  // program and the files are copied where anyone may read them.
+  fs::permissions(cwd, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  fs::copy_file(MV_PROGRAM, cwd + "/mirvante");
+  std::vector<std::string> files;
+  for (const char* name : {"h2o_rhf_sto3g.fchk", "ch2_rohf_631gs.fchk"}) {
+    fs::copy_file(dataPath(name), cwd + "/" + name);
+    files.push_back(cwd + "/" + name);
+  }
+  std::string plain = "exec " + quote(cwd + "/mirvante") + " -j 4";
   for (const std::string& f : files) plain.append(" ").append(quote(f));
   for (const char* mode : {"--json", "--min-bond=0.1"}) {
     SCOPED_TRACE(mode);
