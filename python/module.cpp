@@ -11,6 +11,9 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
+#include <functional>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,8 +23,10 @@
 #include <vector>
 
 #include "app/batch.h"
+#include "app/cli.h"
 #include "app/matrices.h"
 #include "app/pipeline.h"
+#include "core/elements.h"
 #include "core/parallel.h"
 #include "report/json.h"
 
@@ -55,9 +60,10 @@ double checkedMinBond(double minBond) {
 
 // As the command line's --density: a kind such as "SCF" or "MP2"; "" for
 // the last total density of the file.
-mv::BatchOptions batchOptions(double minBond, const std::string& density) {
+mv::BatchOptions batchOptions(double minBond, const std::string& density, bool lowdin) {
   mv::BatchOptions o;
   o.minBond = checkedMinBond(minBond);
+  o.lowdin = lowdin;
   if (!density.empty() && density.find_first_not_of(' ') == std::string::npos)
     throw py::value_error("density needs a kind of density, such as SCF or MP2");
   o.density = density;
@@ -99,13 +105,56 @@ Run analyseOne(const std::string& file, const mv::BatchOptions& options, const m
   }
 }
 
-Run analysePath(const std::string& file, double minBond, int jobs, const std::string& density) {
-  const mv::BatchOptions options = batchOptions(minBond, density);
+// A result that a thread of its own hands over when its analysis is done.
+struct Pending {
+  std::mutex m;
+  std::condition_variable done;
+  std::optional<Run> run;
+};
+
+// Run `work` on a thread of its own and wait for its result with the
+// interpreter's lock released, looking at the interpreter's signals every
+// 0.1 s: Ctrl-C raises KeyboardInterrupt at once, and the analysis under way
+// finishes on its thread with its result dropped (it shares nothing with
+// the caller but `Pending`, and what `abandon` keeps alive for it).
+template <typename Work>
+Run interruptible(
+    Work work, const std::function<void()>& abandon = [] {}) {
+  auto pending = std::make_shared<Pending>();
+  std::thread worker([pending, work = std::move(work)]() mutable {
+    Run r = work();
+    const std::lock_guard<std::mutex> lock(pending->m);
+    pending->run = std::move(r);
+    pending->done.notify_all();
+  });
+  for (;;) {
+    {
+      py::gil_scoped_release unlocked;
+      std::unique_lock<std::mutex> lock(pending->m);
+      if (pending->done.wait_for(lock, std::chrono::milliseconds(100),
+                                 [&] { return pending->run.has_value(); })) {
+        lock.unlock();
+        worker.join();
+        return std::move(*pending->run);
+      }
+    }
+    if (PyErr_CheckSignals() != 0) {
+      abandon();
+      worker.detach();
+      throw py::error_already_set();
+    }
+  }
+}
+
+Run analysePath(const std::string& file, double minBond, int jobs, const std::string& density,
+                bool lowdin) {
+  const mv::BatchOptions options = batchOptions(minBond, density, lowdin);
   checkedJobs(jobs);
-  py::gil_scoped_release unlocked;
-  mv::ThreadPool pool(jobs);
-  const mv::Parallel par(pool, jobs);
-  return analyseOne(file, options, par);
+  return interruptible([file, options, jobs] {
+    mv::ThreadPool pool(jobs);
+    const mv::Parallel par(pool, jobs);
+    return analyseOne(file, options, par);
+  });
 }
 
 // A read-only array over memory that `owner` keeps alive.
@@ -130,9 +179,10 @@ py::object atomVector(const Run& r, const mv::Vec1<double> mv::BondOrders::*memb
 // threads that also lends idle threads to the files in progress.
 class Batch {
  public:
-  Batch(std::vector<std::string> files, int jobs, double minBond, const std::string& density)
+  Batch(std::vector<std::string> files, int jobs, double minBond, const std::string& density,
+        bool lowdin)
       : files_(std::move(files)),
-        options_(batchOptions(minBond, density)),
+        options_(batchOptions(minBond, density, lowdin)),
         jobs_(checkedJobs(jobs)),
         slots_(files_.size()),
         pool_(std::make_unique<mv::ThreadPool>(jobs_ + 1)),
@@ -253,13 +303,16 @@ std::vector<long long> indices(py::handle h, const char* name) {
 
 Run analyseArrays(py::handle overlap, py::handle density, py::handle basisAtom,
                   py::handle atomicNumbers, py::handle spinDensity, py::handle coordinates,
-                  py::handle nuclearCharges, double minBond, int jobs) {
+                  py::handle nuclearCharges, double minBond, int jobs,
+                  std::optional<long long> electrons, bool lowdin) {
   checkedJobs(jobs);
   const Doubles s = aligned(overlap, "overlap");
   const Doubles p = aligned(density, "density");
   std::optional<Doubles> ps;
   mv::MatrixInput in;
   in.minBond = checkedMinBond(minBond);
+  in.electrons = electrons;
+  in.lowdin = lowdin;
   in.overlap = strided(s, "overlap");
   in.density = strided(p, "density");
   if (!spinDensity.is_none()) {
@@ -284,17 +337,64 @@ Run analyseArrays(py::handle overlap, py::handle density, py::handle basisAtom,
     throw py::value_error(e.what());
   }
 
-  py::gil_scoped_release unlocked;
-  mv::ThreadPool pool(jobs);
-  const mv::Parallel par(pool, jobs);
-  mv::MatrixRun m = mv::analyseMatrices(in, par);
-  Run r;
-  r.ok = m.run.complete && !m.stop;
-  r.results = std::make_shared<mv::RunResults>(std::move(m.run));
-  r.json = std::move(m.json);
-  r.report = std::move(m.report);
-  r.options.minBond = in.minBond;
+  // The analysis reads the caller's arrays (through `in`) until it has
+  // copied them; when it is abandoned to an interrupt, they are kept alive
+  // for it for good (a reference that is never given back).
+  auto input = std::make_shared<mv::MatrixInput>(std::move(in));
+  auto keepArrays = [&] {
+    s.inc_ref();
+    p.inc_ref();
+    if (ps) ps->inc_ref();
+  };
+  Run r = interruptible(
+      [input, jobs] {
+        mv::ThreadPool pool(jobs);
+        const mv::Parallel par(pool, jobs);
+        mv::MatrixRun m = mv::analyseMatrices(*input, par);
+        Run run;
+        run.ok = m.run.complete && !m.stop;
+        run.results = std::make_shared<mv::RunResults>(std::move(m.run));
+        run.json = std::move(m.json);
+        run.report = std::move(m.report);
+        run.options.minBond = input->minBond;
+        return run;
+      },
+      keepArrays);
   return r;
+}
+
+// The command line in this process (python -m mirvante): its options and
+// files, standard output and error, and its exit status.  An interrupt ends
+// the batch as it ends the program's.
+volatile std::sig_atomic_t commandLineInterrupted = 0;
+extern "C" void onCommandLineInterrupt(int) {
+  commandLineInterrupted = 1;
+}
+
+int commandLine(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  py::gil_scoped_release unlocked;
+  commandLineInterrupted = 0;
+  struct sigaction act {
+  }, oldInt{}, oldTerm{};
+  act.sa_handler = onCommandLineInterrupt;
+  sigemptyset(&act.sa_mask);
+  sigaction(SIGINT, &act, &oldInt);
+  sigaction(SIGTERM, &act, &oldTerm);
+  int status = mv::kStatusInputError;
+  try {
+    status = mv::runCommandLine(static_cast<int>(args.size()), argv.data(), std::cout, std::cerr,
+                                &commandLineInterrupted);
+  } catch (const std::exception& e) {
+    std::cerr << "mirvante: " << e.what() << '\n';
+  }
+  std::cout.flush();
+  std::cerr.flush();
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+  return status;
 }
 
 }  // namespace
@@ -350,15 +450,24 @@ PYBIND11_MODULE(_mirvante, m) {
       });
 
   m.def("analyse_file", &analysePath, py::arg("path"), py::arg("min_bond"), py::arg("jobs"),
-        py::arg("density"));
+        py::arg("density"), py::arg("lowdin"));
+  m.def("command_line", &commandLine, py::arg("args"));
+  {
+    py::list symbols;
+    for (int z = 0; z <= mv::kMaxElement; ++z) symbols.append(std::string(mv::elementSymbol(z)));
+    m.attr("element_symbols") = symbols;
+  }
+  m.attr("version") = MIRVANTE_VERSION;
 
   py::class_<Batch>(m, "Batch")
-      .def(py::init<std::vector<std::string>, int, double, const std::string&>(), py::arg("paths"),
-           py::arg("jobs"), py::arg("min_bond"), py::arg("density"))
+      .def(py::init<std::vector<std::string>, int, double, const std::string&, bool>(),
+           py::arg("paths"), py::arg("jobs"), py::arg("min_bond"), py::arg("density"),
+           py::arg("lowdin"))
       .def("__iter__", [](Batch& b) -> Batch& { return b; })
       .def("__next__", &Batch::next);
 
   m.def("analyse_arrays", &analyseArrays, py::arg("overlap"), py::arg("density"),
         py::arg("basis_atom"), py::arg("atomic_numbers"), py::arg("spin_density"),
-        py::arg("coordinates"), py::arg("nuclear_charges"), py::arg("min_bond"), py::arg("jobs"));
+        py::arg("coordinates"), py::arg("nuclear_charges"), py::arg("min_bond"), py::arg("jobs"),
+        py::arg("electrons"), py::arg("lowdin"));
 }

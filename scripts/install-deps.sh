@@ -18,6 +18,7 @@ for option in "$@"; do
   case "$option" in
     --tests)
       packages+=(libgtest-dev chromium fonts-liberation clang libclang-rt-dev python3-pytest psi4
+        python3-pandas python3-distributed
         "${python[@]}")
       ;;
     --python) packages+=("${python[@]}") ;;

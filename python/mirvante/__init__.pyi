@@ -7,6 +7,8 @@ import numpy.typing as npt
 _Path = Union[str, bytes, PathLike[str], PathLike[bytes]]
 _Array = npt.NDArray[np.float64]
 
+__version__: str
+
 class Error(Exception):
     message: str
     code: Optional[str]
@@ -28,19 +30,41 @@ class Result:
     # The fields of the JSON object (None where it has no such field).
     file: Optional[str]
     status: str
+    format: Optional[str]
     title: Optional[str]
     method: Optional[str]
+    basis: Optional[str]
     electrons: Optional[int]
     alpha_electrons: Optional[int]
     beta_electrons: Optional[int]
     basis_functions: Optional[int]
     spin: Optional[str]
+    charge: Optional[int]
+    multiplicity: Optional[int]
+    energy: Optional[float]
     density: Optional[str]
     density_check: Optional[str]
+    convention: Optional[str]
+    orthonormality_deviation: Optional[float]
     spin_density_used: Optional[bool]
     unpaired_electrons: Optional[float]
     hermiticity: Optional[float]
     trace_x: Optional[float]
+    # Per atom (None unless status == "ok").
+    index: Optional[npt.NDArray[np.int_]]
+    ghost: Optional[npt.NDArray[np.bool_]]
+    spin_populations: Optional[_Array]
+    lowdin_populations: Optional[_Array]
+    lowdin_charges: Optional[_Array]
+    @classmethod
+    def from_dict(cls, d: dict[str, Any], report: Optional[str] = ...) -> Result: ...
+    def to_dataframe(self, table: str = ...) -> Any: ...
+    def _repr_html_(self) -> str: ...
+    def _repr_svg_(self) -> Optional[str]: ...
+    @property
+    def labels(self) -> Optional[list[str]]: ...
+    @property
+    def wiberg_lowdin(self) -> Optional[_Array]: ...
     @property
     def ok(self) -> bool: ...
     @property
@@ -80,6 +104,7 @@ def analyse(
     min_bond: float = 0.1,
     density: Optional[str] = None,
     jobs: Optional[int] = None,
+    lowdin: bool = False,
 ) -> Result: ...
 def analyse_many(
     paths: Iterable[_Path],
@@ -87,6 +112,7 @@ def analyse_many(
     jobs: Optional[int] = None,
     min_bond: float = 0.1,
     density: Optional[str] = None,
+    lowdin: bool = False,
 ) -> Iterator[Result]: ...
 def analyse_matrices(
     overlap: npt.ArrayLike,
@@ -97,6 +123,10 @@ def analyse_matrices(
     spin_density: Optional[npt.ArrayLike] = None,
     coordinates: Optional[npt.ArrayLike] = None,
     nuclear_charges: Optional[npt.ArrayLike] = None,
+    electrons: Optional[int] = None,
     min_bond: float = 0.1,
     jobs: Optional[int] = None,
+    lowdin: bool = False,
 ) -> Result: ...
+def from_psi4(wfn: Any, **options: Any) -> Result: ...
+def from_pyscf(mol: Any, dm: npt.ArrayLike, **options: Any) -> Result: ...

@@ -6,6 +6,7 @@
 
 #include "analysis/bondorder.h"
 #include "analysis/linalg.h"
+#include "analysis/occupations.h"
 #include "core/stop.h"
 
 namespace mv {
@@ -40,8 +41,17 @@ LowdinAnalysis lowdinAnalysis(const Matrix& s, const Matrix& p, const Matrix* sp
                               const Vec1<int>& first, const Vec1<int>& last, const Parallel& par) {
   const int n = s.rows();
   const int nat = first.size();
-  OverlapRoots roots = overlapRoots(s, n, par);
-  if (roots.failure) std::rethrow_exception(roots.failure);
+  // S^1/2 from the library's eigen-solver where it can be had, which keeps
+  // the populations to the rounding of S; else from the program's own.
+  LibraryRoot library = libraryHalf(s);
+  OverlapRoots roots;
+  if (library.solved) {
+    roots.smallest = library.smallest;
+    roots.half = std::move(library.half);
+  } else {
+    roots = overlapRoots(s, n, par);
+    if (roots.failure) std::rethrow_exception(roots.failure);
+  }
   if (!(roots.smallest > 0.0)) {
     char value[32];
     std::snprintf(value, sizeof value, "%.6G", roots.smallest);

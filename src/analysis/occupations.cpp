@@ -334,4 +334,38 @@ void squareRootFromForm(MatView r, const Matrix& l, const Eigenpairs& e, int n,
   });
 }
 
+LibraryRoot libraryHalf(const Matrix& s) {
+  LibraryRoot r;
+  const int n = s.rows();
+  if (n == 0 || !blas().ok) return r;
+  Matrix c = Matrix::uninitialised(n, n);
+  for (int j = 1; j <= n; ++j)
+    for (int i = j; i <= n; ++i) c(i, j) = s(i, j);
+  Eigenpairs e = eigenpairsFrom(c, -std::numeric_limits<double>::max());
+  c.release();
+  if (e.failed || e.count != n) return r;
+  r.solved = true;
+  r.smallest = e.values(1);
+  // An eigenvalue within the solver's rounding of zero (n eps times the
+  // largest) is zero: S is singular as computed.
+  const double rounding = n * std::numeric_limits<double>::epsilon() * std::fabs(e.values(n));
+  if (!(r.smallest > rounding)) {
+    r.smallest = std::fmin(r.smallest, 0.0);
+    return r;
+  }
+  // A = V diag(sqrt(lambda)), then S^1/2 = A V^T in one call.
+  Matrix a = Matrix::uninitialised(n, n);
+  for (int k = 1; k <= n; ++k) {
+    const double root = std::sqrt(e.values(k));
+    for (int i = 1; i <= n; ++i) a(i, k) = e.vectors(i, k) * root;
+  }
+  r.half = Matrix::uninitialised(n, n);
+  blas().gemm(CblasColMajor, CblasNoTrans, CblasTrans, n, n, n, 1.0, a.col(1), a.ld(),
+              e.vectors.col(1), e.vectors.ld(), 0.0, r.half.col(1), r.half.ld());
+  // Symmetric to the last bit, as S is.
+  for (int j = 1; j <= n; ++j)
+    for (int i = j + 1; i <= n; ++i) r.half(j, i) = r.half(i, j);
+  return r;
+}
+
 }  // namespace mv

@@ -76,6 +76,20 @@ bool eigenpairsAvailable(int n);
 // lower triangle is c's (LAPACK's dsyevr, one thread); c is overwritten.
 Eigenpairs eigenpairsFrom(Matrix& c, double t);
 
+// S^1/2 = V diag(sqrt(lambda)) V^T of a symmetric S from all its eigenpairs
+// by the library's dsyevr (any order; one thread, so the same for any
+// number of threads), accurate to the rounding of S, where the program's
+// own eigen-solver leaves about 1e-10.  `smallest` is the smallest
+// eigenvalue, taken as zero when it lies within n eps times the largest
+// of zero; `half` is empty when it is not positive, the solver failed or
+// the library is missing.
+struct LibraryRoot {
+  Matrix half;
+  double smallest = 0.0;
+  bool solved = false;  // the eigenvalues were found (smallest holds)
+};
+LibraryRoot libraryHalf(const Matrix& s);
+
 // R = L^-T U diag(sqrt(lambda)) U^T L^T into r (n by n), from the
 // Cholesky factor L of S and the kept eigenpairs of C.
 void squareRootFromForm(MatView r, const Matrix& l, const Eigenpairs& e, int n,

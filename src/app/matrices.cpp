@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <new>
 #include <numeric>
@@ -10,7 +11,9 @@
 
 #include "analysis/bondorder.h"
 #include "analysis/density.h"
+#include "analysis/lowdin.h"
 #include "analysis/partition.h"
+#include "analysis/spin.h"
 #include "core/elements.h"
 #include "core/limits.h"
 #include "report/json.h"
@@ -74,6 +77,26 @@ Matrix reordered(const StridedMatrix& m, const std::vector<std::ptrdiff_t>& orde
   return out;
 }
 
+Matrix copyOf(const Matrix& m) {
+  Matrix c = Matrix::uninitialised(m.rows(), m.cols());
+  for (int j = 1; j <= m.cols(); ++j)
+    for (int i = 1; i <= m.rows(); ++i) c(i, j) = m(i, j);
+  return c;
+}
+
+// How far trace(P S) may lie from a whole number of electrons: matrices
+// handed over in memory carry the rounding of their own arithmetic only,
+// far below this; a density scaled or relabelled by mistake is far above.
+double traceTolerance(double electrons) {
+  return 1e-6 * std::max(1.0, std::fabs(electrons));
+}
+
+std::string sixDecimals(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6f", v);
+  return buf;
+}
+
 }  // namespace
 
 void checkMatrixInput(const MatrixInput& in) {
@@ -83,6 +106,13 @@ void checkMatrixInput(const MatrixInput& in) {
   if (natoms == 0) bad("atomic_numbers is empty: there must be at least one atom");
   if (n > std::numeric_limits<int>::max() / 2 || natoms > std::numeric_limits<int>::max() / 2)
     bad("too many basis functions or atoms: " + std::to_string(n) + ", " + std::to_string(natoms));
+  // S and P of one order name the number of functions; basis_atom must
+  // then have as many entries.
+  const std::ptrdiff_t order = in.overlap.rows;
+  if (in.overlap.cols == order && in.density.rows == order && in.density.cols == order &&
+      order != n)
+    bad("basis_atom must have one entry per basis function (" + std::to_string(in.overlap.rows) +
+        ", the order of overlap), not " + std::to_string(n));
   checkSquare(in.overlap, n, "overlap");
   checkSquare(in.density, n, "density");
   if (in.spin.data != nullptr) checkSquare(in.spin, n, "spin_density");
@@ -122,6 +152,8 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
   const int n = static_cast<int>(in.basisAtom.size());
   const int natoms = static_cast<int>(in.atomicNumbers.size());
 
+  ck.format = FileFormat::Arrays;
+  ck.hasEnergy = false;  // no energy comes with the matrices
   ck.natoms = natoms;
   ck.nbf = n;
   ck.atomicNumber = Vec1<int>(natoms);
@@ -154,7 +186,9 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
   }
 
   std::ostringstream text;
-  TextReport report(text, ReportStyle::Fit);
+  ReportOptions reportOptions;
+  reportOptions.minBond = in.minBond;
+  TextReport report(text, ReportStyle::Fit, reportOptions);
   report.banner();
   try {
     const Limits limits = Limits::commandLine();
@@ -174,19 +208,50 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
     const Vec1<int> hold = inpint(r.basis.first, r.basis.last, natoms, n);
     r.populations = mulliken(s, p, hold, natoms);
     report.populations(r.populations);
-    ck.electrons = static_cast<int>(std::lround(r.populations.total));
-    const int unpaired =
-        spinTerm ? static_cast<int>(std::lround(traceWithS(ck.spin, s))) : ck.electrons % 2;
+    // The density must hold a whole number of electrons, the number given
+    // when there is one, and at least one; a spin density a whole number of
+    // unpaired spins.
+    const double trace = r.populations.total;
+    const double electrons =
+        in.electrons ? static_cast<double>(*in.electrons) : std::nearbyint(trace);
+    if (!(std::fabs(trace - electrons) <= traceTolerance(electrons)) || !(electrons >= 1.0))
+      refuse(" The density holds " + sixDecimals(trace) + " electrons (trace of P S), " +
+                 (in.electrons ? "not " + std::to_string(*in.electrons)
+                               : std::string("not a whole number of at least one")) +
+                 ". STOP",
+             kCodeBadValue);
+    ck.electrons = static_cast<int>(electrons);
+    int unpaired = ck.electrons % 2;
+    if (spinTerm) {
+      const double spinTrace = traceWithS(ck.spin, s);
+      const double whole = std::nearbyint(spinTrace);
+      if (!(std::fabs(spinTrace - whole) <= traceTolerance(electrons)) ||
+          !(std::fabs(whole) <= electrons) || std::fmod(electrons - whole, 2.0) != 0.0)
+        refuse(" The spin density describes " + sixDecimals(spinTrace) +
+                   " unpaired electrons (trace of Ps S), which " + std::to_string(ck.electrons) +
+                   " electrons cannot have. STOP",
+               kCodeBadValue);
+      unpaired = static_cast<int>(whole);
+      r.spinSource = SpinSource::File;
+      r.spin = spinPopulations(s, ck.spin, hold, natoms);
+    }
     ck.nalpha = (ck.electrons + unpaired) / 2;
     ck.nbeta = ck.electrons - ck.nalpha;
     ck.calc.unrestrictedName = spinTerm;
+    Matrix total;
+    if (in.lowdin) total = copyOf(p);
 
     BondOrderAnalysis bo(std::move(p), s, r.basis.first, r.basis.last, r.populations.qat,
                          spinTerm ? &ck.spin : nullptr, par);
+    // The density must be a possible one, as a file's must on the command
+    // line: natural occupations within [-0.1, 2.1].
+    DensityChecks checks;
+    checks.economical = true;
+    bo.setChecks(checks);
     bo.unpaired();
     report.unpaired(bo.results());
     bo.symmetrised();
-    report.hermiticity(bo.results());
+    if (bo.results().xFormed) report.hermiticity(bo.results());
     bo.bondOrders();
     const BondOrders& b = bo.results();
     report.bondMatrix(b, ck.atomicNumber);
@@ -196,7 +261,15 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
     requireFinite(b.free.data(), natoms, "free valences");
     report.freeValences(b, ck.atomicNumber);
     r.bonds = bo.take();
+    if (in.lowdin) {
+      r.lowdin =
+          lowdinAnalysis(s, total, spinTerm ? &ck.spin : nullptr, r.basis.first, r.basis.last, par);
+      total.release();
+    }
     ck.spin.release();
+    report.charges(ck, r.populations, r.spin ? &*r.spin : nullptr, r.spinSource,
+                   r.lowdin ? &*r.lowdin : nullptr);
+    report.bondList(ck, r.bonds, r.lowdin ? &*r.lowdin : nullptr);
     r.complete = true;
   } catch (const Stop& s) {
     report.stop(s);
@@ -213,6 +286,8 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
   j.ck = &ck;
   j.populations = r.complete ? &r.populations : nullptr;
   j.bonds = r.complete ? &r.bonds : nullptr;
+  j.spin = r.complete && r.spin ? &*r.spin : nullptr;
+  j.lowdin = r.complete && r.lowdin ? &*r.lowdin : nullptr;
   j.stop = out.stop ? &*out.stop : nullptr;
   j.minBond = in.minBond;
   out.json = jsonLine(j);

@@ -37,6 +37,10 @@ struct MatrixInput {
   std::vector<double> coordinates;       // x, y, z of each atom in bohr, or empty (all zero)
   std::vector<double> nuclearCharges;    // or empty: the atomic numbers
   double minBond = 0.1;                  // pairs listed under "bonds" from this order on
+  // The electrons the density must hold; none: trace(P S) rounded to a
+  // whole number, which it must then be.
+  std::optional<long long> electrons;
+  bool lowdin = false;  // Löwdin populations and Wiberg-Löwdin indices
 };
 
 struct MatrixRun {
@@ -52,12 +56,17 @@ struct MatrixRun {
 void checkMatrixInput(const MatrixInput& in);
 
 // Analyse the matrices (after checkMatrixInput).  S and P are copied once,
-// into the order of the atoms; the electron count is trace(P S) rounded,
-// and nalpha - nbeta is trace(Ps S) rounded (0 without a spin density, or
-// 1 for an odd count).  With a spin density the second bond-order term
-// comes from it, as for a spin-unrestricted SCF density in a file;
-// without, it is the square-root term.  A stop of a stage is kept in the
-// result with the records before it, as the command line keeps it.
+// into the order of the atoms.  The density is checked as a file's is:
+// trace(P S) must be the electron count (given, or the trace rounded; at
+// least one electron), trace(Ps S) a whole number of unpaired spins, and
+// the natural occupations of P must lie in [-0.1, 2.1].  nalpha - nbeta is
+// trace(Ps S) rounded (0 without a spin density, or 1 for an odd count).
+// With a spin density the second bond-order term comes from it, as for a
+// spin-unrestricted SCF density in a file, and the spin populations are
+// made; without, it is the square-root term.  The report has the sections
+// of a file's report (the table of atoms and the bond list among them).  A
+// stop of a stage is kept in the result with the records before it, as the
+// command line keeps it.
 MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par);
 
 }  // namespace mv

@@ -36,8 +36,9 @@ struct Section {
 };
 
 // The kinds of file the program reads; each has a reader of its own, and
-// both return a Checkpoint.
-enum class FileFormat { Fchk, Molden };
+// both return a Checkpoint.  Arrays: matrices handed over in memory by a
+// caller (the Python module), from no file.
+enum class FileFormat { Fchk, Molden, Arrays };
 
 struct Checkpoint {
   FileFormat format = FileFormat::Fchk;

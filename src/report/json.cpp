@@ -111,8 +111,14 @@ std::string jsonLine(const JsonInput& in) {
 
   const Checkpoint* ck = in.ck;
   const bool molden = ck != nullptr && ck->format == FileFormat::Molden;
-  if (ck != nullptr) j["format"] = molden ? "molden" : "fchk";
-  if (ck != nullptr && !ck->title.empty()) {
+  const bool arrays = ck != nullptr && ck->format == FileFormat::Arrays;
+  if (ck != nullptr) j["format"] = molden ? "molden" : arrays ? "arrays" : "fchk";
+  if (arrays) {
+    // Matrices from memory carry no title, method or basis name.
+    j["title"] = nullptr;
+    j["method"] = nullptr;
+    j["basis"] = nullptr;
+  } else if (ck != nullptr && !ck->title.empty()) {
     j["title"] = trimBlanks(ck->title);
     // A Molden file names neither the method nor the basis.
     if (molden) {

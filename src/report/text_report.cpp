@@ -446,8 +446,11 @@ void TextReport::charges(const Checkpoint& ck, const Populations& pop, const Spi
   writeFree(out_, {Item(" ")});
   switch (source) {
     case SpinSource::File:
-      writeFree(out_, {Item(" Spin populations of the file's spin density ('" +
-                            sectionName(ck.spinLabel) + "');")});
+      if (ck.format == FileFormat::Arrays)
+        writeFree(out_, {Item(" Spin populations of the spin density given;")});
+      else
+        writeFree(out_, {Item(" Spin populations of the file's spin density ('" +
+                              sectionName(ck.spinLabel) + "');")});
       break;
     case SpinSource::Orbitals:
       writeFree(out_, {Item(" Spin populations of the singly occupied orbitals (restricted "

@@ -9,4 +9,7 @@ except ImportError as e:
     print(f"{e}: the Python module's tests are skipped")
     sys.exit(77)
 
-sys.exit(pytest.main([sys.argv[1], "-q", "-p", "no:cacheprovider", *sys.argv[2:]]))
+# Guarded: the worker processes of a test (a Dask cluster) start by
+# importing this script again, and must not run the suite themselves.
+if __name__ == "__main__":
+    sys.exit(pytest.main([sys.argv[1], "-q", "-p", "no:cacheprovider", *sys.argv[2:]]))

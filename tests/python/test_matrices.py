@@ -123,7 +123,7 @@ BAD = [
     ({"basis_atom": [0, 2]}, r"basis_atom\[1\] is 2, not an atom: atoms are counted from 0 to 1"),
     ({"basis_atom": [-1, 0]}, r"basis_atom\[0\] is -1"),
     ({"basis_atom": [0, 0.5]}, r"basis_atom\[1\] is not an integer: 0.5"),
-    ({"basis_atom": [0]}, r"overlap must be 1 by 1"),
+    ({"basis_atom": [0]}, r"basis_atom must have one entry per basis function \(2, the order of overlap\), not 1"),
     ({"basis_atom": [[0, 1]]}, r"basis_atom must be a 1-dimensional array"),
     ({"basis_atom": []}, r"basis_atom is empty"),
     ({"atomic_numbers": []}, r"atomic_numbers is empty"),
@@ -206,3 +206,39 @@ def test_psi4_matrices_agree_with_its_fchk_file(tmp_path, monkeypatch, name, geo
         square_root = mirvante.analyse_matrices(S, Pa + Pb, atoms, Z)
         assert not square_root.spin_density_used
         np.testing.assert_allclose(square_root.bond_orders, from_file.bond_orders, rtol=0, atol=1e-8)
+
+
+ADAPTED = [
+    # name, geometry (Angstrom), charge, multiplicity, reference, symmetry
+    ("water c2v", "O 0 0 0.117\nH 0 0.757 -0.467\nH 0 -0.757 -0.467", 0, 1, "rhf", ""),
+    ("water c1", "O 0 0 0.117\nH 0 0.757 -0.467\nH 0 -0.757 -0.467", 0, 1, "rhf", "symmetry c1"),
+    ("hydroxyl uhf", "O 0 0 0\nH 0 0 0.97", 0, 2, "uhf", ""),
+    ("methylene uhf c1", "C 0 0 0.1\nH 0 0.98 -0.5\nH 0 -0.98 -0.5", 0, 3, "uhf", "symmetry c1"),
+    ("methylene rohf c2v", "C 0 0 0.1\nH 0 0.98 -0.5\nH 0 -0.98 -0.5", 0, 3, "rohf", ""),
+    ("methylene rohf c1", "C 0 0 0.1\nH 0 0.98 -0.5\nH 0 -0.98 -0.5", 0, 3, "rohf", "symmetry c1"),
+]
+
+
+@pytest.mark.parametrize("name, geometry, charge, mult, reference, symmetry", ADAPTED, ids=[m[0] for m in ADAPTED])
+def test_from_psi4_agrees_with_psi4s_own_indices(tmp_path, monkeypatch, name, geometry, charge, mult, reference, symmetry):
+    psi4 = psi4_or_skip()
+    monkeypatch.chdir(tmp_path)
+    psi4.core.be_quiet()
+    psi4.core.clean()
+    psi4.core.set_output_file(str(tmp_path / "psi4.out"), False)
+    mol = psi4.geometry(f"{charge} {mult}\n{geometry}\n{symmetry}")
+    psi4.set_options(
+        {"basis": "cc-pvdz", "reference": reference, "scf_type": "pk", "e_convergence": 1e-10, "d_convergence": 1e-10}
+    )
+    _, wfn = psi4.energy("scf", return_wfn=True, molecule=mol)
+    psi4.oeprop(wfn, "MAYER_INDICES", "LOWDIN_CHARGES", "MULLIKEN_CHARGES")
+    r = mirvante.from_psi4(wfn, lowdin=True)
+    assert (r.electrons, r.format) == (wfn.nalpha() + wfn.nbeta(), "arrays")
+    assert r.spin == ("restricted" if reference == "rhf" else "unrestricted")
+    mayer = np.asarray(wfn.array_variable("MAYER_INDICES"))
+    np.fill_diagonal(mayer, 0.0)
+    np.testing.assert_allclose(r.bond_orders, mayer, rtol=0, atol=1e-10)
+    np.testing.assert_allclose(r.charges, np.asarray(wfn.array_variable("MULLIKEN_CHARGES")).ravel(), rtol=0, atol=1e-10)
+    np.testing.assert_allclose(r.lowdin_charges, np.asarray(wfn.array_variable("LOWDIN_CHARGES")).ravel(), rtol=0, atol=1e-10)
+    np.testing.assert_allclose(r.coordinates, np.asarray(mol.geometry()), rtol=0, atol=1e-12)
+    psi4.core.clean()
