@@ -1,5 +1,6 @@
 #include "app/batch.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "app/classic_run.h"
 #include "app/output.h"
@@ -89,6 +91,15 @@ std::string headerLine(const std::string& file) {
 
 }  // namespace
 
+namespace {
+
+// The outputs of one analysed file (report, JSON line, drawing) into res.
+void writeOutputs(const std::string& file, const BatchOptions& options, bool header, bool opened,
+                  const std::optional<Stop>& stop, const std::ostringstream& text,
+                  std::shared_ptr<RunResults>& run, FileResult& res);
+
+}  // namespace
+
 FileResult analyseFile(const std::string& file, const BatchOptions& options, bool header,
                        const Parallel& par) {
   FileResult res;
@@ -112,6 +123,10 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   try {
     // The bytes (decompressed when compressed); the format is chosen once,
     // from their content.  They are given back as soon as they are read.
+    // Standard input closed when the process started is held by /dev/null
+    // marked close-on-exec (main.cpp): it is no empty file.
+    if (file == "-" && ::fcntl(0, F_GETFD) > 0 && (::fcntl(0, F_GETFD) & FD_CLOEXEC) != 0)
+      inputError(displayName(file), 0, "closed when the program started");
     InputBytes in = file == "-" ? InputBytes::fromDescriptor(0, displayName(file))
                                 : InputBytes::fromFile(file, file);
     opened = true;
@@ -138,6 +153,33 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     s.detail = e.what();
     stop = s;
   }
+  try {
+    writeOutputs(file, options, header, opened, stop, text, run, res);
+  } catch (const std::bad_alloc&) {
+    // The outputs of a large analysis can fail for memory too: the file is
+    // refused as out of memory, with the smallest outputs, and the batch
+    // goes on.
+    Stop s;
+    s.status = kStatusInputError;
+    s.detail = "out of memory";
+    stop = s;
+    res = FileResult{};
+    run.reset();  // the run's values are given back first
+    std::ostringstream().swap(text);
+    if (!json) report.stop(s);
+    auto bare = std::make_shared<RunResults>();
+    writeOutputs(file, options, header, opened, stop, text, bare, res);
+  }
+  return res;
+}
+
+namespace {
+
+void writeOutputs(const std::string& file, const BatchOptions& options, bool header, bool opened,
+                  const std::optional<Stop>& stop, const std::ostringstream& text,
+                  std::shared_ptr<RunResults>& run, FileResult& res) {
+  const bool json = options.json && !options.keep;
+  const RunResults& r = *run;
   res.ok = !stop.has_value();
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
   if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options);
@@ -161,8 +203,9 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     res.run = std::move(run);
   }
   if (!json) res.output = opened ? (header ? headerLine(file) : std::string()) + text.str() : "";
-  return res;
 }
+
+}  // namespace
 
 std::string stemOf(const std::string& file) {
   return file == "-" ? "stdin" : fs::path(file).stem().string();
