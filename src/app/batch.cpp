@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -93,6 +94,8 @@ std::string headerLine(const std::string& file) {
 
 namespace {
 
+int threadsFor(int jobs);
+
 // The outputs of one analysed file (report, JSON line, drawing) into res.
 void writeOutputs(const std::string& file, const BatchOptions& options, bool header, bool opened,
                   const std::optional<Stop>& stop, const std::ostringstream& text,
@@ -127,8 +130,13 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     // marked close-on-exec (main.cpp): it is no empty file.
     if (file == "-" && ::fcntl(0, F_GETFD) > 0 && (::fcntl(0, F_GETFD) & FD_CLOEXEC) != 0)
       inputError(displayName(file), 0, "closed when the program started");
-    InputBytes in = file == "-" ? InputBytes::fromDescriptor(0, displayName(file))
-                                : InputBytes::fromFile(file, file);
+    // The files analysed at once share the memory: a compressed input may
+    // expand to its share of what one file alone could take.
+    const auto atOnce = static_cast<std::uint64_t>(std::clamp<std::size_t>(
+        options.files.size(), 1, static_cast<std::size_t>(threadsFor(options.jobs))));
+    const std::uint64_t expand = std::max<std::uint64_t>(defaultDecompressLimit() / atOnce, 1);
+    InputBytes in = file == "-" ? InputBytes::fromDescriptor(0, displayName(file), expand)
+                                : InputBytes::fromFile(file, file, expand);
     opened = true;
     if (!json) report.banner();
     if (detectFormat(in.bytes()) == FileFormat::Molden) {

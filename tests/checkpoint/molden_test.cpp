@@ -200,6 +200,18 @@ TEST(FormatDetection, ByContent) {
   EXPECT_EQ(mv::detectFormat("Title\nSP  RHF  STO-3G\nNumber of atoms  I  3\n"),
             mv::FileFormat::Fchk);
   EXPECT_EQ(mv::detectFormat("title [Molden Format]\n"), mv::FileFormat::Fchk);
+  // UTF-16 text, with or without its byte-order mark, is named as such.
+  std::string utf16;
+  for (const char c : std::string("Title\nSP  RHF  STO-3G\n")) utf16 += std::string{c, '\0'};
+  for (const std::string& text : {utf16, "\xFF\xFE" + utf16}) {
+    try {
+      mv::detectFormat(text);
+      ADD_FAILURE() << "accepted UTF-16";
+    } catch (const mv::Stop& s) {
+      EXPECT_NE(s.message().find("text in UTF-16, not in ASCII or UTF-8"), std::string::npos)
+          << s.message();
+    }
+  }
   for (const std::string& bad : {std::string(), std::string("\n \n"), std::string("%PDF-1.5\n"),
                                  std::string("ab\0cd", 5), std::string(200, '\x01')}) {
     try {
