@@ -93,3 +93,23 @@ TEST(DamagedFiles, EveryOneIsRefusedWithItsDiagnostic) {
 }
 
 }  // namespace
+
+namespace {
+
+// Control bytes of a Molden title (an escape sequence that would act on the
+// terminal) reach neither the report nor the JSON title as they are.
+TEST(DamagedFiles, ControlBytesOfAMoldenTitleAreWrittenAsHex) {
+  std::string text = mvtest::readFile(mvtest::dataPath("molden/h2o_sto3g.molden"));
+  text.insert(text.find('\n') + 1, "[Title]\n water \x1b[2J\x07 cleared\n");
+  const std::string dir = mvtest::makeTempDir("mvtitle");
+  mvtest::writeFile(dir + "/t.molden", text);
+  const mvtest::RunResult report = mvtest::runArgs({"t.molden"}, dir);
+  EXPECT_EQ(report.status, 0) << report.err;
+  EXPECT_EQ(report.out.find('\x1b'), std::string::npos);
+  EXPECT_NE(report.out.find("\\x1b[2J\\x07"), std::string::npos) << report.out;
+  const mvtest::RunResult j = mvtest::runArgs({"--json", "t.molden"}, dir);
+  EXPECT_EQ(json::parse(j.out)["title"], "water \\x1b[2J\\x07 cleared");
+  fs::remove_all(dir);
+}
+
+}  // namespace
