@@ -29,6 +29,7 @@
 #include "checkpoint/input.h"
 #include "checkpoint/text.h"
 #include "core/elements.h"
+#include "core/memory.h"
 #include "core/printable.h"
 #include "core/stop.h"
 #include "report/json.h"
@@ -161,15 +162,20 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     s.detail = e.what();
     stop = s;
   }
+  std::optional<Stop> failed;
   try {
     writeOutputs(file, options, header, opened, stop, text, run, res);
   } catch (const std::bad_alloc&) {
+    failed = Stop{};
+    failed->status = kStatusInputError;
+    failed->detail = "out of memory";
+  } catch (const Stop& s) {
+    failed = s;  // the outputs would not fit in memory
+  }
+  if (failed) {
     // The outputs of a large analysis can fail for memory too: the file is
-    // refused as out of memory, with the smallest outputs, and the batch
-    // goes on.
-    Stop s;
-    s.status = kStatusInputError;
-    s.detail = "out of memory";
+    // refused, with the smallest outputs, and the batch goes on.
+    const Stop s = *failed;
     stop = s;
     res = FileResult{};
     run.reset();  // the run's values are given back first
@@ -190,6 +196,12 @@ void writeOutputs(const std::string& file, const BatchOptions& options, bool hea
   const RunResults& r = *run;
   res.ok = !stop.has_value();
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
+  // The JSON object holds the bond orders of every pair of atoms: its text
+  // and its tree while it is made take some 100 bytes a pair.
+  if ((options.json || options.keep) && r.complete) {
+    const auto n = static_cast<std::uint64_t>(r.ck.natoms);
+    requireMemory(100 * n * n, "the JSON output of " + std::to_string(n) + " atoms");
+  }
   if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options);
   if (options.json || options.keep) {
     JsonInput in;
