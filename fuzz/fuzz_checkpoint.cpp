@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -140,6 +141,41 @@ void commandLineRun(std::string_view text) {
   if (!ok) std::abort();
 }
 
+// A Molden file cut at every line boundary, as a file whose writing was
+// interrupted: every cut must end in a stop or a complete analysis, and a
+// cut that ends inside an orbital (the first line cut off is a coefficient
+// line after the first of an orbital) must be refused, never analysed as
+// a smaller molecule.  Files of many lines are cut at some of them only.
+void moldenCuts(std::string_view bytes) {
+  std::vector<std::size_t> ends;  // the offset after each line feed
+  for (std::size_t p = bytes.find('\n'); p != std::string_view::npos; p = bytes.find('\n', p + 1))
+    ends.push_back(p + 1);
+  const std::size_t step = ends.size() / 200 + 1;
+  for (std::size_t k = 0; k < ends.size(); k += step) {
+    const std::string_view cut = bytes.substr(0, ends[k]);
+    const std::string_view rest = bytes.substr(ends[k]);
+    const std::string_view next = rest.substr(0, rest.find('\n'));
+    // A coefficient line: a function number above 1 and a value.
+    long function = 0;
+    char value[2] = {0, 0};
+    const bool insideOrbital =
+        std::sscanf(std::string(next).c_str(), " %ld %1s", &function, value) == 2 && function > 1 &&
+        next.find('=') == std::string_view::npos;
+    mv::RunResults r;
+    mv::RunOptions options;
+    options.limits = mv::Limits::commandLine();
+    options.limits.basisFunctions = 300;
+    try {
+      mv::analyseMolden(cut, "cut.molden", options, r, nullptr);
+    } catch (const mv::Stop&) {
+      continue;
+    }
+    if (insideOrbital && r.complete) std::abort();
+    const int n = r.ck.nalpha + r.ck.nbeta;
+    if (r.complete && !(std::fabs(r.populations.total - n) <= 1e-4 * n)) std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize,
@@ -157,11 +193,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mv::TextReport report(out);
   mv::RunResults results;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  bool molden = false;
   try {
     report.banner();
     // A Molden file goes the command line's way (the no-argument run reads
     // formatted checkpoint files only); anything else to the classic run.
-    bool molden = false;
     try {
       molden = mv::detectFormat(bytes) == mv::FileFormat::Molden;
     } catch (const mv::Stop&) {
@@ -182,6 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     report.stop(s);
   }
   commandLineRun(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (molden) moldenCuts(bytes);
   if (results.complete) {
     // Only the analysis part: the echoed title line may hold any text.
     const std::string all = out.str();

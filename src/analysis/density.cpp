@@ -1,5 +1,6 @@
 #include "analysis/density.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -88,7 +89,7 @@ void rebuild(const Checkpoint& ck, const Matrix& s, const Limits& limits, Densit
 
 // The stored triangle unpacked column by column: (1,1), (2,1), ..., (nbf,1),
 // (2,2), (3,2), ..., (nbf,nbf).
-void reread(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
+void reread(const Checkpoint& ck, const Matrix& s, double tolerance, DensityCheck& r) {
   const int nbf = ck.nbf;
   r.ndens = ck.analysedIndex();
   Matrix p(nbf, nbf);
@@ -102,7 +103,7 @@ void reread(const Checkpoint& ck, const Matrix& s, DensityCheck& r) {
   r.totalTrace = traceWithS(p, s);
   const int nelec = ck.nalpha + ck.nbeta;
   // Written as "not within" so that a trace that is not a number fails too.
-  if (!(std::fabs(r.totalTrace - nelec) <= kFirstTolerance)) {
+  if (!(std::fabs(r.totalTrace - nelec) <= tolerance)) {
     r.outcome = DensityOutcome::WrongAfterReread;
     Stop st;
     st.detail = "the density describes neither " + std::to_string(nelec) +
@@ -124,11 +125,17 @@ double traceWithS(const Matrix& a, const Matrix& s) {
   return t;
 }
 
+double traceTolerance(const Limits& limits, int electrons) {
+  if (limits.classic) return kFirstTolerance;
+  return kPrintedTraceTolerance * std::max(electrons, 1);
+}
+
 DensityCheck checkDensity(Checkpoint& ck, const Matrix& s, const Limits& limits) {
   DensityCheck r;
   const int nelec = ck.nalpha + ck.nbeta;
+  const double tolerance = traceTolerance(limits, nelec);
   r.trace = traceWithS(ck.density, s);
-  if (std::fabs(r.trace - nelec) <= kFirstTolerance) {
+  if (std::fabs(r.trace - nelec) <= tolerance) {
     r.density = std::move(ck.density);
     return r;
   }
@@ -145,7 +152,7 @@ DensityCheck checkDensity(Checkpoint& ck, const Matrix& s, const Limits& limits)
     }
     rebuild(ck, s, limits, r);
   } else {
-    reread(ck, s, r);
+    reread(ck, s, tolerance, r);
   }
   return r;
 }

@@ -2,6 +2,7 @@
 
 #include <cblas.h>
 #include <dlfcn.h>
+#include <sys/mman.h>
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -9,7 +10,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "analysis/sdiag.h"
@@ -46,6 +49,17 @@ struct Blas {
   bool ok = false;
 
   Blas() {
+    // The library starts its own threads when it is loaded unless told to
+    // use one: under a limit on processes it cannot, and then it writes to
+    // standard error and raises SIGINT.  Every call runs on one thread
+    // anyway, the program's.
+    if (const char* t = std::getenv("OPENBLAS_NUM_THREADS"); t == nullptr || std::string(t) != "1")
+      ::setenv("OPENBLAS_NUM_THREADS", "1", 1);
+    // Its calls take a work buffer of up to 128 MB at their first use, and
+    // under a limit on the address space that leaves no room for it, it
+    // retries for ever.  Without that room the program's own kernels are
+    // used.
+    if (!roomForBuffer()) return;
     void* lib = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
     if (lib == nullptr) return;
     gemm = reinterpret_cast<Gemm>(dlsym(lib, "cblas_dgemm"));
@@ -58,7 +72,21 @@ struct Blas {
         syevr == nullptr || threads == nullptr)
       return;
     threads(1);
-    ok = true;
+    // The buffer is taken now, by a small product, while the room is known
+    // to be there; the library keeps it for every later call.
+    const double a[4] = {1.0, 0.0, 0.0, 1.0};
+    double c[4] = {0.0, 0.0, 0.0, 0.0};
+    gemm(CblasColMajor, CblasNoTrans, CblasNoTrans, 2, 2, 2, 1.0, a, 2, a, 2, 0.0, c, 2);
+    ok = c[0] == 1.0 && c[3] == 1.0;
+  }
+
+  // Twice the library's largest work buffer can be mapped now.
+  static bool roomForBuffer() {
+    constexpr std::size_t kRoom = std::size_t{256} << 20;
+    void* p = ::mmap(nullptr, kRoom, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return false;
+    ::munmap(p, kRoom);
+    return true;
   }
 };
 

@@ -1,5 +1,6 @@
 #include "app/batch.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "app/classic_run.h"
 #include "app/output.h"
@@ -26,6 +29,7 @@
 #include "checkpoint/input.h"
 #include "checkpoint/text.h"
 #include "core/elements.h"
+#include "core/memory.h"
 #include "core/printable.h"
 #include "core/stop.h"
 #include "report/json.h"
@@ -89,6 +93,17 @@ std::string headerLine(const std::string& file) {
 
 }  // namespace
 
+namespace {
+
+int threadsFor(int jobs);
+
+// The outputs of one analysed file (report, JSON line, drawing) into res.
+void writeOutputs(const std::string& file, const BatchOptions& options, bool header, bool opened,
+                  const std::optional<Stop>& stop, const std::ostringstream& text,
+                  std::shared_ptr<RunResults>& run, FileResult& res);
+
+}  // namespace
+
 FileResult analyseFile(const std::string& file, const BatchOptions& options, bool header,
                        const Parallel& par) {
   FileResult res;
@@ -112,8 +127,17 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   try {
     // The bytes (decompressed when compressed); the format is chosen once,
     // from their content.  They are given back as soon as they are read.
-    InputBytes in = file == "-" ? InputBytes::fromDescriptor(0, displayName(file))
-                                : InputBytes::fromFile(file, file);
+    // Standard input closed when the process started is held by /dev/null
+    // marked close-on-exec (main.cpp): it is no empty file.
+    if (file == "-" && ::fcntl(0, F_GETFD) > 0 && (::fcntl(0, F_GETFD) & FD_CLOEXEC) != 0)
+      inputError(displayName(file), 0, "closed when the program started");
+    // The files analysed at once share the memory: a compressed input may
+    // expand to its share of what one file alone could take.
+    const auto atOnce = static_cast<std::uint64_t>(std::clamp<std::size_t>(
+        options.files.size(), 1, static_cast<std::size_t>(threadsFor(options.jobs))));
+    const std::uint64_t expand = std::max<std::uint64_t>(defaultDecompressLimit() / atOnce, 1);
+    InputBytes in = file == "-" ? InputBytes::fromDescriptor(0, displayName(file), expand)
+                                : InputBytes::fromFile(file, file, expand);
     opened = true;
     if (!json) report.banner();
     if (detectFormat(in.bytes()) == FileFormat::Molden) {
@@ -138,8 +162,46 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     s.detail = e.what();
     stop = s;
   }
+  std::optional<Stop> failed;
+  try {
+    writeOutputs(file, options, header, opened, stop, text, run, res);
+  } catch (const std::bad_alloc&) {
+    failed = Stop{};
+    failed->status = kStatusInputError;
+    failed->detail = "out of memory";
+  } catch (const Stop& s) {
+    failed = s;  // the outputs would not fit in memory
+  }
+  if (failed) {
+    // The outputs of a large analysis can fail for memory too: the file is
+    // refused, with the smallest outputs, and the batch goes on.
+    const Stop s = *failed;
+    stop = s;
+    res = FileResult{};
+    run.reset();  // the run's values are given back first
+    std::ostringstream().swap(text);
+    if (!json) report.stop(s);
+    auto bare = std::make_shared<RunResults>();
+    writeOutputs(file, options, header, opened, stop, text, bare, res);
+  }
+  return res;
+}
+
+namespace {
+
+void writeOutputs(const std::string& file, const BatchOptions& options, bool header, bool opened,
+                  const std::optional<Stop>& stop, const std::ostringstream& text,
+                  std::shared_ptr<RunResults>& run, FileResult& res) {
+  const bool json = options.json && !options.keep;
+  const RunResults& r = *run;
   res.ok = !stop.has_value();
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
+  // The JSON object holds the bond orders of every pair of atoms: its text
+  // and its tree while it is made take some 100 bytes a pair.
+  if ((options.json || options.keep) && r.complete) {
+    const auto n = static_cast<std::uint64_t>(r.ck.natoms);
+    requireMemory(100 * n * n, "the JSON output of " + std::to_string(n) + " atoms");
+  }
   if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options);
   if (options.json || options.keep) {
     JsonInput in;
@@ -161,8 +223,9 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     res.run = std::move(run);
   }
   if (!json) res.output = opened ? (header ? headerLine(file) : std::string()) + text.str() : "";
-  return res;
 }
+
+}  // namespace
 
 std::string stemOf(const std::string& file) {
   return file == "-" ? "stdin" : fs::path(file).stem().string();

@@ -11,6 +11,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/batch.h"
 #include "app/classic_run.h"
@@ -100,6 +101,49 @@ void checkOutputs(const BatchOptions& o,
   }
 }
 
+// Outputs of different kinds (a report and a drawing, or a drawing and the
+// output directory) must not name the same file: the later one written
+// would replace the other.  Paths are compared normalised, and existing
+// files also by their identity (links).
+void checkOutputsApart(const BatchOptions& o, const volatile std::sig_atomic_t* interrupted) {
+  struct Kind {
+    const char* what;
+    std::string (*pathOf)(const BatchOptions&, const std::string&);
+  };
+  std::vector<Kind> kinds;
+  if (!o.outDir.empty()) kinds.push_back({"output", outputPath});
+  if (!o.svg.empty()) kinds.push_back({"drawing", drawingPath});
+  if (kinds.size() < 2) return;
+  struct Owner {
+    const char* what;
+    const std::string* input;
+  };
+  std::map<std::string, Owner> byPath;
+  std::map<FileId, Owner> byId;
+  auto claim = [&](const std::string& path, Owner owner) {
+    const auto clash = [&](const Owner& other) {
+      auto name = [](const Owner& w) {
+        return std::string(w.what) + (w.input != nullptr ? " of " + displayName(*w.input) : "");
+      };
+      throw UsageError{"the " + name(owner) + " and the " + name(other) + " would both be " + path +
+                       "; give them different names"};
+    };
+    const auto [it, fresh] = byPath.emplace(fs::absolute(path).lexically_normal().string(), owner);
+    if (!fresh && it->second.what != owner.what) clash(it->second);
+    if (const auto id = fileId(path)) {
+      const auto [at, freshId] = byId.emplace(*id, owner);
+      if (!freshId && at->second.what != owner.what) clash(at->second);
+    }
+  };
+  // The output directory itself is a name the drawing must not take.
+  if (!o.svgDirectory) claim(o.outDir, {"output directory", nullptr});
+  for (const Kind& k : kinds)
+    for (const std::string& f : o.files) {
+      if (interrupted != nullptr && *interrupted != 0) throw Interrupted{};
+      claim(k.pathOf(o, f), {k.what, &f});
+    }
+}
+
 // A relative output needs the working directory: when it has been removed,
 // say so rather than fail on every file.
 void checkWorkingDirectory(const std::string& path, const char* what) {
@@ -185,6 +229,7 @@ void validate(BatchOptions& o, const RawOptions& raw,
   // Every output is checked before any directory is made.
   if (!o.outDir.empty()) checkOutputs(o, outputPath, "output", interrupted);
   if (!o.svg.empty()) checkOutputs(o, drawingPath, "drawing", interrupted);
+  checkOutputsApart(o, interrupted);
   if (!o.outDir.empty()) makeDirectory(o.outDir, "output");
   if (!o.svg.empty() && o.svgDirectory) makeDirectory(o.svg, "drawing");
 }

@@ -85,7 +85,9 @@ void installInterrupt(int sig, bool unlessIgnored) {
 
 // A standard stream that was closed when the process started is held by
 // /dev/null opened for reading: no file the run opens can take its place,
-// and writing to it fails as writing to a closed stream does.
+// and writing to it fails as writing to a closed stream does.  The holder
+// carries close-on-exec, which no standard stream inherited through exec
+// can carry: that marks standard input as closed (standardInputClosed).
 void holdClosedStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -94,6 +96,7 @@ void holdClosedStreams() {
       ::dup2(got, fd);
       ::close(got);
     }
+    if (got >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
   }
 }
 

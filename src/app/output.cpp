@@ -111,21 +111,34 @@ std::string temporaryName(const std::string& path, int attempt) {
 }
 
 int replaceFile(const std::string& path, std::string_view text) {
+  // Every step works in the directory opened once, so that a directory
+  // renamed or replaced meanwhile neither leaves the temporary file behind
+  // nor gets half of the steps.
+  const std::filesystem::path p(path);
+  const std::string parent = p.parent_path().empty() ? "." : p.parent_path().string();
+  const int dir = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return errno;
+  const std::string name = p.filename().string();
   std::string temp;
   int fd = -1;
   for (int attempt = 0; fd < 0; ++attempt) {
-    temp = temporaryName(path, attempt);
+    temp = std::filesystem::path(temporaryName(path, attempt)).filename().string();
     // Mode 0666 less the umask, as the output would have had when created.
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     // A name left by an earlier run killed with the same process id: take
     // the next.
-    if (fd < 0 && (errno != EEXIST || attempt >= 100)) return errno;
+    if (fd < 0 && (errno != EEXIST || attempt >= 100)) {
+      const int e = errno;
+      ::close(dir);
+      return e;
+    }
   }
   int e = writeAll(fd, text);
   // A file system may report a full disk only when the file is closed.
   if (::close(fd) != 0 && e == 0) e = errno;
-  if (e == 0 && std::rename(temp.c_str(), path.c_str()) != 0) e = errno;
-  if (e != 0) ::unlink(temp.c_str());
+  if (e == 0 && ::renameat(dir, temp.c_str(), dir, name.c_str()) != 0) e = errno;
+  if (e != 0) ::unlinkat(dir, temp.c_str(), 0);
+  ::close(dir);
   return e;
 }
 

@@ -1,5 +1,6 @@
 #include "app/pipeline.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <exception>
@@ -26,10 +27,10 @@ constexpr double kSpinTolerance = 0.1;
 
 // The spin density of a spin-unrestricted SCF density must describe
 // nalpha - nbeta unpaired electrons in this basis.
-void checkSpinDensity(const Checkpoint& ck, const Matrix& s) {
+void checkSpinDensity(const Checkpoint& ck, const Matrix& s, double tolerance) {
   const double t = traceWithS(ck.spin, s);
   const int want = ck.nalpha - ck.nbeta;
-  if (std::fabs(t - want) <= kSpinTolerance) return;
+  if (std::fabs(t - want) <= tolerance) return;
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.6f", t);
   refuse(" The spin density ('" + sectionName(ck.spinLabel) + "') is wrong: trace(Ps*S) = " + buf +
@@ -102,15 +103,43 @@ void orbitalDensity(Checkpoint& ck) {
   ck.spinLine = orbitalLine(ck);
 }
 
+// The accepted |trace(P S) - N| of a density built from orbitals, relative
+// to N: what the digits of the coefficients explain (40 times half their last
+// printed digit: Molden's six decimals leave 1.1e-5 N in the real files),
+// and at least 4e-6, for files whose basis is printed with fewer digits than
+// their orbitals (up to 6e-7 N in the real files).
+double orbitalTraceTolerance(const Checkpoint& ck) {
+  const double relative = std::fmax(4e-6, 40.0 * ck.coefficientResolution);
+  return relative * std::max(ck.nalpha + ck.nbeta, 1);
+}
+
+// The orbitals of a checkpoint file that holds no density must be
+// orthonormal, as a Molden file's are: scaled orbitals, or orbitals of
+// another geometry, would give a density of the wrong electron count or
+// shape.  The occupied ones are checked, those the density is made of.
+void checkOrbitalsOrthonormal(const Checkpoint& ck, const Matrix& s, const Parallel& par) {
+  double d = orthonormalityDeviation(ck.mo, std::min(ck.nalpha, ck.mo.cols()), s, par);
+  if (!ck.moBeta.empty())
+    d = std::fmax(d,
+                  orthonormalityDeviation(ck.moBeta, std::min(ck.nbeta, ck.moBeta.cols()), s, par));
+  if (d <= kOrthonormalityTolerance) return;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.3E", d);
+  refuse(std::string(" The orbitals are not orthonormal: the largest deviation of C^T S C from "
+                     "the unit matrix is ") +
+             buf + ", more than 1.000E-04",
+         kCodeBadValue, orbitalLine(ck));
+}
+
 // The density of the orbitals must hold the electrons of their occupations
 // (they are orthonormal, so it does unless the orbitals are very many).
 DensityCheck acceptOrbitalDensity(Checkpoint& ck, const Matrix& s) {
   DensityCheck d;
   d.trace = traceWithS(ck.density, s);
   const int nelec = ck.nalpha + ck.nbeta;
-  if (!(std::fabs(d.trace - nelec) <= kSpinTolerance)) {
+  if (!(std::fabs(d.trace - nelec) <= orbitalTraceTolerance(ck))) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6f", d.trace);
+    std::snprintf(buf, sizeof buf, "%.8f", d.trace);
     refuse(std::string(" The density of the orbitals holds ") + buf + " electrons, not " +
                std::to_string(nelec),
            kCodeBadValue, orbitalLine(ck));
@@ -229,6 +258,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
       if (report) report->convention(r.convention);
       orbitalDensity(ck);
     } else if (ck.densityFromOrbitals) {
+      checkOrbitalsOrthonormal(ck, b.s, par);
       orbitalDensity(ck);
     }
     const Matrix& s = b.s;
@@ -246,7 +276,12 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
     std::vector<double>().swap(ck.packed);
     // A correlated density's spin density serves the spin populations alone.
     const bool spinTerm = !ck.spin.empty() && !ck.spinForPopulationsOnly;
-    if (spinTerm) checkSpinDensity(ck, s);
+    if (spinTerm)
+      checkSpinDensity(ck, s,
+                       limits.classic ? kSpinTolerance
+                       : reader.written != nullptr || ck.densityFromOrbitals
+                           ? orbitalTraceTolerance(ck)
+                           : traceTolerance(limits, ck.nalpha + ck.nbeta));
 
     // Mulliken populations.
     const int natoms = r.partition.natoms;

@@ -72,6 +72,9 @@ struct Checkpoint {
   Matrix moBeta;
   Vec1<double> occupationBeta;
   bool rohfMarker = false;  // some line has "  ROHF  " in characters 9 to 16
+  // Half the unit of the last printed digit of the coarsest orbital
+  // coefficient of a Molden file ("0.004690": 5e-7); 0 when not known.
+  double coefficientResolution = 0.0;
 
   // The analysed density: the section under the last line beginning "Tota"
   // (classic run), or the total density chosen by its label, by default the

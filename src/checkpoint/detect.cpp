@@ -1,5 +1,6 @@
 #include "checkpoint/detect.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -23,6 +24,24 @@ bool isBinary(std::string_view b) {
   }
   // Text has no control characters beyond the odd stray one.
   return control * 100 > head.size();
+}
+
+// Text in UTF-16: a byte-order mark, or zero bytes in every other place
+// with printable ASCII between them.
+bool isUtf16(std::string_view b) {
+  if (b.substr(0, 2) == "\xFF\xFE" || b.substr(0, 2) == "\xFE\xFF") return true;
+  const std::size_t n = std::min<std::size_t>(b.size(), 512) & ~std::size_t{1};
+  if (n < 16) return false;
+  for (std::size_t zero = 0; zero < 2; ++zero) {
+    bool alternating = true;
+    for (std::size_t i = 0; i < n && alternating; i += 2) {
+      const auto z = static_cast<unsigned char>(b[i + zero]);
+      const auto c = static_cast<unsigned char>(b[i + 1 - zero]);
+      alternating = z == 0 && c != 0 && c < 0x80;
+    }
+    if (alternating) return true;
+  }
+  return false;
 }
 
 // The first line that is not blank, without a byte-order mark.
@@ -56,6 +75,10 @@ FileFormat detectFormat(std::string_view bytes) {
   if (bytes.find_first_not_of(" \t\r\n\f\v") == std::string_view::npos)
     refuseKind(bytes.empty() ? "the file is empty" : "the file holds only blanks");
   if (bytes.substr(0, 5) == "%PDF-") refuseKind("a PDF document");
+  if (isUtf16(bytes))
+    refuseKind(
+        "text in UTF-16, not in ASCII or UTF-8 (convert it first, for example with iconv "
+        "-f UTF-16 -t UTF-8)");
   if (isBinary(bytes))
     refuseKind(
         "binary data, not text (a binary Gaussian checkpoint, .chk, must first be converted "

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "core/angular.h"
 #include "core/elements.h"
 #include "core/memory.h"
+#include "core/printable.h"
 #include "core/stop.h"
 
 namespace mv {
@@ -23,12 +25,18 @@ namespace {
 constexpr double kBohrPerAngstrom = 1.0 / 0.529177210903;
 // Characters of the title the report shows.
 constexpr std::size_t kTitleWidth = 80;
+// Characters of a title line kept for the report and the JSON output.
+constexpr std::size_t kTitleKept = 1000;
 
-// Occupations may stray this far from 0..2 (0..1 for one spin) in natural
-// orbitals of a correlated density.
-constexpr double kOccupationSlack = 0.1;
+// The occupations of a single determinant are whole numbers; their printed
+// digits leave them this far from one.
+constexpr double kWholeOccupation = 1e-6;
+// Natural orbitals of a correlated density may have occupations this far
+// outside 0..2 (half of it outside 0..1 for one spin): the relaxed densities
+// of perturbation theory are not exactly those of a wave function.
+constexpr double kNaturalSlack = 0.02;
 // The occupations must add up to a whole number of electrons within this.
-constexpr double kElectronSlack = 0.05;
+constexpr double kElectronSlack = 1e-6;
 
 // The Cartesian components of d, f and g shells in the order Molden files
 // write them.
@@ -130,6 +138,19 @@ bool parseReal(std::string_view t, double& v) {
   return r.ec == std::errc() && r.ptr == buf + n;
 }
 
+// Half the unit of the last digit a real number is printed with
+// ("0.004690": 5e-7, "1.5D-03": 5e-5), or 0 when it has no decimal point.
+double printedResolution(std::string_view t) {
+  const std::size_t dot = t.find('.');
+  if (dot == std::string_view::npos) return 0.0;
+  std::size_t e = t.find_first_of("eEdD", dot);
+  int decimals = static_cast<int>((e == std::string_view::npos ? t.size() : e) - dot - 1);
+  long long exponent = 0;
+  if (e != std::string_view::npos && !parseInt(t.substr(e + 1), exponent)) return 0.0;
+  exponent = std::clamp(exponent, -400LL, 400LL);
+  return 0.5 * std::pow(10.0, static_cast<double>(exponent - decimals));
+}
+
 std::string realText(double x) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.10G", x);
@@ -154,6 +175,7 @@ struct AtomBasis {
 
 struct Orbital {
   int line = 0;       // its first line
+  int lastLine = 0;   // its last line
   bool beta = false;  // Spin= Beta
   double occupation = 0.0;
   bool hasOccupation = false;
@@ -197,11 +219,20 @@ class Reader {
   std::vector<Line> lines_;
   // Section name (lower case, without brackets) -> index of its header line.
   std::map<std::string, std::size_t> sections_;
+  // Section name -> line of its second header, for a section given twice.
+  std::map<std::string, int> repeated_;
   std::vector<int> moRow_;  // row of the program's order -> 1-based function number as written
   Checkpoint ck_;
 };
 
 void Reader::split(std::string_view b) {
+  // The table of lines takes more memory than the text for short lines: a
+  // file of blank lines is refused with that amount rather than ended by
+  // the system.
+  const auto count = static_cast<std::uint64_t>(std::count(b.begin(), b.end(), '\n')) + 1;
+  if (count > static_cast<std::uint64_t>(INT_MAX)) fault(0, "more than 2147483647 lines");
+  requireMemory(count * sizeof(Line), "the table of " + std::to_string(count) + " lines");
+  lines_.reserve(static_cast<std::size_t>(count));
   int n = 0;
   while (!b.empty()) {
     const std::size_t e = b.find('\n');
@@ -218,7 +249,9 @@ void Reader::split(std::string_view b) {
     const std::size_t e = l.find(']', s);
     if (e == std::string_view::npos) continue;
     const std::string key = lower(trim(l.substr(s + 1, e - s - 1)));
-    sections_.emplace(key, i);  // the first section of a name is the one read
+    // The first section of a name is the one read; a second one is kept to
+    // be refused where the section is read.
+    if (!sections_.emplace(key, i).second) repeated_.emplace(key, lines_[i].number);
   }
 }
 
@@ -252,6 +285,14 @@ std::vector<Line> Reader::section(const std::string& key, int& header) const {
           "the file ends without an [" + (name != shown.end() ? name->second : key) + "] section");
   }
   header = lines_[it->second].number;
+  // Two sections of atoms, basis or orbitals leave it open which one the
+  // file means (a second [MO] section is often a second calculation).
+  if (const auto twice = repeated_.find(key); twice != repeated_.end() && key != "title") {
+    const std::string_view h = lines_[it->second].text;
+    const std::size_t open = h.find('['), close = h.find(']', open);
+    fault(twice->second, "a second [" + std::string(h.substr(open + 1, close - open - 1)) +
+                             "] section: the file must hold one");
+  }
   std::vector<Line> out;
   for (std::size_t i = it->second + 1; i < lines_.size(); ++i) {
     const std::string_view l = lines_[i].text;
@@ -267,11 +308,15 @@ void Reader::title() {
   if (has("title")) {
     int header = 0;
     for (const Line& l : section("title", header)) {
-      t = trim(l.text);
+      // A title line of any length keeps its first kTitleKept characters.
+      t = trim(l.text.substr(0, kTitleKept));
       if (!t.empty()) break;
     }
   }
   if (t.empty()) t = name_;
+  // Control bytes (an escape sequence) would act on the terminal that shows
+  // the report: they are written as \xHH.
+  t = printable(t);
   // The report shows the title as 80 characters.
   if (t.size() < kTitleWidth) t.resize(kTitleWidth, ' ');
   ck_.title = t;
@@ -282,8 +327,16 @@ void Reader::atoms() {
   const std::vector<Line> ls = section("atoms", header);
   ck_.sections.push_back({"[Atoms]", header});
   const std::size_t close = lines_[sections_.at("atoms")].text.find(']');
-  const std::string unit = lower(lines_[sections_.at("atoms")].text.substr(close + 1));
-  const bool bohr = unit.find("au") != std::string::npos || unit.find("bohr") != std::string::npos;
+  const std::string unit = lower(trim(lines_[sections_.at("atoms")].text.substr(close + 1)));
+  // The unit, with or without parentheses: atomic units (bohr) or Angstrom,
+  // which is also the unit when none is given.  Any other unit is refused
+  // rather than read as Angstrom.
+  std::string bare = unit;
+  if (bare.size() >= 2 && bare.front() == '(' && bare.back() == ')')
+    bare = trim(bare.substr(1, bare.size() - 2));
+  const bool bohr = bare == "au" || bare == "a.u." || bare == "bohr";
+  if (!bohr && !bare.empty() && bare.rfind("ang", 0) != 0)
+    fault(header, "unknown unit " + shown(unit) + " of the [Atoms] section: AU, Bohr or Angs");
   const double scale = bohr ? 1.0 : kBohrPerAngstrom;
 
   struct Entry {
@@ -421,6 +474,11 @@ void Reader::basis() {
       scale = finite(t[2], l.number, "scale factor");
       if (!(scale > 0.0))
         refuse(" Scale factor " + realText(scale) + " is not positive", kCodeBadValue, l.number);
+      // The exponents are multiplied by its square, which must be a number.
+      if (!std::isfinite(scale * scale) || !(scale * scale > 0.0))
+        refuse(" Scale factor " + realText(scale) + " is out of range (its square is " +
+                   realText(scale * scale) + ")",
+               kCodeBadValue, l.number);
     }
     const int l2 = lq < 0 ? 1 : lq;
     if (l2 > limits_.maxL)
@@ -587,6 +645,8 @@ std::vector<Orbital> Reader::orbitalBlocks(int& header) {
                           " functions)");
     const double c = finite(t[1], l.number, "orbital coefficient");
     out.back().coefficients.emplace_back(static_cast<int>(k), c);
+    out.back().lastLine = l.number;
+    ck_.coefficientResolution = std::fmax(ck_.coefficientResolution, printedResolution(t[1]));
     inCoefficients = true;
   }
   return out;
@@ -597,11 +657,36 @@ void Reader::orbitals() {
   const std::vector<Orbital> os = orbitalBlocks(header);
   int na = 0, nb = 0;
   for (const Orbital& o : os) {
-    if (!o.hasOccupation) fault(o.line, "the orbital has no Occup= line");
+    if (!o.hasOccupation)
+      fault(o.line, &o == &os.back() && o.coefficients.empty()
+                        ? "the last orbital has neither Occup= nor coefficients: the [MO] section "
+                          "is cut short"
+                        : "the orbital has no Occup= line");
     (o.beta ? nb : na)++;
   }
   if (na == 0) fault(header, "the [MO] section holds no alpha orbital");
   const int nbf = ck_.nbf;
+  // Whole orbitals only: a file cut inside its orbitals would otherwise be
+  // read as a smaller molecule, the missing coefficients being small enough
+  // for the orbitals to stay nearly orthonormal.  Writers give every
+  // coefficient of every orbital, except some that leave out the zero ones:
+  // a file whose orbitals before the last are all complete must have a
+  // complete last orbital too.  (Where earlier orbitals leave coefficients
+  // out, a cut cannot be told from a left-out zero.)
+  bool dense = true;
+  for (std::size_t k = 0; k + 1 < os.size(); ++k)
+    dense = dense && static_cast<int>(os[k].coefficients.size()) == nbf;
+  if (dense && static_cast<int>(os.back().coefficients.size()) != nbf) {
+    const Orbital& o = os.back();
+    fault(o.lastLine > 0 ? o.lastLine : o.line,
+          "orbital " + std::to_string(os.size()) + " has " + std::to_string(o.coefficients.size()) +
+              " of its " + std::to_string(nbf) + " coefficients: the [MO] section is cut short");
+  }
+  if (nb > 0 && nb != na)
+    fault(os.back().lastLine, "the [MO] section holds " + std::to_string(na) + " Alpha and " +
+                                  std::to_string(nb) +
+                                  " Beta orbitals: a spin-unrestricted file gives as many of each" +
+                                  (nb < na ? " (the section is cut short?)" : ""));
   if (na > nbf || nb > nbf)
     fault(header, "the [MO] section holds " + std::to_string(na > nbf ? na : nb) + " " +
                       (na > nbf ? "alpha" : "beta") + " orbitals, more than the " +
@@ -621,8 +706,14 @@ void Reader::orbitals() {
   int ia = 0, ib = 0;
   double sa = 0.0, sb = 0.0;
   int open = 0;
+  // A single determinant has whole occupations (to their printed digits);
+  // anything else is a correlated density given by its natural orbitals.
+  bool whole = true;
+  for (const Orbital& o : os)
+    whole = whole && std::fabs(o.occupation - std::nearbyint(o.occupation)) < kWholeOccupation;
+  const double slack = whole ? kWholeOccupation : (unrestricted ? 0.5 : 1.0) * kNaturalSlack;
   for (const Orbital& o : os) {
-    if (o.occupation < -kOccupationSlack || o.occupation > top + kOccupationSlack)
+    if (!(o.occupation >= -slack && o.occupation <= top + slack))
       refuse(" Occupation " + realText(o.occupation) + " is outside 0.." + realText(top) +
                  (unrestricted ? " (a spin-unrestricted orbital holds at most one electron)" : ""),
              kCodeBadValue, o.line);
@@ -656,15 +747,6 @@ void Reader::orbitals() {
     ck_.nalpha = ck_.electrons - ck_.nbeta;
   }
 
-  // A single determinant has whole occupations; anything else is a
-  // correlated density given by its natural orbitals.
-  bool whole = true;
-  auto check = [&](const Vec1<double>& v) {
-    for (int i = 1; i <= v.size(); ++i)
-      whole = whole && std::fabs(v(i) - std::nearbyint(v(i))) < 1e-6;
-  };
-  check(ck_.occupation);
-  check(ck_.occupationBeta);
   ck_.calc.plain = whole;
   ck_.densityLabel = whole ? "Density of the occupied orbitals" : "Density of the natural orbitals";
   ck_.densityLine = header;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/memory.h"
 #include "core/stop.h"
 
 namespace mv {
@@ -87,6 +88,11 @@ void CheckpointText::split(const Parallel& par) {
   nlines_ = static_cast<int>(total);
   // The offsets of lines 1 .. total + 1.
   const bool wide = bytes.size() + 1 > UINT32_MAX;
+  // In the command line a file of many short lines (blank lines added to a
+  // small file) is refused with the memory its table of lines would take,
+  // rather than ended by the system for taking it.
+  if (fromInput_)
+    requireMemory((total + 1) * (wide ? 8 : 4), "the table of " + std::to_string(total) + " lines");
   if (wide)
     start64_.resize(total + 1);
   else

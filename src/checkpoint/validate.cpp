@@ -60,6 +60,10 @@ void validateCheckpoint(const Checkpoint& ck) {
         "The file has " + std::to_string(ck.electrons) + " electrons, but " + counts);
   if (ck.nbeta < 0 || ck.nbeta > ck.nalpha)
     bad(ck, kBetaLabel, "The file has " + counts + ": more beta than alpha electrons");
+  // Without electrons the populations are the bare nuclear charges and every
+  // bond order is zero: nothing of the file would be analysed.
+  if (ck.electrons == 0)
+    bad(ck, kElectronsLabel, "The file has 0 electrons: there is no density to analyse");
   if (ck.multiplicity && *ck.multiplicity != ck.nalpha - ck.nbeta + 1)
     bad(ck, kMultiplicityLabel,
         "Multiplicity " + std::to_string(*ck.multiplicity) + " does not fit " + counts +

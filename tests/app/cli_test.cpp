@@ -223,8 +223,9 @@ TEST(CommandLine, DensitiesThatAreNotPossibleAreRefused) {
   } cases[] = {
       {"1e30 where S is zero",
        readFile(dataPath("impossible/h2o_density_1e30_where_s_is_zero.fchk")), possible},
-      {"shifted by one", readFile(dataPath("impossible/h2o_density_shifted_by_one.fchk")),
-       possible},
+      // Its trace misses N by 0.037: the command line's trace check, within
+      // 1e-6 N, refuses it before the test of the occupations.
+      {"shifted by one", readFile(dataPath("impossible/h2o_density_shifted_by_one.fchk")), ""},
       {"blank in a value", readFile(dataPath("impossible/h2o_density_blank_in_value.fchk")), ""},
       {"naphthalene shifted near the end", densityShifted(naphthalene, 110585), idempotent},
   };

@@ -111,7 +111,8 @@ TEST(MoldenReader, PureAndCartesianFlags) {
     const bool h = c.h != 0;
     std::string text = "[Molden Format]\n[Atoms] AU\nX 1 8 0 0 0\n" + std::string(c.flags) +
                        "[GTO]\n1 0\nd 1 1.0\n1.0 1.0\nf 1 1.0\n1.0 1.0\ng 1 1.0\n1.0 1.0\n" +
-                       (h ? "h 1 1.0\n1.0 1.0\n" : "") + "\n[MO]\nOccup= 2\n1 1.0\n";
+                       (h ? "h 1 1.0\n1.0 1.0\n" : "") +
+                       "\n[MO]\nOccup= 2\n1 1.0\nOccup= 0\n2 1.0\n";
     const Checkpoint ck = read(text);
     EXPECT_EQ(ck.shells.type(1), c.d);
     EXPECT_EQ(ck.shells.type(2), c.f);
@@ -139,7 +140,7 @@ TEST(MoldenReader, CartesianComponentsInTheProgramsOrder) {
                           "yzzz", "xxyy", "xxzz", "yyzz", "xxyz", "xyyz", "xyzz"};
   std::string text =
       "[Molden Format]\n[Atoms] AU\nX 1 8 0 0 0\n[GTO]\n1 0\nsp 1 1.0\n1.0 0.5 0.7\n"
-      "g 1 1.0\n1.0 1.0\n\n[MO]\nOccup= 2\n";
+      "g 1 1.0\n1.0 1.0\n\n[MO]\nOccup= 2\n1 0\n2 0\n3 0\n4 0\n";
   // Orbital coefficient of the k-th g component as written: 10 + k.
   for (int k = 1; k <= 15; ++k) text += std::to_string(4 + k) + " " + std::to_string(10 + k) + "\n";
   const Checkpoint ck = read(text);
@@ -163,11 +164,12 @@ TEST(MoldenReader, SpinUnrestrictedAndNaturalOrbitals) {
       "2 0\ns 1 1.0\n1.0 1.0\n\n[MO]\n";
   const Checkpoint u = read(head +
                             "Spin= Alpha\nOccup= 1\n1 0.5\n2 0.5\nSpin= Alpha\nOccup= 1\n1 0.5\n"
-                            "2 -0.5\nSpin= Beta\nOccup= 1.0\n1 0.5\n2 0.5\n");
+                            "2 -0.5\nSpin= Beta\nOccup= 1.0\n1 0.5\n2 0.5\nSpin= Beta\n"
+                            "Occup= 0\n1 0.5\n2 -0.5\n");
   EXPECT_TRUE(u.unrestricted());
   EXPECT_EQ(u.nalpha, 2);
   EXPECT_EQ(u.nbeta, 1);
-  EXPECT_EQ(u.moBeta.cols(), 1);
+  EXPECT_EQ(u.moBeta.cols(), 2);
   EXPECT_TRUE(u.calc.plain);
   const Checkpoint no = read(head + "Occup= 1.9\n1 0.5\n2 0.5\nOccup= 0.1\n1 0.5\n2 -0.5\n");
   EXPECT_FALSE(no.unrestricted());
@@ -198,6 +200,18 @@ TEST(FormatDetection, ByContent) {
   EXPECT_EQ(mv::detectFormat("Title\nSP  RHF  STO-3G\nNumber of atoms  I  3\n"),
             mv::FileFormat::Fchk);
   EXPECT_EQ(mv::detectFormat("title [Molden Format]\n"), mv::FileFormat::Fchk);
+  // UTF-16 text, with or without its byte-order mark, is named as such.
+  std::string utf16;
+  for (const char c : std::string("Title\nSP  RHF  STO-3G\n")) utf16 += std::string{c, '\0'};
+  for (const std::string& text : {utf16, "\xFF\xFE" + utf16}) {
+    try {
+      mv::detectFormat(text);
+      ADD_FAILURE() << "accepted UTF-16";
+    } catch (const mv::Stop& s) {
+      EXPECT_NE(s.message().find("text in UTF-16, not in ASCII or UTF-8"), std::string::npos)
+          << s.message();
+    }
+  }
   for (const std::string& bad : {std::string(), std::string("\n \n"), std::string("%PDF-1.5\n"),
                                  std::string("ab\0cd", 5), std::string(200, '\x01')}) {
     try {
