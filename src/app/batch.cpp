@@ -116,8 +116,11 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
                                 : InputBytes::fromFile(file, file);
     opened = true;
     if (!json) report.banner();
-    if (detectFormat(in.bytes()) == FileFormat::Molden) {
+    const FileFormat format = detectFormat(in.bytes());
+    if (format == FileFormat::Molden) {
       analyseMolden(in.bytes(), in.name(), ro, r, json ? nullptr : &report);
+    } else if (format != FileFormat::Fchk) {
+      analyseWaveFile(in.bytes(), in.name(), format, ro, r, json ? nullptr : &report);
     } else {
       // The text keeps the bytes until the reader is done with them.
       analyse(CheckpointText::fromInput(std::move(in), par), ro, r, json ? nullptr : &report);

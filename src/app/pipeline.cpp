@@ -14,6 +14,7 @@
 #include "checkpoint/orbitals.h"
 #include "checkpoint/reader.h"
 #include "checkpoint/validate.h"
+#include "checkpoint/wavefiles.h"
 #include "core/stop.h"
 #include "integrals/overlap.h"
 
@@ -77,7 +78,7 @@ BasisStage buildBasis(const Checkpoint& ck, const Limits& limits, const Parallel
 // The line of a file's orbitals: the "[MO]" section of a Molden file, the
 // alpha orbitals of a checkpoint file.
 int orbitalLine(const Checkpoint& ck) {
-  return ck.lineOf(ck.format == FileFormat::Molden ? "[MO]" : "Alpha MO coeffic");
+  return ck.lineOf(ck.format == FileFormat::Fchk ? "Alpha MO coeffic" : "[MO]");
 }
 
 // The density of orbitals that carry their occupations (a Molden file, or a
@@ -165,6 +166,32 @@ void analyseMolden(std::string_view bytes, const std::string& name, const RunOpt
   run(steps, options, r, report);
 }
 
+void analyseWaveFile(std::string_view bytes, const std::string& name, FileFormat format,
+                     const RunOptions& options, RunResults& r, TextReport* report) {
+  ReadingSteps steps;
+  steps.header = [&] {
+    r.ck = format == FileFormat::Wfn   ? readWfn(bytes, name, options.limits)
+           : format == FileFormat::Wfx ? readWfx(bytes, name, options.limits)
+                                       : readMwfn(bytes, name, options.limits);
+    // Löwdin quantities depend on the basis the orbitals are written in, and
+    // S^1/2 of the primitives has nothing to do with that of the contracted
+    // basis the wave function was computed in.
+    if (options.lowdin && format != FileFormat::Mwfn)
+      refuse(std::string(" --lowdin: a .") + formatName(format) +
+                 " file holds the orbitals over uncontracted primitives, whose Lowdin "
+                 "populations and Wiberg-Lowdin indices are not those of the wave function's "
+                 "basis (Mulliken populations and bond orders are); a .mwfn, fchk or Molden "
+                 "file of the same wave function keeps the contracted basis",
+             kCodeBadValue);
+    if (!options.density.empty())
+      refuse(" --density " + options.density + ": a ." + formatName(format) +
+                 " file holds one density, that of its orbitals (" + r.ck.densityName() + ")",
+             kCodeNoDensity);
+  };
+  steps.molecule = steps.orbitals = steps.density = steps.release = [] {};
+  run(steps, options, r, report);
+}
+
 namespace {
 
 void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextReport* report) {
@@ -241,6 +268,13 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
     if (!limits.classic) {
       r.spinSource = spinSource(ck);
       if (r.spinSource == SpinSource::Orbitals) openShellSpin = openShellSpinDensity(ck);
+      // A restricted open-shell determinant of a .wfn, .wfx or .mwfn file:
+      // the second term of its bond orders is that of its singly occupied
+      // orbitals, Ps S, which the square root of D S equals exactly, but
+      // without amplifying the rounding of the file's printed digits.
+      const bool waveFile = ck.format == FileFormat::Wfn || ck.format == FileFormat::Wfx ||
+                            ck.format == FileFormat::Mwfn;
+      if (waveFile && r.spinSource == SpinSource::Orbitals) ck.spin = copyOf(openShellSpin);
     }
     ck.mo.release();
     std::vector<double>().swap(ck.packed);

@@ -36,8 +36,13 @@ struct Section {
 };
 
 // The kinds of file the program reads; each has a reader of its own, and
-// both return a Checkpoint.
-enum class FileFormat { Fchk, Molden };
+// all return a Checkpoint.  Wfn and Wfx files hold primitives only
+// (contractions multiplied out); Mwfn files keep the contracted basis.
+enum class FileFormat { Fchk, Molden, Wfn, Wfx, Mwfn };
+
+// The name of a format in the JSON object and in messages ("fchk", "molden",
+// "wfn", "wfx", "mwfn").
+const char* formatName(FileFormat f);
 
 struct Checkpoint {
   FileFormat format = FileFormat::Fchk;

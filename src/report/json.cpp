@@ -111,11 +111,12 @@ std::string jsonLine(const JsonInput& in) {
 
   const Checkpoint* ck = in.ck;
   const bool molden = ck != nullptr && ck->format == FileFormat::Molden;
-  if (ck != nullptr) j["format"] = molden ? "molden" : "fchk";
+  if (ck != nullptr) j["format"] = formatName(ck->format);
   if (ck != nullptr && !ck->title.empty()) {
     j["title"] = trimBlanks(ck->title);
-    // A Molden file names neither the method nor the basis.
-    if (molden) {
+    // A Molden file names neither the method nor the basis, nor do the
+    // wave-function files.
+    if (ck->format != FileFormat::Fchk) {
       j["method"] = nullptr;
       j["basis"] = nullptr;
     } else {
