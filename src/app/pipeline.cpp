@@ -170,6 +170,8 @@ void analyseWaveFile(std::string_view bytes, const std::string& name, FileFormat
                      const RunOptions& options, RunResults& r, TextReport* report) {
   ReadingSteps steps;
   steps.header = [&] {
+    // A file refused while it is read is still named with its format.
+    r.ck.format = format;
     r.ck = format == FileFormat::Wfn   ? readWfn(bytes, name, options.limits)
            : format == FileFormat::Wfx ? readWfx(bytes, name, options.limits)
                                        : readMwfn(bytes, name, options.limits);

@@ -283,7 +283,7 @@ TEST(Molden, FilesOfNoKnownFormatAreRefusedInOneLine) {
     const Outcome r = run(dir, c.name);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_NE(r.err.find("mirvante reads formatted checkpoint files (fchk) and Molden files"),
+    EXPECT_NE(r.err.find("mirvante reads formatted checkpoint files (fchk), Molden files"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
