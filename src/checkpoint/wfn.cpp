@@ -147,10 +147,22 @@ Checkpoint WfnReader::read() {
     if (close == std::string_view::npos || charge == std::string_view::npos || charge < close)
       fail(l.number, "a centre line needs its name, (CENTRE n), x, y, z and CHARGE =: " +
                          shown(trim(l.text)));
-    const auto xyz = numberWords(l.text.substr(close + 1, charge - close - 1));
-    if (xyz.size() != 3)
-      fail(l.number, "a centre needs three coordinates: " +
-                         shown(trim(l.text.substr(close + 1, charge - close - 1))));
+    // x, y, z in fields of 12 characters; a field filled to its first
+    // column runs into the one before it, and only a sign may separate them.
+    std::string_view seg = l.text.substr(close + 1, charge - close - 1);
+    while (!seg.empty() && (seg.back() == ' ' || seg.back() == '\t')) seg.remove_suffix(1);
+    std::vector<std::string_view> xyz = numberWords(seg);
+    double v = 0.0;
+    bool ok = xyz.size() == 3;
+    for (std::size_t k = 0; ok && k < 3; ++k) ok = parseReal(xyz[k], v);
+    if (!ok && seg.size() >= 36) {
+      const std::string_view f = seg.substr(seg.size() - 36);
+      xyz = {f.substr(0, 12), f.substr(12, 12), f.substr(24, 12)};
+      for (std::string_view& w : xyz)
+        while (!w.empty() && w.front() == ' ') w.remove_prefix(1);
+    } else if (!ok) {
+      fail(l.number, "a centre needs three coordinates: " + shown(trim(seg)));
+    }
     for (int k = 0; k < 3; ++k)
       ck.coords(k + 1, a) = number(xyz[static_cast<std::size_t>(k)], l.number, "coordinate");
     const Line rest{l.text.substr(charge), l.number};
