@@ -1,6 +1,7 @@
 #include "app/pipeline.h"
 
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <exception>
 #include <functional>
@@ -120,6 +121,24 @@ DensityCheck acceptOrbitalDensity(Checkpoint& ck, const Matrix& s) {
   return d;
 }
 
+// A file of orbitals holds one density, that of its orbitals: --density may
+// name it (SCF for a determinant's whole occupations), and anything else is
+// refused with what the file holds rather than ignored.
+void checkDensityChoice(const Checkpoint& ck, const std::string& kind) {
+  if (kind.empty()) return;
+  std::string k;
+  for (const char c : kind)
+    if (c != ' ') k += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (k == "SCF" && ck.calc.plain) return;
+  const std::string what = ck.format == FileFormat::Molden
+                               ? std::string("a Molden file")
+                               : std::string("a .") + formatName(ck.format) + " file";
+  refuse(" --density " + kind + ": " + what + " holds one density, that of its orbitals (" +
+             (ck.calc.plain ? "a determinant's occupied orbitals: SCF" : "natural orbitals") +
+             "), and no 'Total " + kind + " Density'",
+         kCodeNoDensity, orbitalLine(ck));
+}
+
 // The reading steps of one input format, in the order of the report.
 struct ReadingSteps {
   std::function<void()> header, molecule, orbitals, density, release;
@@ -158,6 +177,7 @@ void analyseMolden(std::string_view bytes, const std::string& name, const RunOpt
   ReadingSteps steps;
   steps.header = [&] {
     r.ck = readMolden(bytes, name, options.limits);
+    checkDensityChoice(r.ck, options.density);
     written = r.ck.shells;
     r.ck.shells = unitContractions(written);
   };
@@ -185,10 +205,7 @@ void analyseWaveFile(std::string_view bytes, const std::string& name, FileFormat
                  "basis (Mulliken populations and bond orders are); a .mwfn, fchk or Molden "
                  "file of the same wave function keeps the contracted basis",
              kCodeBadValue);
-    if (!options.density.empty())
-      refuse(" --density " + options.density + ": a ." + formatName(format) +
-                 " file holds one density, that of its orbitals (" + r.ck.densityName() + ")",
-             kCodeNoDensity);
+    checkDensityChoice(r.ck, options.density);
   };
   steps.molecule = steps.orbitals = steps.density = steps.release = [] {};
   run(steps, options, r, report);

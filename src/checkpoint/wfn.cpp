@@ -1,6 +1,6 @@
 // The .wfn reader.  The file is read line by line in its fixed order: title,
 // counts, centres, the centre and type of every primitive, the exponents,
-// the orbitals, END DATA and the energy; a Multiwfn $MOSPIN block may follow.
+// the orbitals, END DATA and the energy; a $MOSPIN block of orbital spins may follow.
 #include <cmath>
 #include <string>
 #include <vector>
@@ -251,7 +251,7 @@ Checkpoint WfnReader::read() {
                        std::to_string(nprim));
   ck.sections.push_back({"[MO]", moLine});
 
-  // The energy line and Multiwfn's spins.
+  // The energy line and the spins of a $MOSPIN block.
   std::vector<int> spins;
   for (std::size_t k = i + 1; k < lines_.size(); ++k) {
     const Line& l = lines_[k];

@@ -82,7 +82,7 @@ std::string escapeNonUtf8(std::string_view name) {
 }
 
 std::string spinKind(const Checkpoint& ck) {
-  if (ck.unrestricted()) return "unrestricted";
+  if (ck.unrestricted() && !ck.sameSpinOrbitals) return "unrestricted";
   if (ck.nalpha != ck.nbeta) return "restricted open-shell";
   return "restricted";
 }
@@ -160,6 +160,7 @@ std::string jsonLine(const JsonInput& in) {
     at["atomic_number"] = ck->atomicNumber(a);
     at["symbol"] = std::string(elementSymbol(ck->atomicNumber(a)));
     at["nuclear_charge"] = ck->nuclearCharge(a);
+    at["core_electrons"] = ck->coreElectrons(a);
     if (ck->nuclearCharge(a) == 0.0) at["ghost"] = true;
     at["xyz_bohr"] = {ck->coords(1, a), ck->coords(2, a), ck->coords(3, a)};
     at["population"] = pop.qat(a);
