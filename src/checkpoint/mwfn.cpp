@@ -288,6 +288,10 @@ Checkpoint MwfnReader::read() {
   // The orbitals.
   const long long nbasis = nbasis_;
   if (nbasis < 1) fail(static_cast<int>(lines_.size()), "the file has no Nbasis= line");
+  if (Limits::beyond(nbasis, limits_.basisFunctions))
+    refuse(" Number of basis functions " + std::to_string(nbasis) + " exceeds the limit of " +
+               std::to_string(limits_.basisFunctions),
+           kCodeLimit);
   requireMemory(
       12 * Matrix::bytesFor(static_cast<int>(nbasis), static_cast<int>(nbasis)),
       std::to_string(nbasis) + " basis functions and " + std::to_string(natoms) + " atoms");

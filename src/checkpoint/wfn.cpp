@@ -298,6 +298,10 @@ Checkpoint WfnReader::read() {
       std::to_string(pb.nbf) + " basis functions and " + std::to_string(natoms) + " atoms");
   ck.shells = std::move(pb.shells);
   ck.nbf = pb.nbf;
+  if (Limits::beyond(ck.nbf, limits_.basisFunctions))
+    refuse(" Number of basis functions " + std::to_string(ck.nbf) + " exceeds the limit of " +
+               std::to_string(limits_.basisFunctions),
+           kCodeLimit);
   const int na = static_cast<int>(betaFrom), nb = static_cast<int>(os.size() - betaFrom);
   ck.mo = Matrix(ck.nbf, na);
   ck.occupation = Vec1<double>(na);

@@ -332,6 +332,10 @@ Checkpoint WfxReader::read() {
       std::to_string(pb.nbf) + " basis functions and " + std::to_string(natoms) + " atoms");
   ck.shells = std::move(pb.shells);
   ck.nbf = pb.nbf;
+  if (Limits::beyond(ck.nbf, limits_.basisFunctions))
+    refuse(" Number of basis functions " + std::to_string(ck.nbf) + " exceeds the limit of " +
+               std::to_string(limits_.basisFunctions),
+           kCodeLimit);
   int na = 0, nb = 0;
   for (const int s : spin) {
     na += separate ? (s != 2) : 1;
