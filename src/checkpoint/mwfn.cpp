@@ -252,7 +252,7 @@ Checkpoint MwfnReader::read() {
   sh.type = Vec1<int>(n);
   sh.nprim = Vec1<int>(n);
   sh.atom = Vec1<int>(n);
-  long long sum = 0;
+  long long sum = 0, functions = 0;
   for (int s = 1; s <= n; ++s) {
     const auto k = static_cast<std::size_t>(s - 1);
     if (ty[k] != std::nearbyint(ty[k]) || ty[k] < -6 || ty[k] > 6 || ty[k] == -1)
@@ -270,7 +270,12 @@ Checkpoint MwfnReader::read() {
     sh.atom(s) = static_cast<int>(ce[k]);
     sh.nprim(s) = static_cast<int>(dg[k]);
     sum += sh.nprim(s);
+    const long long l = sh.type(s) < 0 ? -sh.type(s) : sh.type(s);
+    functions += sh.type(s) < 0 ? 2 * l + 1 : (l + 1) * (l + 2) / 2;
   }
+  if (functions != nbasis_)
+    fail(value("Nbasis").second, "the shell types give " + std::to_string(functions) +
+                                     " basis functions, Nbasis= " + std::to_string(nbasis_));
   if (sum != nprimshell)
     fail(degrees.line, "the contraction degrees add up to " + std::to_string(sum) +
                            ", not Nprimshell= " + std::to_string(nprimshell));
@@ -291,7 +296,7 @@ Checkpoint MwfnReader::read() {
   if (Limits::beyond(nbasis, limits_.basisFunctions))
     refuse(" Number of basis functions " + std::to_string(nbasis) + " exceeds the limit of " +
                std::to_string(limits_.basisFunctions),
-           kCodeLimit);
+           kCodeLimit, value("Nbasis").second);
   requireMemory(
       12 * Matrix::bytesFor(static_cast<int>(nbasis), static_cast<int>(nbasis)),
       std::to_string(nbasis) + " basis functions and " + std::to_string(natoms) + " atoms");

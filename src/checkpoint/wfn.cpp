@@ -301,7 +301,7 @@ Checkpoint WfnReader::read() {
   if (Limits::beyond(ck.nbf, limits_.basisFunctions))
     refuse(" Number of basis functions " + std::to_string(ck.nbf) + " exceeds the limit of " +
                std::to_string(limits_.basisFunctions),
-           kCodeLimit);
+           kCodeLimit, counts.number);
   const int na = static_cast<int>(betaFrom), nb = static_cast<int>(os.size() - betaFrom);
   ck.mo = Matrix(ck.nbf, na);
   ck.occupation = Vec1<double>(na);

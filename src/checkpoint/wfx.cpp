@@ -335,7 +335,7 @@ Checkpoint WfxReader::read() {
   if (Limits::beyond(ck.nbf, limits_.basisFunctions))
     refuse(" Number of basis functions " + std::to_string(ck.nbf) + " exceeds the limit of " +
                std::to_string(limits_.basisFunctions),
-           kCodeLimit);
+           kCodeLimit, need("Number of Primitives").line);
   int na = 0, nb = 0;
   for (const int s : spin) {
     na += separate ? (s != 2) : 1;

@@ -177,6 +177,8 @@ const Damage kDamages[] = {
     {"mwfn", "$Shell centers", "$Shell centres", 0, "", "no $Shell centers block"},
     {"mwfn", "  0  0  1  0  1  2", "  0  0  1  0  1  9", 0, "$Shell types", "has type 9"},
     {"mwfn", "Type= 1", "Type= 7", 0, "Type= 7", "Type= must be 0"},
+    {"mwfn", "  0  0  1  0  1  2", "  0  0  1  0  1 -2", 0,
+     "Nbasis=", "the shell types give 18 basis functions, Nbasis= 19"},
     {"mwfn", "Nbasis=          19", "Nbasis=          20", 0, "Index=         2",
      "'Index=' is not a number"},
 };
