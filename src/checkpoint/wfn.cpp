@@ -1,6 +1,7 @@
 // The .wfn reader.  The file is read line by line in its fixed order: title,
 // counts, centres, the centre and type of every primitive, the exponents,
 // the orbitals, END DATA and the energy; a $MOSPIN block of orbital spins may follow.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -100,8 +101,19 @@ std::vector<int> WfnReader::assignments(std::size_t& i, const char* label, long 
       fail(l.number, "expected " + std::string(label) + " for " + std::to_string(n) +
                          " primitives, found " + std::to_string(v.size()) + " before " +
                          shown(trim(l.text)));
-    for (std::size_t c = 20; c < l.text.size(); c += 3) {
-      const std::string f = trim(l.text.substr(c, 3));
+    // Blank-separated numbers of at most three digits are read as words,
+    // whatever the columns; numbers that run together ("99100101") are
+    // read in the fixed fields of 3 characters from column 21.
+    const std::string_view rest = l.text.substr(std::min(lab.size(), l.text.size()));
+    std::vector<std::string> fields;
+    bool glued = false;
+    for (std::string_view w : tokens(rest)) glued = glued || w.size() > 3;
+    if (!glued)
+      for (std::string_view w : tokens(rest)) fields.emplace_back(w);
+    else
+      for (std::size_t c = 20; c < l.text.size(); c += 3)
+        fields.push_back(trim(l.text.substr(c, 3)));
+    for (const std::string& f : fields) {
       if (f.empty()) continue;
       long long x = 0;
       if (!parseInt(f, x))
@@ -188,7 +200,22 @@ Checkpoint WfnReader::read() {
     if (l.text.substr(0, 9) != "EXPONENTS")
       fail(l.number, "expected EXPONENTS for " + std::to_string(nprim) + " primitives, found " +
                          std::to_string(exponent.size()) + " before " + shown(trim(l.text)));
-    for (std::string_view t : numberWords(l.text.substr(9))) {
+    // Exponents in fields of 14 characters from column 11; fields that run
+    // together ("0.1234567D+040.7654321D+03") are read as fixed fields.
+    std::vector<std::string_view> words = numberWords(l.text.substr(9));
+    double probe = 0.0;
+    bool glued = false;
+    for (std::string_view w : words) glued = glued || !parseReal(w, probe);
+    if (glued) {
+      words.clear();
+      for (std::size_t c = 10; c < l.text.size(); c += 14) {
+        std::string_view f = l.text.substr(c, 14);
+        while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
+        while (!f.empty() && f.back() == ' ') f.remove_suffix(1);
+        if (!f.empty()) words.push_back(f);
+      }
+    }
+    for (std::string_view t : words) {
       if (static_cast<long long>(exponent.size()) == nprim)
         fail(l.number, "EXPONENTS: more than the " + std::to_string(nprim) + " primitives");
       const double e = number(t, l.number, "exponent");

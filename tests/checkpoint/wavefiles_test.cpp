@@ -140,6 +140,23 @@ TEST(WfnReader, FixedFieldsThatRunTogether) {
   EXPECT_TRUE(ck.calc.plain);
 }
 
+// Assignments written blank-separated in other columns than Gaussian's, and
+// exponents whose fields run together: read all the same.
+TEST(WfnReader, OtherColumnsAndGluedExponents) {
+  std::string text = wfn(3, {{2.0, -1.0, 1}});
+  const std::size_t c = text.find("CENTRE ASSIGNMENTS");
+  text.replace(c, text.find('\n', c) - c, "CENTRE ASSIGNMENTS 3 2 1");
+  const std::size_t e = text.find("EXPONENTS");
+  text.replace(e, text.find('\n', e) - e, "EXPONENTS  0.3000000D+0110.000000D+00 0.5000000D+00");
+  const Checkpoint ck = readWfn(text);
+  ASSERT_EQ(ck.nbf, 3);
+  // In centre order: the primitive of centre 1 is the third, exponent 0.5.
+  EXPECT_EQ(ck.shells.atom(1), 1);
+  EXPECT_EQ(ck.shells.exponent(1), 0.5);
+  EXPECT_EQ(ck.shells.exponent(2), 10.0);
+  EXPECT_EQ(ck.shells.exponent(3), 3.0);
+}
+
 // All occupations at most 1: alpha orbitals, then beta ones from where the
 // numbering jumps, the energy drops or the occupation rises; $MOSPIN only
 // when it has one entry per orbital.
