@@ -246,9 +246,12 @@ Checkpoint WfxReader::read() {
   }
 
   // The orbitals: occupations, spins and coefficients.
-  const long long nmo = single("Number of Occupied Molecular Orbitals");
   const Item& occItem = need("Molecular Orbital Occupation Numbers");
   const std::vector<double> occ = reals(occItem, "Molecular Orbital Occupation Numbers");
+  // The number of orbital blocks; a file without it has one per occupation.
+  const long long nmo = find("Number of Occupied Molecular Orbitals") != nullptr
+                            ? single("Number of Occupied Molecular Orbitals")
+                            : static_cast<long long>(occ.size());
   const Item& spinItem = need("Molecular Orbital Spin Types");
   std::vector<int> spin;  // 0 both, 1 alpha, 2 beta
   for (const Line& l : spinItem.lines) {
