@@ -1,5 +1,6 @@
 // Fuzz target: the whole pipeline, in-process, on arbitrary bytes as the
-// checkpoint file (or, when they begin as one, the Molden file).  Every
+// checkpoint file (or, when they begin as one, the Molden, .wfn, .wfx or
+// .mwfn file, which the command line alone reads).  Every
 // input is analysed twice, as the no-argument run and
 // as the command line, each in a fresh run of its own (its own results and
 // report, nothing shared with the previous input).  It must end in a complete
@@ -123,7 +124,19 @@ void commandLineRun(std::string_view text) {
   mv::RunOptions o;
   o.limits = mv::Limits::commandLine();
   try {
-    mv::analyse(mv::CheckpointText::fromString(text, "x.fchk"), o, r, nullptr);
+    mv::FileFormat format = mv::FileFormat::Fchk;
+    try {
+      format = mv::detectFormat(text);
+    } catch (const mv::Stop&) {
+    }
+    if (format == mv::FileFormat::Wfn || format == mv::FileFormat::Wfx ||
+        format == mv::FileFormat::Mwfn) {
+      // As for Molden files: a few lines can announce a large basis.
+      o.limits.basisFunctions = 300;
+      mv::analyseWaveFile(text, "x.wfn", format, o, r, nullptr);
+    } else {
+      mv::analyse(mv::CheckpointText::fromString(text, "x.fchk"), o, r, nullptr);
+    }
   } catch (const mv::Stop&) {
     return;
   }

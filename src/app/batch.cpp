@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -140,8 +141,11 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
                                 : InputBytes::fromFile(file, file, expand);
     opened = true;
     if (!json) report.banner();
-    if (detectFormat(in.bytes()) == FileFormat::Molden) {
+    const FileFormat format = detectFormat(in.bytes());
+    if (format == FileFormat::Molden) {
       analyseMolden(in.bytes(), in.name(), ro, r, json ? nullptr : &report);
+    } else if (format != FileFormat::Fchk) {
+      analyseWaveFile(in.bytes(), in.name(), format, ro, r, json ? nullptr : &report);
     } else {
       // The text keeps the bytes until the reader is done with them.
       analyse(CheckpointText::fromInput(std::move(in), par), ro, r, json ? nullptr : &report);
@@ -225,19 +229,52 @@ void writeOutputs(const std::string& file, const BatchOptions& options, bool hea
   if (!json) res.output = opened ? (header ? headerLine(file) : std::string()) + text.str() : "";
 }
 
+// The file name without a compression suffix (".gz", ".xz", in any case).
+std::string uncompressedName(const std::string& file) {
+  std::string name = fs::path(file).filename().string();
+  if (name.size() > 3) {
+    std::string ext = name.substr(name.size() - 3);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".gz" || ext == ".xz") name.resize(name.size() - 3);
+  }
+  return name;
+}
+
+// The name an input's outputs are made from: its stem, or, when other
+// inputs of the batch share that stem, its name with the format suffix.
+std::string baseOf(const BatchOptions& options, const std::string& file) {
+  const std::string stem = stemOf(file);
+  if (file == "-" || !options.sharedStems.contains(stem)) return stem;
+  return uncompressedName(file);
+}
+
 }  // namespace
 
 std::string stemOf(const std::string& file) {
-  return file == "-" ? "stdin" : fs::path(file).stem().string();
+  return file == "-" ? "stdin" : fs::path(uncompressedName(file)).stem().string();
+}
+
+std::map<std::string, std::vector<std::string>> sharedStems(const std::vector<std::string>& files) {
+  std::map<std::string, std::vector<std::string>> byStem;
+  for (const std::string& f : files) byStem[stemOf(f)].push_back(f);
+  std::map<std::string, std::vector<std::string>> shared;
+  for (auto& [stem, inputs] : byStem) {
+    // The same file named twice writes the same output: not a stem shared.
+    std::set<std::string> distinct;
+    for (const std::string& f : inputs) distinct.insert(uncompressedName(f));
+    if (distinct.size() > 1) shared.emplace(stem, std::move(inputs));
+  }
+  return shared;
 }
 
 std::string outputPath(const BatchOptions& options, const std::string& file) {
-  return (fs::path(options.outDir) / (stemOf(file) + (options.json ? ".json" : ".txt"))).string();
+  return (fs::path(options.outDir) / (baseOf(options, file) + (options.json ? ".json" : ".txt")))
+      .string();
 }
 
 std::string drawingPath(const BatchOptions& options, const std::string& file) {
   if (!options.svgDirectory) return options.svg;
-  return (fs::path(options.svg) / (stemOf(file) + ".svg")).string();
+  return (fs::path(options.svg) / (baseOf(options, file) + ".svg")).string();
 }
 
 namespace {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <csignal>
+#include <map>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,9 @@ struct BatchOptions {
   bool matrix = false;    // the report's bond-order matrix for any number of atoms
   bool progress = false;  // show a progress line on the error stream
   std::string density;    // the kind of total density to analyse ("SCF", "MP2"); "" the last
+  // Stems that several inputs share ("job" of job.fchk and job.molden): the
+  // outputs of those inputs keep the format suffix (job.fchk.txt).
+  std::set<std::string> sharedStems;
   // For callers in the same process (the Python module): keep the run's
   // values and make both outputs, the report in FileResult::output and the
   // JSON line in FileResult::json, whatever `json` says.
@@ -57,9 +62,16 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
 // charges and free valences.
 std::string drawing(const RunResults& r, const BatchOptions& options);
 
-// The stem of an input's name ("water" for "runs/water.fchk", "stdin" for "-").
+// The stem of an input's name ("water" for "runs/water.fchk" and for
+// "water.molden.gz", "stdin" for "-"): the name without a compression
+// suffix and without the format's suffix.
 std::string stemOf(const std::string& file);
-// Where -o DIR writes the output of `file` (DIR/STEM.txt or DIR/STEM.json).
+// The stems that inputs of different names share, each with those inputs
+// in input order.
+std::map<std::string, std::vector<std::string>> sharedStems(const std::vector<std::string>& files);
+// Where -o DIR writes the output of `file` (DIR/STEM.txt or DIR/STEM.json;
+// DIR/NAME.txt, the name without a compression suffix, when the stem is one
+// of options.sharedStems).
 std::string outputPath(const BatchOptions& options, const std::string& file);
 // Where --svg PATH puts the drawing of `file`: PATH/STEM.svg when PATH is a
 // directory (several inputs, a trailing '/' or an existing directory), else

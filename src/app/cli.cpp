@@ -15,6 +15,7 @@
 
 #include "app/batch.h"
 #include "app/classic_run.h"
+#include "core/printable.h"
 #include "core/stop.h"
 
 namespace mv {
@@ -28,7 +29,9 @@ constexpr int kStatusInterrupted = 130;
 
 constexpr const char* kDescription =
     "MIRVANTE 1.00: Mulliken populations, Hilbert-space bond orders and valences\n"
-    "from Gaussian formatted checkpoint files.\n\n"
+    "from wave-function files: formatted checkpoint files (.fchk), Molden files\n"
+    "(.molden), AIM wave-function files (.wfn, .wfx) and .mwfn files; also gzip- or\n"
+    "xz-compressed, and the format is recognised by the content.\n\n"
     "Without arguments: analyse Test.FChk in the working directory (the classic run).";
 
 constexpr const char* kFooter =
@@ -36,7 +39,8 @@ constexpr const char* kFooter =
     "  mirvante job.fchk                      report of one file\n"
     "  mirvante --json runs/*.fchk > all.jsonl one JSON object per file\n"
     "  mirvante -j 4 -o reports runs/*.fchk   reports/STEM.txt for every file\n"
-    "  mirvante --svg water.svg water.fchk    report and a drawing of the bonds\n\n"
+    "  mirvante --svg water.svg water.fchk    report and a drawing of the bonds\n"
+    "  mirvante water.wfx water.molden.gz     any format, recognised by its content\n\n"
     "Exit status: 0 every file analysed; 1 some file refused or failed;\n"
     "2 usage error; 130 interrupted.";
 
@@ -198,7 +202,26 @@ void checkDrawingName(const std::string& path) {
                      "or a directory"};
 }
 
-void validate(BatchOptions& o, const RawOptions& raw,
+// Inputs of different names with one stem (job.fchk, job.molden) would
+// write the same outputs: theirs keep the format suffix (job.fchk.txt,
+// job.molden.txt), and a note says so.
+void resolveSharedStems(BatchOptions& o, std::vector<std::string>& notes) {
+  if (o.outDir.empty() && !(!o.svg.empty() && o.svgDirectory)) return;
+  const auto shared = sharedStems(o.files);
+  for (const auto& entry : shared) o.sharedStems.insert(entry.first);
+  for (const auto& [stem, inputs] : shared) {
+    std::string names, outputs;
+    for (const std::string& f : inputs) {
+      names += (names.empty() ? "" : ", ") + f;
+      const std::string out = o.outDir.empty() ? drawingPath(o, f) : outputPath(o, f);
+      outputs += (outputs.empty() ? "" : ", ") + fs::path(out).filename().string();
+    }
+    notes.push_back("mirvante: note: " + names + " share the stem '" + stem +
+                    "': their outputs keep the format suffix (" + outputs + ")");
+  }
+}
+
+void validate(BatchOptions& o, const RawOptions& raw, std::vector<std::string>& notes,
               const volatile std::sig_atomic_t* interrupted) {
   if (!raw.jobs.empty()) o.jobs = wholeNumber("-j", raw.jobs, 1, 4096, "the number of threads");
   if (!raw.minBond.empty())
@@ -226,6 +249,7 @@ void validate(BatchOptions& o, const RawOptions& raw,
     throw UsageError{"--density needs a kind of density, such as SCF or MP2"};
   checkWorkingDirectory(o.outDir, "output directory");
   checkWorkingDirectory(o.svg, "drawing");
+  resolveSharedStems(o, notes);
   // Every output is checked before any directory is made.
   if (!o.outDir.empty()) checkOutputs(o, outputPath, "output", interrupted);
   if (!o.svg.empty()) checkOutputs(o, drawingPath, "drawing", interrupted);
@@ -249,8 +273,10 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   // report the missing FILE first).
   app.allow_extras();
   RawOptions raw;
+  std::vector<std::string> notes;
   app.add_option("FILE", o.files,
-                 "Gaussian formatted checkpoint files to analyse ('-' for standard input)");
+                 "files to analyse: .fchk, .molden, .wfn, .wfx, .mwfn, also compressed "
+                 "('-' for standard input)");
   app.add_flag("--json", o.json, "write JSON Lines: one object per file, in input order");
   app.add_option("-o,--output-dir", o.outDir,
                  "write each file's output to DIR/STEM.txt (or DIR/STEM.json with --json)")
@@ -282,7 +308,7 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   try {
     app.parse(argc, argv);
     if (!app.remaining().empty()) throw CLI::ExtrasError(app.remaining());
-    validate(o, raw, interrupted);
+    validate(o, raw, notes, interrupted);
   } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e, out, err);
   } catch (const CLI::ParseError& e) {
@@ -300,6 +326,7 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
     err << "mirvante: " << e.path1().string() << ": " << e.code().message() << '\n';
     return kStatusUsage;
   }
+  for (const std::string& note : notes) err << printable(note) << '\n';
   o.progress = ::isatty(STDERR_FILENO) == 1;
   return runBatch(o, out, err, interrupted);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <exception>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "checkpoint/orbitals.h"
 #include "checkpoint/reader.h"
 #include "checkpoint/validate.h"
+#include "checkpoint/wavefiles.h"
 #include "core/stop.h"
 #include "integrals/overlap.h"
 
@@ -78,7 +80,7 @@ BasisStage buildBasis(const Checkpoint& ck, const Limits& limits, const Parallel
 // The line of a file's orbitals: the "[MO]" section of a Molden file, the
 // alpha orbitals of a checkpoint file.
 int orbitalLine(const Checkpoint& ck) {
-  return ck.lineOf(ck.format == FileFormat::Molden ? "[MO]" : "Alpha MO coeffic");
+  return ck.lineOf(ck.format == FileFormat::Fchk ? "Alpha MO coeffic" : "[MO]");
 }
 
 // The density of orbitals that carry their occupations (a Molden file, or a
@@ -148,6 +150,24 @@ DensityCheck acceptOrbitalDensity(Checkpoint& ck, const Matrix& s) {
   return d;
 }
 
+// A file of orbitals holds one density, that of its orbitals: --density may
+// name it (SCF for a determinant's whole occupations), and anything else is
+// refused with what the file holds rather than ignored.
+void checkDensityChoice(const Checkpoint& ck, const std::string& kind) {
+  if (kind.empty()) return;
+  std::string k;
+  for (const char c : kind)
+    if (c != ' ') k += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (k == "SCF" && ck.calc.plain) return;
+  const std::string what = ck.format == FileFormat::Molden
+                               ? std::string("a Molden file")
+                               : std::string("a .") + formatName(ck.format) + " file";
+  refuse(" --density " + kind + ": " + what + " holds one density, that of its orbitals (" +
+             (ck.calc.plain ? "a determinant's occupied orbitals: SCF" : "natural orbitals") +
+             "), and no 'Total " + kind + " Density'",
+         kCodeNoDensity, orbitalLine(ck));
+}
+
 // The reading steps of one input format, in the order of the report.
 struct ReadingSteps {
   std::function<void()> header, molecule, orbitals, density, release;
@@ -186,11 +206,37 @@ void analyseMolden(std::string_view bytes, const std::string& name, const RunOpt
   ReadingSteps steps;
   steps.header = [&] {
     r.ck = readMolden(bytes, name, options.limits);
+    checkDensityChoice(r.ck, options.density);
     written = r.ck.shells;
     r.ck.shells = unitContractions(written);
   };
   steps.molecule = steps.orbitals = steps.density = steps.release = [] {};
   steps.written = &written;
+  run(steps, options, r, report);
+}
+
+void analyseWaveFile(std::string_view bytes, const std::string& name, FileFormat format,
+                     const RunOptions& options, RunResults& r, TextReport* report) {
+  ReadingSteps steps;
+  steps.header = [&] {
+    // A file refused while it is read is still named with its format.
+    r.ck.format = format;
+    r.ck = format == FileFormat::Wfn   ? readWfn(bytes, name, options.limits)
+           : format == FileFormat::Wfx ? readWfx(bytes, name, options.limits)
+                                       : readMwfn(bytes, name, options.limits);
+    // Löwdin quantities depend on the basis the orbitals are written in, and
+    // S^1/2 of the primitives has nothing to do with that of the contracted
+    // basis the wave function was computed in.
+    if (options.lowdin && format != FileFormat::Mwfn)
+      refuse(std::string(" --lowdin: a .") + formatName(format) +
+                 " file holds the orbitals over uncontracted primitives, whose Lowdin "
+                 "populations and Wiberg-Lowdin indices are not those of the wave function's "
+                 "basis (Mulliken populations and bond orders are); a .mwfn, fchk or Molden "
+                 "file of the same wave function keeps the contracted basis",
+             kCodeBadValue);
+    checkDensityChoice(r.ck, options.density);
+  };
+  steps.molecule = steps.orbitals = steps.density = steps.release = [] {};
   run(steps, options, r, report);
 }
 
@@ -271,6 +317,13 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
     if (!limits.classic) {
       r.spinSource = spinSource(ck);
       if (r.spinSource == SpinSource::Orbitals) openShellSpin = openShellSpinDensity(ck);
+      // A restricted open-shell determinant of a .wfn, .wfx or .mwfn file:
+      // the second term of its bond orders is that of its singly occupied
+      // orbitals, Ps S, which the square root of D S equals exactly, but
+      // without amplifying the rounding of the file's printed digits.
+      const bool waveFile = ck.format == FileFormat::Wfn || ck.format == FileFormat::Wfx ||
+                            ck.format == FileFormat::Mwfn;
+      if (waveFile && r.spinSource == SpinSource::Orbitals) ck.spin = copyOf(openShellSpin);
     }
     ck.mo.release();
     std::vector<double>().swap(ck.packed);

@@ -58,5 +58,10 @@ void analyse(CheckpointText text, const RunOptions& options, RunResults& r, Text
 // after S, and its density built from the orbitals.
 void analyseMolden(std::string_view bytes, const std::string& name, const RunOptions& options,
                    RunResults& r, TextReport* report);
+// The same for a .wfn, .wfx or .mwfn file: its density is built from its
+// orbitals.  --lowdin is refused for .wfn and .wfx files (their basis is the
+// uncontracted primitives), and --density for all three (one density).
+void analyseWaveFile(std::string_view bytes, const std::string& name, FileFormat format,
+                     const RunOptions& options, RunResults& r, TextReport* report);
 
 }  // namespace mv

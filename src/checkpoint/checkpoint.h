@@ -36,9 +36,15 @@ struct Section {
 };
 
 // The kinds of file the program reads; each has a reader of its own, and
-// both return a Checkpoint.  Arrays: matrices handed over in memory by a
-// caller (the Python module), from no file.
-enum class FileFormat { Fchk, Molden, Arrays };
+// all return a Checkpoint.  Wfn and Wfx files hold primitives only
+// (contractions multiplied out); Mwfn files keep the contracted basis.
+// Arrays: matrices handed over in memory by a caller (the Python module),
+// from no file.
+enum class FileFormat { Fchk, Molden, Wfn, Wfx, Mwfn, Arrays };
+
+// The name of a format in the JSON object and in messages ("fchk", "molden",
+// "wfn", "wfx", "mwfn", "arrays").
+const char* formatName(FileFormat f);
 
 struct Checkpoint {
   FileFormat format = FileFormat::Fchk;
@@ -65,6 +71,9 @@ struct Checkpoint {
 
   Matrix mo;                  // alpha MO coefficients, one orbital per column
   bool betaOrbitals = false;  // a "Beta MO coeffici" section is present
+  // Command line: the beta orbitals are the alpha ones (psi4's files of
+  // restricted wave functions, open-shell ones among them).
+  bool sameSpinOrbitals = false;
   // Orbitals that carry their own occupations (a Molden file): the alpha (or
   // spatial) occupations of the columns of mo, and the beta orbitals with
   // theirs when the wave function is spin-unrestricted.
@@ -101,6 +110,9 @@ struct Checkpoint {
   bool spinForPopulationsOnly = false;  // a correlated density's: not for the bond orders
 
   std::vector<Section> sections;  // every section read, in reading order
+  // What the reader decided about the file that the report should say (the
+  // element of an atom with an effective core potential), one line each.
+  std::vector<std::string> notes;
 
   bool unrestricted() const { return calc.unrestrictedName || betaOrbitals; }
   // The energy for the JSON object: the SCF energy, else the total energy.
@@ -111,6 +123,9 @@ struct Checkpoint {
   // nuclear charges and the electron counts.
   int moleculeCharge() const;
   int moleculeMultiplicity() const;
+  // Electrons of atom a held by an effective core potential: its atomic
+  // number less its nuclear charge (0 for a ghost atom, nuclear charge 0).
+  int coreElectrons(int a) const;
   // The place of the analysed density among the total densities.
   int analysedIndex() const { return densityIndex > 0 ? densityIndex : ndens; }
   // The section name of the analysed density ("Total SCF Density").

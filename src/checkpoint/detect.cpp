@@ -58,6 +58,29 @@ std::string_view firstLine(std::string_view b) {
   return {};
 }
 
+// The first line that is neither blank nor a '#' comment, from its first
+// non-blank character.
+std::string_view firstContentLine(std::string_view b) {
+  if (b.substr(0, 3) == "\xEF\xBB\xBF") b.remove_prefix(3);
+  while (!b.empty()) {
+    const std::size_t e = b.find('\n');
+    std::string_view l = b.substr(0, e);
+    const std::size_t s = l.find_first_not_of(" \t\r");
+    if (s != std::string_view::npos && l[s] != '#') return l.substr(s);
+    if (e == std::string_view::npos) break;
+    b.remove_prefix(e + 1);
+  }
+  return {};
+}
+
+// Line 2 of the text, as it stands.
+std::string_view secondLine(std::string_view b) {
+  const std::size_t e = b.find('\n');
+  if (e == std::string_view::npos) return {};
+  b.remove_prefix(e + 1);
+  return b.substr(0, b.find('\n'));
+}
+
 bool startsWithNoCase(std::string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i)
@@ -70,6 +93,23 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
 }
 
 }  // namespace
+
+const char* formatName(FileFormat f) {
+  switch (f) {
+    case FileFormat::Molden:
+      return "molden";
+    case FileFormat::Wfn:
+      return "wfn";
+    case FileFormat::Wfx:
+      return "wfx";
+    case FileFormat::Mwfn:
+      return "mwfn";
+    case FileFormat::Arrays:
+      return "arrays";
+    default:
+      return "fchk";
+  }
+}
 
 FileFormat detectFormat(std::string_view bytes) {
   if (bytes.find_first_not_of(" \t\r\n\f\v") == std::string_view::npos)
@@ -84,6 +124,14 @@ FileFormat detectFormat(std::string_view bytes) {
         "binary data, not text (a binary Gaussian checkpoint, .chk, must first be converted "
         "with formchk)");
   if (startsWithNoCase(firstLine(bytes), "[molden format]")) return FileFormat::Molden;
+  const std::string_view content = firstContentLine(bytes);
+  if (content.substr(0, 1) == "<") return FileFormat::Wfx;
+  if (startsWithNoCase(content, "wfntype")) return FileFormat::Mwfn;
+  const std::string_view second = secondLine(bytes);
+  if (second.find("MOL ORBITALS") != std::string_view::npos &&
+      second.find("PRIMITIVES") != std::string_view::npos &&
+      second.find("NUCLEI") != std::string_view::npos)
+    return FileFormat::Wfn;
   return FileFormat::Fchk;
 }
 

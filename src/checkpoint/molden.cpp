@@ -281,8 +281,14 @@ std::vector<Line> Reader::section(const std::string& key, int& header) const {
                                                           {"mo", "MO"},         {"title", "Title"},
                                                           {"pseudo", "Pseudo"}, {"sto", "STO"}};
     const auto name = shown.find(key);
+    const std::string n = name != shown.end() ? name->second : key;
+    // "an [MO]", "an [Atoms]", but "a [GTO]": the article of the name as
+    // it is read out, letter by letter when it is in capitals.
+    const bool capitals = n.find_first_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos;
+    const bool vowel = std::string_view(capitals ? "AEFHILMNORSUX" : "AEIOUaeiou").find(n[0]) !=
+                       std::string_view::npos;
     fault(last,
-          "the file ends without an [" + (name != shown.end() ? name->second : key) + "] section");
+          std::string("the file ends without ") + (vowel ? "an" : "a") + " [" + n + "] section");
   }
   header = lines_[it->second].number;
   // Two sections of atoms, basis or orbitals leave it open which one the
@@ -360,9 +366,23 @@ void Reader::atoms() {
     if (z < 0 || z > 118)
       refuse(" Atomic number " + std::to_string(z) + " is outside 0..118", kCodeBadValue, l.number);
     // The column is the nuclear charge; a ghost atom (0) keeps the element
-    // of its symbol, as the basis on it is that element's.
+    // of its symbol, as the basis on it is that element's.  A symbol that
+    // names another element than the column (psi4 writes silver with a
+    // 28-electron core as "AG 1 19") names the element: the column is then
+    // the charge left by an effective core potential.
     e.charge = static_cast<double>(z);
-    e.z = z > 0 ? static_cast<int>(z) : elementOf(t[0]);
+    const int named = elementOf(t[0]);
+    e.z = z > 0 ? static_cast<int>(z) : named;
+    if (z > 0 && named > 0 && named != z) {
+      e.z = named;
+      ck_.notes.push_back(
+          "Atom " + std::string(t[1]) + ": the symbol " + shown(t[0]) + " names " +
+          std::string(elementSymbol(named)) + " (atomic number " + std::to_string(named) +
+          "); the atomic-number column, " + std::to_string(z) + ", is taken as its nuclear charge" +
+          (named > z
+               ? ", with " + std::to_string(named - z) + " electrons in an effective core potential"
+               : std::string()));
+    }
     for (int k = 0; k < 3; ++k) e.xyz[k] = finite(t[3 + k], l.number, "coordinate") * scale;
     entries.push_back(e);
   }

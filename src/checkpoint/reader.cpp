@@ -14,6 +14,7 @@
 
 #include "checkpoint/freeformat.h"
 #include "core/angular.h"
+#include "core/elements.h"
 #include "core/memory.h"
 #include "core/stop.h"
 
@@ -49,6 +50,7 @@ constexpr std::string_view itot = "Tota";
 constexpr std::string_view etot = "Total Energy    ";
 constexpr std::string_view ichrg = "Charge          ";
 constexpr std::string_view imult = "Multiplicity    ";
+constexpr std::string_view iwght = "Real atomic weig";
 // Methods of the calculation line (characters 9 to 16) that are plain SCF.
 constexpr std::string_view methodr = "  RHF   ";
 constexpr std::string_view methodu = "  UHF   ";
@@ -184,6 +186,13 @@ int Checkpoint::moleculeCharge() const {
   double z = 0.0;
   for (int a = 1; a <= nuclearCharge.size(); ++a) z += nuclearCharge(a);
   return static_cast<int>(std::lround(z)) - electrons;
+}
+
+int Checkpoint::coreElectrons(int a) const {
+  const double q = nuclearCharge(a);
+  if (q == 0.0) return 0;
+  const long long core = atomicNumber(a) - std::llround(q);
+  return core > 0 ? static_cast<int>(core) : 0;
 }
 
 int Checkpoint::moleculeMultiplicity() const {
@@ -379,6 +388,7 @@ void CheckpointReader::header() {
     if (t_.startsWith(k, mocbe)) ck_.betaOrbitals = true;
   }
   ck_.ndens = ndens;
+  if (!limits_.classic && ck_.betaOrbitals) ck_.sameSpinOrbitals = sameSpinOrbitals();
   if (!limits_.classic) {
     // The command line counts the total densities by their labels, so that
     // a "Total Energy" line (or its absence) does not count.
@@ -425,6 +435,55 @@ void CheckpointReader::aufbau() {
 void CheckpointReader::body() {
   molecule();
   orbitalsAndChoice();
+}
+
+// The beta orbitals written as a copy of the alpha ones, digit for digit
+// (psi4 writes its restricted open-shell wave functions so): the two
+// sections' counts and value lines are the same text.
+bool CheckpointReader::sameSpinOrbitals() const {
+  const int nl = t_.lineCount();
+  int ka = 0, kb = 0;
+  for (int k = 1; k <= nl && (ka == 0 || kb == 0); ++k) {
+    if (ka == 0 && t_.startsWith(k, mocal)) ka = k;
+    if (kb == 0 && t_.startsWith(k, mocbe)) kb = k;
+  }
+  if (ka == 0 || kb == 0 || t_.text(ka).substr(40) != t_.text(kb).substr(40)) return false;
+  auto value = [&](int k) {
+    if (k > nl) return false;
+    const std::string_view l = t_.text(k);
+    return !l.empty() && (l[0] == ' ' || l[0] == '-');
+  };
+  int i = 1;
+  for (; value(ka + i); ++i)
+    if (!value(kb + i) || t_.text(ka + i) != t_.text(kb + i)) return false;
+  return i > 1 && !value(kb + i);
+}
+
+// Some writers (psi4) put the charge left by an effective core potential
+// under "Atomic numbers" as well as under "Nuclear charges" (19 for silver
+// with a 28-electron core); the atomic weights still name the element.  An
+// unreadable weights section changes nothing: it is not needed otherwise.
+void CheckpointReader::elementsFromWeights() {
+  std::vector<double> w;
+  try {
+    reals(iwght, ck_.natoms, w);
+  } catch (const Stop&) {
+    return;
+  }
+  for (int a = 1; a <= ck_.natoms; ++a) {
+    const int z = ck_.atomicNumber(a);
+    if (ck_.nuclearCharge(a) != z) continue;
+    const int named = elementOfReducedCharge(z, w[static_cast<std::size_t>(a - 1)]);
+    if (named == 0) continue;
+    ck_.atomicNumber(a) = named;
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.4f", w[static_cast<std::size_t>(a - 1)]);
+    ck_.notes.push_back("Atom " + std::to_string(a) + ": atomic weight " + buf + " names " +
+                        std::string(elementSymbol(named)) + " (atomic number " +
+                        std::to_string(named) + "); the file's atomic number " + std::to_string(z) +
+                        " is its nuclear charge, with " + std::to_string(named - z) +
+                        " electrons in an effective core potential");
+  }
 }
 
 void CheckpointReader::molecule() {
@@ -486,6 +545,7 @@ void CheckpointReader::molecule() {
     ck_.nuclearCharge = Vec1<double>(natom);
     for (int a = 1; a <= natom; ++a) ck_.nuclearCharge(a) = ck_.atomicNumber(a);
   }
+  if (tolerant && has(iwght)) elementsFromWeights();
   {
     std::vector<double> xyz;
     reals(icart, 3LL * natom, xyz);

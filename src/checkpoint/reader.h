@@ -52,6 +52,8 @@ class CheckpointReader {
  private:
   int find(std::string_view label);
   bool has(std::string_view label) const;
+  void elementsFromWeights();
+  bool sameSpinOrbitals() const;
   int lengthOf(std::string_view label);
   int countOr(std::string_view label, std::string_view array);
   int scalarInt(std::string_view label);

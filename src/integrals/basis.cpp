@@ -178,6 +178,18 @@ void atomLimits(Basis& b) {
   if (b.natoms >= 1) b.last(b.natoms) = b.nbf;
 }
 
+// The command line's bounds: every atom a range, an atom without functions
+// (a dummy atom) the empty range first(a) = last(a) + 1 at its place, so
+// that it has no population and takes no part in any sum over functions.
+void atomRanges(Basis& b) {
+  int k = 0;
+  for (int a = 1; a <= b.natoms; ++a) {
+    b.first(a) = k + 1;
+    while (k < b.nbf && b.atomOf(k + 1) == a) ++k;
+    b.last(a) = k;
+  }
+}
+
 }  // namespace
 
 int functionsOfType(int type) {
@@ -284,7 +296,10 @@ Basis expandBasis(const Shells& sh, int natoms, int nbf, const Limits& limits) {
     }
     j0 += n;
   }
-  atomLimits(b);
+  if (limits.classic)
+    atomLimits(b);
+  else
+    atomRanges(b);
   return b;
 }
 

@@ -22,7 +22,10 @@ struct Basis {
   long long expandedPrimitives = 0;
   int maxPower = 0;  // highest Cartesian power of any primitive
 
-  Vec1<int> first, last;    // first and last basis function of each atom (0: none)
+  // First and last basis function of each atom; an atom without functions
+  // has 0 and 0 in the classic run, the empty range last + 1, last on the
+  // command line.
+  Vec1<int> first, last;
   Vec1<int> atomOf;         // atom of each function
   Vec1<int> pfirst, plast;  // first and last primitive of each function
   Vec1<double> expo;        // per primitive: exponent,

@@ -82,7 +82,7 @@ std::string escapeNonUtf8(std::string_view name) {
 }
 
 std::string spinKind(const Checkpoint& ck) {
-  if (ck.unrestricted()) return "unrestricted";
+  if (ck.unrestricted() && !ck.sameSpinOrbitals) return "unrestricted";
   if (ck.nalpha != ck.nbeta) return "restricted open-shell";
   return "restricted";
 }
@@ -112,7 +112,7 @@ std::string jsonLine(const JsonInput& in) {
   const Checkpoint* ck = in.ck;
   const bool molden = ck != nullptr && ck->format == FileFormat::Molden;
   const bool arrays = ck != nullptr && ck->format == FileFormat::Arrays;
-  if (ck != nullptr) j["format"] = molden ? "molden" : arrays ? "arrays" : "fchk";
+  if (ck != nullptr) j["format"] = formatName(ck->format);
   if (arrays) {
     // Matrices from memory carry no title, method or basis name.
     j["title"] = nullptr;
@@ -120,8 +120,9 @@ std::string jsonLine(const JsonInput& in) {
     j["basis"] = nullptr;
   } else if (ck != nullptr && !ck->title.empty()) {
     j["title"] = trimBlanks(ck->title);
-    // A Molden file names neither the method nor the basis.
-    if (molden) {
+    // A Molden file names neither the method nor the basis, nor do the
+    // wave-function files.
+    if (ck->format != FileFormat::Fchk) {
       j["method"] = nullptr;
       j["basis"] = nullptr;
     } else {
@@ -165,6 +166,7 @@ std::string jsonLine(const JsonInput& in) {
     at["atomic_number"] = ck->atomicNumber(a);
     at["symbol"] = std::string(elementSymbol(ck->atomicNumber(a)));
     at["nuclear_charge"] = ck->nuclearCharge(a);
+    at["core_electrons"] = ck->coreElectrons(a);
     if (ck->nuclearCharge(a) == 0.0) at["ghost"] = true;
     at["xyz_bohr"] = {ck->coords(1, a), ck->coords(2, a), ck->coords(3, a)};
     at["population"] = pop.qat(a);

@@ -73,6 +73,7 @@ std::string rowLayout(const RowWidths& w) {
 
 void TextReport::molecule(const Checkpoint& ck) {
   ghost_.clear();
+  for (const std::string& note : ck.notes) writeFree(out_, {Item(" " + note)});
   if (!fit()) return;
   for (int a = 1; a <= ck.nuclearCharge.size(); ++a) ghost_.push_back(ck.nuclearCharge(a) == 0.0);
 }
@@ -117,7 +118,11 @@ void TextReport::header(const Checkpoint& ck, bool spinNote) {
         "(/,/,10X,'The calculation was other than plain RHF/UHF ',/,/,' (In the DFT case the "
         "single determinant built up of',' the Kohn-Sham orbitals',/,' will be used.)',/,/)");
   if (spinNote) {
-    if (ck.format == FileFormat::Molden || ck.densityFromOrbitals)
+    if (ck.sameSpinOrbitals)
+      writeFree(out_,
+                {Item(" Identical alpha and beta orbitals (a restricted wave function "
+                      "written with beta orbitals): spin term from the file's spin density")});
+    else if (ck.format == FileFormat::Molden || ck.densityFromOrbitals)
       writeFree(out_, {Item(" Spin-unrestricted wave function: spin term from the alpha and beta "
                             "orbitals")});
     else if (ck.scfDensity())

@@ -201,7 +201,7 @@ struct Damage {
 const Damage kDamages[] = {
     {"truncated in a shell", "", "", 9, " s    3  1.00", "the shell announces 3 primitives"},
     {"truncated before the orbitals", "", "", 31, "", "without an [MO] section"},
-    {"no basis section", "[GTO]", "[GTX]", 0, "", "without an [GTO] section"},
+    {"no basis section", "[GTO]", "[GTX]", 0, "", "without a [GTO] section"},
     {"no atoms section", "[Atoms] (AU)", "[Atomz] (AU)", 0, "", "without an [Atoms] section"},
     {"more primitives than lines", " s    3  1.00\n        5.03", " s    4  1.00\n        5.03", 0,
      " p    3", "'p' is not a number"},
@@ -283,7 +283,7 @@ TEST(Molden, FilesOfNoKnownFormatAreRefusedInOneLine) {
     const Outcome r = run(dir, c.name);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_NE(r.err.find("mirvante reads formatted checkpoint files (fchk) and Molden files"),
+    EXPECT_NE(r.err.find("mirvante reads formatted checkpoint files (fchk), Molden files"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;

@@ -41,11 +41,15 @@ def _from_env(variable, pattern):
 def shared_files():
     """Every checkpoint file the suite knows: the bundled fixtures, the
     hand-made broken ones, the examples, and the shared directories named
-    by MIRVANTE_BEYOND, MIRVANTE_EXTRA_FCHK and MIRVANTE_MOLDEN when set."""
+    by MIRVANTE_BEYOND, MIRVANTE_EXTRA_FCHK, MIRVANTE_MOLDEN and MIRVANTE_WFX
+    when set; the .wfn, .wfx and .mwfn twins of tests/data/wfx."""
     files = sorted(str(p) for p in DATA.glob("*.fchk"))
     files += sorted(str(p) for p in (DATA / "bad").glob("*"))
     files += sorted(str(p) for p in (ROOT / "examples").glob("*/Test.FChk"))
     files += _from_env("MIRVANTE_BEYOND", "*.fchk")
     files += _from_env("MIRVANTE_EXTRA_FCHK", "*.fchk")
     files += _from_env("MIRVANTE_MOLDEN", "*.molden*")
+    for pattern in ("*.wfn", "*.wfx", "*.mwfn"):
+        files += sorted(str(p) for p in (DATA / "wfx").glob(pattern))
+        files += _from_env("MIRVANTE_WFX", pattern)
     return [f for f in files if not f.endswith(".json")]
