@@ -193,6 +193,73 @@ class Result:
         diagonal."""
         return self._run.bond_orders
 
+    # Groups of atoms, None unless asked for (``fragments``, ``multicenter``)
+    # and the analysis completed.
+
+    @property
+    def fragment_atoms(self):
+        """The atoms of each fragment (counted from 0), one array each."""
+        return self._run.fragment_atoms
+
+    @property
+    def fragment_charges(self):
+        """Mulliken charge of each fragment."""
+        return self._run.fragment_charges
+
+    @property
+    def fragment_spins(self):
+        """Spin population of each fragment (None without spin populations)."""
+        return self._run.fragment_spins
+
+    @property
+    def fragment_valences(self):
+        """Sum of the total valences of each fragment's atoms."""
+        return self._run.fragment_valences
+
+    @property
+    def fragment_bond_orders(self):
+        """Sums of the bond orders between fragments F and G (F != G), and
+        inside F on the diagonal (each pair once)."""
+        return self._run.fragment_bond_orders
+
+    @property
+    def fragment_bond_orders_alpha(self):
+        """The alpha part of :attr:`fragment_bond_orders` (an open-shell
+        determinant only, else None)."""
+        return self._run.fragment_bond_orders_alpha
+
+    @property
+    def fragment_bond_orders_beta(self):
+        """The beta part of :attr:`fragment_bond_orders`."""
+        return self._run.fragment_bond_orders_beta
+
+    @property
+    def fragment_wiberg_lowdin(self):
+        """The same sums of the Wiberg-Lowdin indices (files analysed with
+        the Lowdin analysis only, else None)."""
+        return self._run.fragment_wiberg_lowdin
+
+    @property
+    def multicenter_atoms(self):
+        """The atoms of each ring (counted from 0), in the order given."""
+        return self._run.multicenter_atoms
+
+    @property
+    def multicenter_index(self):
+        """The multicentre bond index of each ring."""
+        return self._run.multicenter_index
+
+    @property
+    def multicenter_normalized(self):
+        """sign(I) |I|^(1/n) of each ring of n atoms."""
+        return self._run.multicenter_normalized
+
+    @property
+    def multicenter_formula(self):
+        """How the indices were formed: ``"closed-shell"``,
+        ``"spin-resolved"`` or ``"total density"`` (a correlated density)."""
+        return self._run.multicenter_formula
+
     @property
     def bonds(self):
         """The pairs of order ``min_bond`` or more, as (i, j, order) with
@@ -279,7 +346,32 @@ def _density(density):
     return density
 
 
-def analyse(path, *, min_bond=0.1, density=None, jobs=None) -> Result:
+def _atom_lists(value, name):
+    """Groups of atoms as the command line writes them (atoms from 1): a
+    string is taken as it stands, lists of atoms counted from 0 are turned
+    into it; None stays None."""
+    if value is None or isinstance(value, str):
+        return value
+    groups = []
+    try:
+        for group in value:
+            atoms = []
+            for a in _np.asarray(group).reshape(-1).tolist():
+                if isinstance(a, bool) or not float(a).is_integer() or a < 0:
+                    raise ValueError(f"{name}: {a!r} is not an atom index (from 0)")
+                atoms.append(str(int(a) + 1))
+            groups.append(",".join(atoms))
+    except TypeError:
+        raise TypeError(
+            f"{name} must be a str or a list of lists of atom indices, "
+            f"not {type(value).__name__}"
+        ) from None
+    return ";".join(groups)
+
+
+def analyse(
+    path, *, min_bond=0.1, density=None, jobs=None, fragments=None, multicenter=None
+) -> Result:
     """Analyse one file, as ``mirvante --json FILE`` does.
 
     ``path`` is any file the command line reads (``"-"`` is standard input).
@@ -290,27 +382,51 @@ def analyse(path, *, min_bond=0.1, density=None, jobs=None) -> Result:
     :class:`InputError` when the file cannot be read and
     :class:`RefusedError` when it cannot be analysed.  Several threads may
     call it at once: it does not hold the interpreter's lock while it works.
+
+    ``fragments`` asks for the quantities of groups of atoms, as
+    ``--fragments`` does: ``"auto"``, a string of the command line
+    (``"1-3;4-6"``, atoms from 1), or a list of lists of atoms counted from
+    0 (the atoms not listed form a last fragment).  ``multicenter`` asks for
+    the multicentre bond indices of rings of atoms in cyclic order, as a
+    string (``"1,2,3"``, atoms from 1) or a list of lists counted from 0.
+    A malformed request raises ValueError; an atom the molecule does not
+    have, :class:`InputError`.  See :class:`Result` for what they give.
     """
     result = Result(
-        _mirvante.analyse_file(_path(path), float(min_bond), _jobs(jobs), _density(density))
+        _mirvante.analyse_file(
+            _path(path),
+            float(min_bond),
+            _jobs(jobs),
+            _density(density),
+            _atom_lists(fragments, "fragments"),
+            _atom_lists(multicenter, "multicenter"),
+        )
     )
     if not result.ok:
         raise result.error
     return result
 
 
-def analyse_many(paths, *, jobs=None, min_bond=0.1, density=None):
+def analyse_many(
+    paths, *, jobs=None, min_bond=0.1, density=None, fragments=None, multicenter=None
+):
     """Analyse many files and yield their Results in the order given.
 
     Up to ``jobs`` files (default: the number of cores) are analysed at
     once, and threads left idle help the files in progress; ``min_bond`` and
-    ``density`` as for :func:`analyse`.  A file that
+    ``density``, ``fragments`` and ``multicenter`` as for :func:`analyse`.
+    A file that
     cannot be read or analysed yields a Result whose ``status`` is not
     ``"ok"`` (its ``error`` says why); nothing is raised, and the other
     files go on.
     """
     batch = _mirvante.Batch(
-        [_path(p) for p in paths], _jobs(jobs), float(min_bond), _density(density)
+        [_path(p) for p in paths],
+        _jobs(jobs),
+        float(min_bond),
+        _density(density),
+        _atom_lists(fragments, "fragments"),
+        _atom_lists(multicenter, "multicenter"),
     )
     for run in batch:
         yield Result(run)
@@ -327,6 +443,8 @@ def analyse_matrices(
     nuclear_charges=None,
     min_bond=0.1,
     jobs=None,
+    fragments=None,
+    multicenter=None,
 ) -> Result:
     """Analyse an overlap matrix and a density held in memory.
 
@@ -344,7 +462,11 @@ def analyse_matrices(
     S and P are copied once, into the order of the atoms.  Arrays of the
     wrong shape, with values that are not finite, not symmetric, or with an
     atom index out of range raise ValueError.  A stop of the analysis (S not
-    positive definite, say) raises :class:`RefusedError`.
+    positive definite, say) raises :class:`RefusedError`.  ``fragments``
+    and ``multicenter`` as for :func:`analyse` (an atom out of range raises
+    ValueError); with ``spin_density`` the multicentre indices and the
+    spin parts of the fragment bond orders are those of an open-shell
+    determinant.
     """
     run = _mirvante.analyse_arrays(
         overlap,
@@ -356,6 +478,8 @@ def analyse_matrices(
         nuclear_charges,
         float(min_bond),
         _jobs(jobs),
+        _atom_lists(fragments, "fragments"),
+        _atom_lists(multicenter, "multicenter"),
     )
     result = Result(run)
     if not result.ok:

@@ -36,6 +36,10 @@ namespace mv {
 
 namespace fs = std::filesystem;
 
+namespace {
+constexpr int kStatusUsageError = 2;  // as the command line's usage errors
+}  // namespace
+
 std::string displayName(const std::string& file) {
   return file == "-" ? "standard input" : file;
 }
@@ -73,6 +77,10 @@ std::string drawing(const RunResults& r, const BatchOptions& options) {
     d.atoms.back().ghost = ck.nuclearCharge(a) == 0.0;
     if (r.spin) d.atoms.back().spin = r.spin->atom(a);
   }
+  if (r.fragments)
+    for (int f = 1; f <= r.fragments->count(); ++f)
+      for (const int a : r.fragments->atoms[static_cast<std::size_t>(f - 1)])
+        d.atoms[static_cast<std::size_t>(a - 1)].fragment = f;
   for (int a = 1; a <= b.total.size(); ++a)
     for (int c = a + 1; c <= b.total.size(); ++c)
       if (b.bonds(a, c) >= minBond) d.bonds.push_back({a, c, b.bonds(a, c)});
@@ -105,6 +113,9 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   ro.par = &par;
   ro.lowdin = options.lowdin;
   ro.density = options.density;
+  ro.fragments = options.fragments;
+  ro.rings = options.rings;
+  ro.minBond = options.minBond;
   std::optional<Stop> stop;
   // A file that cannot be opened or read gets its diagnostic and no report:
   // the banner comes once its text is in.
@@ -139,6 +150,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     stop = s;
   }
   res.ok = !stop.has_value();
+  res.badOption = r.badOption;
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
   if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options);
   if (options.json || options.keep) {
@@ -153,6 +165,8 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
     in.lowdin = r.complete && r.lowdin ? &*r.lowdin : nullptr;
     in.stop = stop ? &*stop : nullptr;
     in.minBond = options.minBond;
+    in.fragments = r.complete && r.fragments ? &*r.fragments : nullptr;
+    in.multicenter = r.complete && r.multicenter ? &*r.multicenter : nullptr;
     res.output = jsonLine(in) + "\n";
   }
   if (options.keep) {
@@ -309,7 +323,7 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   for (const unsigned long long b : sizes) totalBytes += b;
   Progress progress(err, options.progress && several, n, totalBytes);
   std::size_t failed = 0, reportsWritten = 0;
-  bool writeFailed = false;
+  bool writeFailed = false, badOption = false;
   auto writeError = [&](const std::string& path, const char* what, int e) {
     progress.erase();
     err << printable(errorLine(path, 0, std::string(what) + ": " + std::strerror(e))) << '\n';
@@ -320,6 +334,7 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   auto write = [&](std::size_t i, FileResult& r) {
     if (!r.ok) {
       ++failed;
+      badOption = badOption || r.badOption;
       progress.erase();
       err << r.diagnostic << '\n';
     }
@@ -391,6 +406,9 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   progress.erase();
   out.flush();
   if (writeFailed) return kStatusInputError;
+  // An atom that a file's molecule does not have makes the command line a
+  // wrong one for that file (the others are analysed all the same).
+  if (badOption) return kStatusUsageError;
   return failed > 0 ? kStatusStopped : kStatusOk;
 }
 

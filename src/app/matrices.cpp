@@ -11,6 +11,7 @@
 #include "analysis/bondorder.h"
 #include "analysis/density.h"
 #include "analysis/partition.h"
+#include "analysis/spin.h"
 #include "core/elements.h"
 #include "core/limits.h"
 #include "report/json.h"
@@ -113,6 +114,16 @@ void checkMatrixInput(const MatrixInput& in) {
     if (!std::isfinite(in.nuclearCharges[a]))
       bad("nuclear_charges[" + std::to_string(a) +
           "] is not finite: " + number(in.nuclearCharges[a]));
+  try {
+    requireAtomsInRange(in.fragments, static_cast<int>(natoms));
+  } catch (const std::invalid_argument& e) {
+    bad(std::string("fragments: ") + e.what());
+  }
+  try {
+    requireAtomsInRange(in.rings, static_cast<int>(natoms));
+  } catch (const std::invalid_argument& e) {
+    bad(std::string("multicenter: ") + e.what());
+  }
 }
 
 MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
@@ -181,6 +192,20 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
     ck.nbeta = ck.electrons - ck.nalpha;
     ck.calc.unrestrictedName = spinTerm;
 
+    // The density for the fragments and rings, which the bond-order
+    // analysis takes over as work space.
+    RunOptions groups;
+    groups.fragments = in.fragments;
+    groups.rings = in.rings;
+    groups.minBond = in.minBond;
+    const bool wantGroups = !in.fragments.empty() || !in.rings.empty();
+    Matrix total;
+    if (wantGroups) {
+      total = Matrix::uninitialised(n, n);
+      for (int j = 1; j <= n; ++j)
+        for (int i = 1; i <= n; ++i) total(i, j) = p(i, j);
+    }
+
     BondOrderAnalysis bo(std::move(p), s, r.basis.first, r.basis.last, r.populations.qat,
                          spinTerm ? &ck.spin : nullptr, par);
     bo.unpaired();
@@ -196,6 +221,15 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
     requireFinite(b.free.data(), natoms, "free valences");
     report.freeValences(b, ck.atomicNumber);
     r.bonds = bo.take();
+    if (wantGroups) {
+      // The fragments' spin populations, for a density with a spin density.
+      if (spinTerm) r.spin = spinPopulations(s, ck.spin, hold, natoms);
+      groupAnalyses(groups, r, total, spinTerm ? &ck.spin : nullptr, s,
+                    spinTerm ? MulticenterFormula::SpinResolved : MulticenterFormula::ClosedShell,
+                    par);
+      if (r.fragments) report.fragments(*r.fragments);
+      if (r.multicenter) report.multicenter(ck, *r.multicenter);
+    }
     ck.spin.release();
     r.complete = true;
   } catch (const Stop& s) {
@@ -215,6 +249,8 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
   j.bonds = r.complete ? &r.bonds : nullptr;
   j.stop = out.stop ? &*out.stop : nullptr;
   j.minBond = in.minBond;
+  j.fragments = r.complete && r.fragments ? &*r.fragments : nullptr;
+  j.multicenter = r.complete && r.multicenter ? &*r.multicenter : nullptr;
   out.json = jsonLine(j);
   return out;
 }

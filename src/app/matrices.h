@@ -37,6 +37,9 @@ struct MatrixInput {
   std::vector<double> coordinates;       // x, y, z of each atom in bohr, or empty (all zero)
   std::vector<double> nuclearCharges;    // or empty: the atomic numbers
   double minBond = 0.1;                  // pairs listed under "bonds" from this order on
+  // As the command line's --fragments and --multicenter (atoms from 1).
+  FragmentRequest fragments;
+  std::vector<std::vector<int>> rings;
 };
 
 struct MatrixRun {
@@ -48,7 +51,8 @@ struct MatrixRun {
 
 // Check the input and throw std::invalid_argument, naming the array and the
 // element, when a shape does not fit, a value is not finite, S, P or Ps is
-// not symmetric, or an atom index is out of range.
+// not symmetric, or an atom index is out of range (of basis_atom, of the
+// fragments or of the rings).
 void checkMatrixInput(const MatrixInput& in);
 
 // Analyse the matrices (after checkMatrixInput).  S and P are copied once,
@@ -56,7 +60,10 @@ void checkMatrixInput(const MatrixInput& in);
 // and nalpha - nbeta is trace(Ps S) rounded (0 without a spin density, or
 // 1 for an odd count).  With a spin density the second bond-order term
 // comes from it, as for a spin-unrestricted SCF density in a file;
-// without, it is the square-root term.  A stop of a stage is kept in the
+// without, it is the square-root term.  The multicentre indices and the
+// spin parts of the fragment bond orders take the spin density when there
+// is one (the density of one determinant), else the closed-shell formula.
+// A stop of a stage is kept in the
 // result with the records before it, as the command line keeps it.
 MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <stdexcept>
@@ -315,6 +316,12 @@ constexpr std::uint32_t kHaloStroke = 0xE65100;
 constexpr std::uint32_t kValenceText = 0x9A3A00;
 constexpr std::uint32_t kNoChargeColour = 0xBDBDBD;  // charge not a number
 constexpr std::uint32_t kGhostStroke = 0x616161;
+// Outlines of the atoms of fragments 1, 2, ... (then again from the first):
+// a qualitative palette of well-separated hues, none of them the grey of
+// the usual outline.
+constexpr std::uint32_t kFragmentOutline[] = {0x1F77B4, 0xD62728, 0x2CA02C, 0x9467BD,
+                                              0xFF7F0E, 0x17BECF, 0xE377C2, 0x8C564B};
+constexpr double kFragmentOutlineWidth = 2.5;
 
 // Width of a text of n characters, estimated generously for a proportional
 // sans-serif face (digits and capitals are the wide ones; bold wider), and
@@ -730,7 +737,8 @@ void SvgWriter::atom(std::size_t i) {
   const DrawAtom& a = d_.atoms[i];
   const Placed& p = placed_[i];
   o_ += "<g class=\"atom\" id=\"atom-" + std::to_string(a.index) + "\" data-charge=\"" +
-        fixed2(a.charge) + "\"" + (p.ghost ? " data-ghost=\"true\"" : "") + ">\n";
+        fixed2(a.charge) + "\"" + (p.ghost ? " data-ghost=\"true\"" : "") +
+        (a.fragment > 0 ? " data-fragment=\"" + std::to_string(a.fragment) + "\"" : "") + ">\n";
   o_ += "<title>" + p.label + "</title>\n";
   if (p.ghost) {
     o_ += "<circle class=\"atom-disc\" data-ghost=\"true\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) +
@@ -742,9 +750,15 @@ void SvgWriter::atom(std::size_t i) {
   }
   const std::uint32_t ring =
       std::isfinite(a.charge) ? chargeColour(a.charge / scaleEnd_) : kNoChargeColour;
+  constexpr std::size_t kPalette = std::size(kFragmentOutline);
+  const std::string outline =
+      a.fragment > 0
+          ? hexColour(kFragmentOutline[static_cast<std::size_t>(a.fragment - 1) % kPalette])
+          : std::string("#333333");
+  const std::string outlineWidth = a.fragment > 0 ? px(kFragmentOutlineWidth) : "0.8";
   o_ += "<circle class=\"charge-ring\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) + "\" r=\"" +
-        px(p.disc + kRing) + "\" fill=\"" + hexColour(ring) +
-        "\" stroke=\"#333333\" stroke-width=\"0.8\"/>\n";
+        px(p.disc + kRing) + "\" fill=\"" + hexColour(ring) + "\" stroke=\"" + outline +
+        "\" stroke-width=\"" + outlineWidth + "\"/>\n";
   o_ += "<circle class=\"atom-disc\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) + "\" r=\"" +
         px(p.disc) + "\" fill=\"" + hexColour(paler(elementColour(a.atomicNumber), kFog * p.fog)) +
         "\" stroke=\"" + hexColour(paler(0x333333, kFog * p.fog)) + "\" stroke-width=\"0.8\"/>\n";
