@@ -48,8 +48,7 @@ int atomNumber(const std::string& s) {
 }
 
 std::string rangeText(const AtomRange& r) {
-  return r.first == r.second ? "atom " + std::to_string(r.first)
-                             : "range " + std::to_string(r.first) + "-" + std::to_string(r.second);
+  return std::to_string(r.first) + "-" + std::to_string(r.second);
 }
 
 }  // namespace
@@ -114,8 +113,9 @@ void requireAtomsInRange(const FragmentRequest& request, int natoms) {
   for (const std::vector<AtomRange>& g : request.groups)
     for (const AtomRange& r : g)
       if (r.second > natoms)
-        bad(rangeText(r) + " is out of range: the molecule has " + std::to_string(natoms) +
-            " atoms");
+        bad("atom " + std::to_string(std::max(r.first, natoms + 1)) +
+            (r.first == r.second ? "" : " (of range " + rangeText(r) + ")") +
+            " is out of range: the molecule has " + std::to_string(natoms) + " atoms");
 }
 
 void requireAtomsInRange(const std::vector<std::vector<int>>& rings, int natoms) {

@@ -14,9 +14,12 @@ namespace mv {
 
 namespace {
 
+// x with d decimals; a value that rounds to zero has no sign.
 std::string fixed(double x, int d) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.*f", d, x);
+  if (buf[0] == '-' && std::string_view(buf + 1).find_first_not_of("0.") == std::string_view::npos)
+    return buf + 1;
   return buf;
 }
 
