@@ -22,7 +22,8 @@
 // "bond-label-backing", "free-valence-halo", "free-valence-label",
 // "free-valence-label-backing", "title", "method", "legend".  When the atoms
 // belong to fragments, the outline of each charge ring takes its
-// fragment's colour (data-fragment="N" on the atom's group).
+// fragment's colour (data-fragment="N" on the atom's group), and the
+// legend shows the colours ("legend-fragments").
 #pragma once
 
 #include <optional>

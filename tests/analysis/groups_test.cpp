@@ -30,16 +30,6 @@ std::string refusal(F f) {
   return "";
 }
 
-TEST(FragmentRequest, GroupsKeepTheirOrderAndRanges) {
-  const FragmentRequest r = parseFragments(" 7, 1-3 ; 4-6");
-  ASSERT_EQ(r.groups.size(), 2u);
-  EXPECT_EQ(r.groups[0], (std::vector<AtomRange>{{7, 7}, {1, 3}}));
-  EXPECT_EQ(r.groups[1], (std::vector<AtomRange>{{4, 6}}));
-  EXPECT_FALSE(r.automatic);
-  EXPECT_TRUE(parseFragments("auto").automatic);
-  EXPECT_TRUE(FragmentRequest().empty());
-}
-
 TEST(FragmentRequest, BadTextIsRefusedNamingIt) {
   const struct {
     const char* text;
@@ -98,7 +88,7 @@ TEST(FragmentRequest, AtomsBeyondTheMoleculeAreNamed) {
 
 TEST(Fragments, GroupsAsGivenThenTheAtomsNotListed) {
   const Matrix none(7, 7);
-  EXPECT_EQ(resolveFragments(parseFragments("5,1-2;7"), 7, none, 0.1),
+  EXPECT_EQ(resolveFragments(parseFragments(" 5 ,1-2 ; 7"), 7, none, 0.1),
             (Groups{{1, 2, 5}, {7}, {3, 4, 6}}));
   EXPECT_EQ(resolveFragments(parseFragments("4-7;1-3"), 7, none, 0.1),
             (Groups{{4, 5, 6, 7}, {1, 2, 3}}));
@@ -245,27 +235,6 @@ TEST(Multicenter, BlockChainIsTheSumOverEveryCombinationOfFunctions) {
   }
 }
 
-TEST(Multicenter, RotatingARingKeepsItsIndexReversingItNeedNot) {
-  const Model m = randomModel({2, 3, 1, 2}, 3);
-  for (const Matrix* spin : {static_cast<const Matrix*>(nullptr), &m.ps}) {
-    const MulticenterFormula f =
-        spin ? MulticenterFormula::SpinResolved : MulticenterFormula::ClosedShell;
-    const double i = indexOf(m, spin, {1, 2, 3, 4}, f);
-    EXPECT_NEAR(indexOf(m, spin, {3, 4, 1, 2}, f), i, 1e-11 * std::fabs(i));
-    EXPECT_GT(std::fabs(indexOf(m, spin, {4, 3, 2, 1}, f) - i), 1e-6 * std::fabs(i));
-  }
-}
-
-TEST(Multicenter, EqualSpinsGiveTheClosedShellIndex) {
-  Model m = randomModel({2, 1, 3}, 8);
-  const Matrix zero(m.n, m.n);
-  for (const std::vector<int>& ring : Groups{{1, 2}, {1, 2, 3}, {3, 1, 2}}) {
-    const double closed = indexOf(m, nullptr, ring, MulticenterFormula::ClosedShell);
-    EXPECT_NEAR(indexOf(m, &zero, ring, MulticenterFormula::SpinResolved), closed,
-                1e-12 * std::fabs(closed));
-  }
-}
-
 // One doubly occupied orbital c (c^T S c = 1): P S = 2 c (S c)^T, and the
 // index is the product of the Mulliken populations of the ring's atoms.
 TEST(Multicenter, OneDoublyOccupiedOrbitalGivesTheProductOfThePopulations) {
@@ -299,32 +268,6 @@ TEST(Multicenter, NormalizedIndexKeepsTheSign) {
       {8.0 / 27.0, 3, 2.0 / 3.0}, {-8.0, 3, -2.0}, {0.0, 4, 0.0}, {16.0, 4, 2.0}, {-0.25, 2, -0.5}};
   for (const auto& c : cases)
     EXPECT_NEAR(normalizedIndex(c.index, c.n), c.normalized, 1e-15) << c.index;
-}
-
-// The spin parts of the bond orders of a determinant add up to the bond
-// orders of its total and spin densities: 2 Wa Wa + 2 Wb Wb = W W + Ws Ws.
-TEST(Fragments, SpinPartsAddUpToTheTotalAndSpinTerms) {
-  const Model m = randomModel({2, 3, 1, 2}, 13);
-  Matrix pa(m.n, m.n), pb(m.n, m.n);
-  for (int j = 1; j <= m.n; ++j)
-    for (int i = 1; i <= m.n; ++i) {
-      pa(i, j) = 0.5 * (m.p(i, j) + m.ps(i, j));
-      pb(i, j) = 0.5 * (m.p(i, j) - m.ps(i, j));
-    }
-  const Matrix a = spinBondOrders(pa, m.s, m.first, m.last);
-  const Matrix b = spinBondOrders(pb, m.s, m.first, m.last);
-  const Matrix w = mvtest::product(m.p, m.s), ws = mvtest::product(m.ps, m.s);
-  for (int x = 1; x <= 4; ++x) {
-    EXPECT_EQ(a(x, x), 0.0);
-    for (int y = x + 1; y <= 4; ++y) {
-      double direct = 0.0;
-      for (int mu = m.first(x); mu <= m.last(x); ++mu)
-        for (int nu = m.first(y); nu <= m.last(y); ++nu)
-          direct += w(mu, nu) * w(nu, mu) + ws(mu, nu) * ws(nu, mu);
-      EXPECT_NEAR(a(x, y) + b(x, y), direct, 1e-12 * std::max(1.0, std::fabs(direct)));
-      EXPECT_EQ(a(x, y), a(y, x));
-    }
-  }
 }
 
 }  // namespace

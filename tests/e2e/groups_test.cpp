@@ -153,19 +153,6 @@ TEST(Groups, FragmentSumsAddUpOnEveryKindOfDensity) {
   }
 }
 
-TEST(Groups, AutoFragmentsFollowTheBondThreshold) {
-  const std::string dir = dataPath("groups");
-  const json two = runJson({"--json", "--fragments", "auto", "water_dimer_rhf_631gs.fchk"}, dir);
-  ASSERT_EQ(two["fragments"].size(), 2u);
-  // The hydrogen bond (0.056) joins the two waters from a threshold of 0.05.
-  const json one = runJson(
-      {"--json", "--fragments", "auto", "--min-bond", "0.05", "water_dimer_rhf_631gs.fchk"}, dir);
-  ASSERT_EQ(one["fragments"].size(), 1u);
-  EXPECT_EQ(one["fragments"][0]["atoms"], json({1, 2, 3, 4, 5, 6}));
-  EXPECT_NEAR(one["fragment_bond_orders"][0][0].get<double>(),
-              upperTriangle(two["fragment_bond_orders"]), 1e-12);
-}
-
 // Without the options nothing changes; with them, the report gains its
 // sections after the bond list and nothing else.
 TEST(Groups, TheOptionsOnlyAddSections) {
@@ -202,6 +189,8 @@ TEST(Groups, TheDrawingOutlinesTheAtomsByFragment) {
   const std::string plain = readFile(dir + "/plain.svg");
   const std::string groups = readFile(dir + "/groups.svg");
   EXPECT_EQ(plain.find("data-fragment"), std::string::npos);
+  EXPECT_EQ(plain.find("legend-fragments"), std::string::npos);
+  EXPECT_NE(groups.find(">outline: fragment 1, 2</text>"), std::string::npos);
   // BH3 given first: fragment 1; NH3, the rest, fragment 2.
   for (int a = 1; a <= 8; ++a) {
     const std::string want = "id=\"atom-" + std::to_string(a) +

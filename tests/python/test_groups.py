@@ -87,9 +87,7 @@ def test_matrices_give_the_same_groups_as_the_definition():
 @pytest.mark.parametrize(
     "kwargs, error, message",
     [
-        ({"fragments": "1-3;3"}, ValueError, "fragments '1-3;3': atom 3 is listed twice"),
         ({"fragments": [[0], [0, 1]]}, ValueError, "fragments '1;1,2': atom 1 is listed twice"),
-        ({"multicenter": [[1]]}, ValueError, "ring 1 ('2') has fewer than two atoms"),
         ({"fragments": [[-1]]}, ValueError, "-1 is not an atom index"),
         ({"fragments": 3}, TypeError, "fragments must be a str or a list of lists"),
     ],
