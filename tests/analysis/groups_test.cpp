@@ -115,41 +115,6 @@ TEST(Fragments, AtomsAsRanges) {
   EXPECT_EQ(atomRangesText({}), "");
 }
 
-// A symmetric matrix of random pair values with a zero diagonal.
-Matrix randomPairs(int nat, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  Matrix m(nat, nat);
-  for (int a = 1; a <= nat; ++a)
-    for (int b = a + 1; b <= nat; ++b) m(a, b) = m(b, a) = u(gen);
-  return m;
-}
-
-TEST(Fragments, SumsOverFragmentsAddUpToTheSumOverPairs) {
-  const int nat = 9;
-  const Matrix pairs = randomPairs(nat, 5);
-  Vec1<int> of(nat);
-  const int assign[] = {2, 1, 3, 2, 2, 1, 3, 3, 1};
-  for (int a = 1; a <= nat; ++a) of(a) = assign[a - 1];
-  const Matrix f = fragmentSums(pairs, of, 3);
-  double all = 0.0, upper = 0.0;
-  for (int a = 1; a <= nat; ++a)
-    for (int b = a + 1; b <= nat; ++b) all += pairs(a, b);
-  for (int x = 1; x <= 3; ++x)
-    for (int y = x; y <= 3; ++y) {
-      upper += f(x, y);
-      EXPECT_EQ(f(x, y), f(y, x));
-    }
-  EXPECT_NEAR(upper, all, 1e-12);
-  // Fragment 1 holds atoms 2, 6, 9: its diagonal is their three pairs once.
-  EXPECT_NEAR(f(1, 1), pairs(2, 6) + pairs(2, 9) + pairs(6, 9), 1e-15);
-  // Between fragments 2 (1, 4, 5) and 3 (3, 7, 8): all nine pairs.
-  double between = 0.0;
-  for (int a : {1, 4, 5})
-    for (int b : {3, 7, 8}) between += pairs(a, b);
-  EXPECT_NEAR(f(2, 3), between, 1e-15);
-}
-
 // An overlap matrix (random unit vectors' Gram matrix, well conditioned) and
 // a symmetric density of a basis of `functions` per atom.
 struct Model {
@@ -233,30 +198,6 @@ TEST(Multicenter, BlockChainIsTheSumOverEveryCombinationOfFunctions) {
     EXPECT_NEAR(indexOf(m, &m.ps, ring, MulticenterFormula::SpinResolved), open,
                 1e-11 * std::max(1.0, std::fabs(open)));
   }
-}
-
-// One doubly occupied orbital c (c^T S c = 1): P S = 2 c (S c)^T, and the
-// index is the product of the Mulliken populations of the ring's atoms.
-TEST(Multicenter, OneDoublyOccupiedOrbitalGivesTheProductOfThePopulations) {
-  Model m = randomModel({2, 3, 2}, 21);
-  std::vector<double> c(static_cast<std::size_t>(m.n));
-  std::mt19937 gen(4);
-  std::uniform_real_distribution<double> u(0.2, 1.0);
-  for (double& x : c) x = u(gen);
-  double norm = 0.0;
-  for (int i = 1; i <= m.n; ++i)
-    for (int j = 1; j <= m.n; ++j) norm += c[i - 1] * m.s(i, j) * c[j - 1];
-  for (double& x : c) x /= std::sqrt(norm);
-  for (int i = 1; i <= m.n; ++i)
-    for (int j = 1; j <= m.n; ++j) m.p(i, j) = 2.0 * c[i - 1] * c[j - 1];
-  const Matrix w = mvtest::product(m.p, m.s);
-  std::vector<double> q(4, 0.0);
-  for (int a = 1; a <= 3; ++a)
-    for (int mu = m.first(a); mu <= m.last(a); ++mu) q[a] += w(mu, mu);
-  EXPECT_NEAR(q[1] + q[2] + q[3], 2.0, 1e-12);
-  EXPECT_NEAR(indexOf(m, nullptr, {1, 2, 3}, MulticenterFormula::ClosedShell), q[1] * q[2] * q[3],
-              1e-12);
-  EXPECT_NEAR(indexOf(m, nullptr, {3, 1}, MulticenterFormula::ClosedShell), q[3] * q[1], 1e-12);
 }
 
 TEST(Multicenter, NormalizedIndexKeepsTheSign) {
