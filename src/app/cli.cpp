@@ -239,11 +239,6 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
                "also compute Lowdin charges and Wiberg-Lowdin bond indices (needs S^1/2)");
   app.add_flag("--matrix", o.matrix,
                "print the bond-order matrix for any number of atoms (default: up to 20)");
-  app.add_option("--svg", o.svg,
-                 "draw the molecule with its bond orders: PATH is the SVG file for one input, "
-                 "a directory receiving STEM.svg for several (or when PATH ends in '/' or is a "
-                 "directory)")
-      ->type_name("PATH");
   app.add_option("--fragments", raw.fragments,
                  "sum charges, valences and bond orders over groups of atoms: 'auto' (the "
                  "bonded pieces) or groups like '1-3,7;4-6' (atoms from 1; the atoms not "
@@ -253,6 +248,11 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
                  "multicentre bond indices of rings of atoms in cyclic order, like "
                  "'1,2,3;4,5,6,7,8,9'")
       ->type_name("RINGS");
+  app.add_option("--svg", o.svg,
+                 "draw the molecule with its bond orders: PATH is the SVG file for one input, "
+                 "a directory receiving STEM.svg for several (or when PATH ends in '/' or is a "
+                 "directory)")
+      ->type_name("PATH");
   app.add_option("--svg-labels", raw.svgLabels,
                  "labels of the drawing: none (atoms only), bonds (and bond orders), all (and "
                  "charges); default: bonds, none for large molecules")
