@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/fragments.h"
+#include "analysis/multicenter.h"
 #include "app/batch.h"
 #include "app/cli.h"
 #include "app/matrices.h"
@@ -58,15 +60,43 @@ double checkedMinBond(double minBond) {
   return minBond;
 }
 
+// The groups of atoms asked for, in the command line's form (atoms from 1;
+// the package turns lists counted from 0 into it); None for none.
+using Spec = std::optional<std::string>;
+
+struct Groups {
+  mv::FragmentRequest fragments;
+  std::vector<std::vector<int>> rings;
+};
+
+Groups parsedGroups(const Spec& fragments, const Spec& multicenter) {
+  Groups g;
+  try {
+    if (fragments) g.fragments = mv::parseFragments(*fragments);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error("fragments '" + *fragments + "': " + e.what());
+  }
+  try {
+    if (multicenter) g.rings = mv::parseRings(*multicenter);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error("multicenter '" + *multicenter + "': " + e.what());
+  }
+  return g;
+}
+
 // As the command line's --density: a kind such as "SCF" or "MP2"; "" for
 // the last total density of the file.
-mv::BatchOptions batchOptions(double minBond, const std::string& density, bool lowdin) {
+mv::BatchOptions batchOptions(double minBond, const std::string& density, bool lowdin,
+                              const Spec& fragments, const Spec& multicenter) {
   mv::BatchOptions o;
   o.minBond = checkedMinBond(minBond);
   o.lowdin = lowdin;
   if (!density.empty() && density.find_first_not_of(' ') == std::string::npos)
     throw py::value_error("density needs a kind of density, such as SCF or MP2");
   o.density = density;
+  Groups g = parsedGroups(fragments, multicenter);
+  o.fragments = std::move(g.fragments);
+  o.rings = std::move(g.rings);
   o.keep = true;
   return o;
 }
@@ -147,8 +177,8 @@ Run interruptible(
 }
 
 Run analysePath(const std::string& file, double minBond, int jobs, const std::string& density,
-                bool lowdin) {
-  const mv::BatchOptions options = batchOptions(minBond, density, lowdin);
+                bool lowdin, const Spec& fragments, const Spec& multicenter) {
+  const mv::BatchOptions options = batchOptions(minBond, density, lowdin, fragments, multicenter);
   checkedJobs(jobs);
   return interruptible([file, options, jobs] {
     mv::ThreadPool pool(jobs);
@@ -174,15 +204,54 @@ py::object atomVector(const Run& r, const mv::Vec1<double> mv::BondOrders::*memb
   return view(r.results, v.data(), {v.size()}, {static_cast<py::ssize_t>(sizeof(double))});
 }
 
+py::object vectorView(const Run& r, const mv::Vec1<double>& v) {
+  return view(r.results, v.data(), {v.size()}, {static_cast<py::ssize_t>(sizeof(double))});
+}
+
+py::object matrixView(const Run& r, const mv::Matrix& m) {
+  if (m.empty()) return py::none();
+  const auto d = static_cast<py::ssize_t>(sizeof(double));
+  return view(r.results, m.col(1), {m.rows(), m.cols()}, {d, d * m.ld()});
+}
+
+// A value of the fragments of a complete run that asked for them, else None.
+template <typename F>
+py::object fragmentValue(const Run& r, F value) {
+  if (!r.ok || !r.results->fragments) return py::none();
+  return value(*r.results->fragments);
+}
+
+// Lists of atoms counted from 0, one integer array each.
+py::list atomLists(const std::vector<std::vector<int>>& lists) {
+  py::list out;
+  for (const std::vector<int>& atoms : lists) {
+    py::array_t<long long> a(static_cast<py::ssize_t>(atoms.size()));
+    auto w = a.mutable_unchecked<1>();
+    for (std::size_t k = 0; k < atoms.size(); ++k) w(static_cast<py::ssize_t>(k)) = atoms[k] - 1;
+    out.append(a);
+  }
+  return out;
+}
+
+// One number of every ring of a complete run that asked for them, else None.
+py::object ringValues(const Run& r, double mv::MulticenterIndex::*member) {
+  if (!r.ok || !r.results->multicenter) return py::none();
+  const std::vector<mv::MulticenterIndex>& rings = r.results->multicenter->rings;
+  py::array_t<double> a(static_cast<py::ssize_t>(rings.size()));
+  auto w = a.mutable_unchecked<1>();
+  for (std::size_t k = 0; k < rings.size(); ++k) w(static_cast<py::ssize_t>(k)) = rings[k].*member;
+  return a;
+}
+
 // The analyses still to be written out, in input order: files are started
 // up to `window` ahead of the one the caller waits for, on a pool of `jobs`
 // threads that also lends idle threads to the files in progress.
 class Batch {
  public:
   Batch(std::vector<std::string> files, int jobs, double minBond, const std::string& density,
-        bool lowdin)
+        bool lowdin, const Spec& fragments, const Spec& multicenter)
       : files_(std::move(files)),
-        options_(batchOptions(minBond, density, lowdin)),
+        options_(batchOptions(minBond, density, lowdin, fragments, multicenter)),
         jobs_(checkedJobs(jobs)),
         slots_(files_.size()),
         pool_(std::make_unique<mv::ThreadPool>(jobs_ + 1)),
@@ -304,8 +373,10 @@ std::vector<long long> indices(py::handle h, const char* name) {
 Run analyseArrays(py::handle overlap, py::handle density, py::handle basisAtom,
                   py::handle atomicNumbers, py::handle spinDensity, py::handle coordinates,
                   py::handle nuclearCharges, double minBond, int jobs,
-                  std::optional<long long> electrons, bool lowdin) {
+                  std::optional<long long> electrons, bool lowdin, const Spec& fragments,
+                  const Spec& multicenter) {
   checkedJobs(jobs);
+  Groups groups = parsedGroups(fragments, multicenter);
   const Doubles s = aligned(overlap, "overlap");
   const Doubles p = aligned(density, "density");
   std::optional<Doubles> ps;
@@ -313,6 +384,8 @@ Run analyseArrays(py::handle overlap, py::handle density, py::handle basisAtom,
   in.minBond = checkedMinBond(minBond);
   in.electrons = electrons;
   in.lowdin = lowdin;
+  in.fragments = std::move(groups.fragments);
+  in.rings = std::move(groups.rings);
   in.overlap = strided(s, "overlap");
   in.density = strided(p, "density");
   if (!spinDensity.is_none()) {
@@ -442,15 +515,83 @@ PYBIND11_MODULE(_mirvante, m) {
                              [](const Run& r) { return atomVector(r, &mv::BondOrders::used); })
       .def_property_readonly("free_valence",
                              [](const Run& r) { return atomVector(r, &mv::BondOrders::free); })
-      .def_property_readonly("bond_orders", [](const Run& r) -> py::object {
-        if (!r.ok) return py::none();
-        const mv::Matrix& b = r.results->bonds.bonds;
-        const auto d = static_cast<py::ssize_t>(sizeof(double));
-        return view(r.results, b.col(1), {b.rows(), b.cols()}, {d, d * b.ld()});
+      .def_property_readonly(
+          "bond_orders",
+          [](const Run& r) -> py::object {
+            if (!r.ok) return py::none();
+            const mv::Matrix& b = r.results->bonds.bonds;
+            const auto d = static_cast<py::ssize_t>(sizeof(double));
+            return view(r.results, b.col(1), {b.rows(), b.cols()}, {d, d * b.ld()});
+          })
+      .def_property_readonly("fragment_atoms",
+                             [](const Run& r) {
+                               return fragmentValue(r, [](const mv::FragmentAnalysis& f) {
+                                 return py::object(atomLists(f.atoms));
+                               });
+                             })
+      .def_property_readonly("fragment_charges",
+                             [](const Run& r) {
+                               return fragmentValue(r, [&](const mv::FragmentAnalysis& f) {
+                                 return vectorView(r, f.charge);
+                               });
+                             })
+      .def_property_readonly("fragment_spins",
+                             [](const Run& r) {
+                               return fragmentValue(r, [&](const mv::FragmentAnalysis& f) {
+                                 return f.spin.size() > 0 ? vectorView(r, f.spin) : py::none();
+                               });
+                             })
+      .def_property_readonly("fragment_valences",
+                             [](const Run& r) {
+                               return fragmentValue(r, [&](const mv::FragmentAnalysis& f) {
+                                 return vectorView(r, f.valence);
+                               });
+                             })
+      .def_property_readonly("fragment_bond_orders",
+                             [](const Run& r) {
+                               return fragmentValue(r, [&](const mv::FragmentAnalysis& f) {
+                                 return matrixView(r, f.bonds);
+                               });
+                             })
+      .def_property_readonly("fragment_bond_orders_alpha",
+                             [](const Run& r) {
+                               return fragmentValue(r, [&](const mv::FragmentAnalysis& f) {
+                                 return matrixView(r, f.alpha);
+                               });
+                             })
+      .def_property_readonly("fragment_bond_orders_beta",
+                             [](const Run& r) {
+                               return fragmentValue(r, [&](const mv::FragmentAnalysis& f) {
+                                 return matrixView(r, f.beta);
+                               });
+                             })
+      .def_property_readonly("fragment_wiberg_lowdin",
+                             [](const Run& r) {
+                               return fragmentValue(r, [&](const mv::FragmentAnalysis& f) {
+                                 return matrixView(r, f.wiberg);
+                               });
+                             })
+      .def_property_readonly("multicenter_atoms",
+                             [](const Run& r) -> py::object {
+                               if (!r.ok || !r.results->multicenter) return py::none();
+                               std::vector<std::vector<int>> atoms;
+                               for (const mv::MulticenterIndex& x : r.results->multicenter->rings)
+                                 atoms.push_back(x.atoms);
+                               return atomLists(atoms);
+                             })
+      .def_property_readonly(
+          "multicenter_index",
+          [](const Run& r) { return ringValues(r, &mv::MulticenterIndex::index); })
+      .def_property_readonly(
+          "multicenter_normalized",
+          [](const Run& r) { return ringValues(r, &mv::MulticenterIndex::normalized); })
+      .def_property_readonly("multicenter_formula", [](const Run& r) -> py::object {
+        if (!r.ok || !r.results->multicenter) return py::none();
+        return py::str(mv::formulaName(r.results->multicenter->formula));
       });
 
   m.def("analyse_file", &analysePath, py::arg("path"), py::arg("min_bond"), py::arg("jobs"),
-        py::arg("density"), py::arg("lowdin"));
+        py::arg("density"), py::arg("lowdin"), py::arg("fragments"), py::arg("multicenter"));
   m.def("command_line", &commandLine, py::arg("args"));
   {
     py::list symbols;
@@ -460,14 +601,15 @@ PYBIND11_MODULE(_mirvante, m) {
   m.attr("version") = MIRVANTE_VERSION;
 
   py::class_<Batch>(m, "Batch")
-      .def(py::init<std::vector<std::string>, int, double, const std::string&, bool>(),
+      .def(py::init<std::vector<std::string>, int, double, const std::string&, bool, const Spec&,
+                    const Spec&>(),
            py::arg("paths"), py::arg("jobs"), py::arg("min_bond"), py::arg("density"),
-           py::arg("lowdin"))
+           py::arg("lowdin"), py::arg("fragments"), py::arg("multicenter"))
       .def("__iter__", [](Batch& b) -> Batch& { return b; })
       .def("__next__", &Batch::next);
 
   m.def("analyse_arrays", &analyseArrays, py::arg("overlap"), py::arg("density"),
         py::arg("basis_atom"), py::arg("atomic_numbers"), py::arg("spin_density"),
         py::arg("coordinates"), py::arg("nuclear_charges"), py::arg("min_bond"), py::arg("jobs"),
-        py::arg("electrons"), py::arg("lowdin"));
+        py::arg("electrons"), py::arg("lowdin"), py::arg("fragments"), py::arg("multicenter"));
 }

@@ -359,6 +359,101 @@ class Result:
         """Wiberg-Löwdin index of every pair of atoms (with ``lowdin=True``)."""
         return self._matrix("wiberg_lowdin")
 
+    def _group(self, name):
+        """A value of the groups of atoms: the run's own, or for a Result
+        made from a JSON object, from its fields (atoms from 0)."""
+        if self._run is not None:
+            return getattr(self._run, name)
+        d = self._dict
+        if not self.ok:
+            return None
+        fragments, rings = d.get("fragments"), d.get("multicenter")
+        if name.startswith("fragment_") and name[9:] in ("bond_orders", "bond_orders_alpha", "bond_orders_beta", "wiberg_lowdin"):
+            return self._matrix(name)
+        if name.startswith("fragment_"):
+            if not fragments:
+                return None
+            if name == "fragment_atoms":
+                return [_read_only(_np.array(f["atoms"], dtype=int) - 1) for f in fragments]
+            key = {"fragment_charges": "charge", "fragment_spins": "spin", "fragment_valences": "valence"}[name]
+            values = [f.get(key) for f in fragments]
+            return None if all(v is None for v in values) else _read_only(_np.array(values, dtype=float))
+        if not rings:
+            return None
+        if name == "multicenter_atoms":
+            return [_read_only(_np.array(r["atoms"], dtype=int) - 1) for r in rings]
+        if name == "multicenter_formula":
+            return rings[0].get("formula")
+        key = {"multicenter_index": "index", "multicenter_normalized": "normalized"}[name]
+        return _read_only(_np.array([r[key] for r in rings], dtype=float))
+
+    # Groups of atoms, None unless asked for (``fragments``, ``multicenter``)
+    # and the analysis completed.
+
+    @property
+    def fragment_atoms(self):
+        """The atoms of each fragment (counted from 0), one array each."""
+        return self._group("fragment_atoms")
+
+    @property
+    def fragment_charges(self):
+        """Mulliken charge of each fragment."""
+        return self._group("fragment_charges")
+
+    @property
+    def fragment_spins(self):
+        """Spin population of each fragment (None without spin populations)."""
+        return self._group("fragment_spins")
+
+    @property
+    def fragment_valences(self):
+        """Sum of the total valences of each fragment's atoms."""
+        return self._group("fragment_valences")
+
+    @property
+    def fragment_bond_orders(self):
+        """Sums of the bond orders between fragments F and G (F != G), and
+        inside F on the diagonal (each pair once)."""
+        return self._group("fragment_bond_orders")
+
+    @property
+    def fragment_bond_orders_alpha(self):
+        """The alpha part of :attr:`fragment_bond_orders` (an open-shell
+        determinant only, else None)."""
+        return self._group("fragment_bond_orders_alpha")
+
+    @property
+    def fragment_bond_orders_beta(self):
+        """The beta part of :attr:`fragment_bond_orders`."""
+        return self._group("fragment_bond_orders_beta")
+
+    @property
+    def fragment_wiberg_lowdin(self):
+        """The same sums of the Wiberg-Lowdin indices (files analysed with
+        the Lowdin analysis only, else None)."""
+        return self._group("fragment_wiberg_lowdin")
+
+    @property
+    def multicenter_atoms(self):
+        """The atoms of each ring (counted from 0), in the order given."""
+        return self._group("multicenter_atoms")
+
+    @property
+    def multicenter_index(self):
+        """The multicentre bond index of each ring."""
+        return self._group("multicenter_index")
+
+    @property
+    def multicenter_normalized(self):
+        """sign(I) |I|^(1/n) of each ring of n atoms."""
+        return self._group("multicenter_normalized")
+
+    @property
+    def multicenter_formula(self):
+        """How the indices were formed: ``"closed-shell"``,
+        ``"spin-resolved"`` or ``"total density"`` (a correlated density)."""
+        return self._group("multicenter_formula")
+
     @property
     def bonds(self):
         """The pairs of order ``min_bond`` or more, as (i, j, order) with
@@ -498,7 +593,32 @@ def _density(density):
     return density
 
 
-def analyse(path, *, min_bond=0.1, density=None, jobs=None, lowdin=False) -> Result:
+def _atom_lists(value, name):
+    """Groups of atoms as the command line writes them (atoms from 1): a
+    string is taken as it stands, lists of atoms counted from 0 are turned
+    into it; None stays None."""
+    if value is None or isinstance(value, str):
+        return value
+    groups = []
+    try:
+        for group in value:
+            atoms = []
+            for a in _np.asarray(group).reshape(-1).tolist():
+                if isinstance(a, bool) or not float(a).is_integer() or a < 0:
+                    raise ValueError(f"{name}: {a!r} is not an atom index (from 0)")
+                atoms.append(str(int(a) + 1))
+            groups.append(",".join(atoms))
+    except TypeError:
+        raise TypeError(
+            f"{name} must be a str or a list of lists of atom indices, "
+            f"not {type(value).__name__}"
+        ) from None
+    return ";".join(groups)
+
+
+def analyse(
+    path, *, min_bond=0.1, density=None, jobs=None, lowdin=False, fragments=None, multicenter=None
+) -> Result:
     """Analyse one file, as ``mirvante --json FILE`` does.
 
     ``path`` is any file the command line reads (``"-"`` is standard input).
@@ -512,23 +632,43 @@ def analyse(path, *, min_bond=0.1, density=None, jobs=None, lowdin=False) -> Res
     analysed.  Ctrl-C raises KeyboardInterrupt at once.  Several threads
     may call it at once: it does not hold the interpreter's lock while it
     works.
+
+    ``fragments`` asks for the quantities of groups of atoms, as
+    ``--fragments`` does: ``"auto"``, a string of the command line
+    (``"1-3;4-6"``, atoms from 1), or a list of lists of atoms counted from
+    0 (the atoms not listed form a last fragment).  ``multicenter`` asks for
+    the multicentre bond indices of rings of atoms in cyclic order, as a
+    string (``"1,2,3"``, atoms from 1) or a list of lists counted from 0.
+    A malformed request raises ValueError; an atom the molecule does not
+    have, :class:`InputError`.  See :class:`Result` for what they give.
     """
     p = _path(path)
     result = Result(
-        _mirvante.analyse_file(p, float(min_bond), _jobs(jobs, _small_file(p)), _density(density), bool(lowdin))
+        _mirvante.analyse_file(
+            p,
+            float(min_bond),
+            _jobs(jobs, _small_file(p)),
+            _density(density),
+            bool(lowdin),
+            _atom_lists(fragments, "fragments"),
+            _atom_lists(multicenter, "multicenter"),
+        )
     )
     if not result.ok:
         raise result.error
     return result
 
 
-def analyse_many(paths, *, jobs=None, min_bond=0.1, density=None, lowdin=False):
+def analyse_many(
+    paths, *, jobs=None, min_bond=0.1, density=None, lowdin=False, fragments=None, multicenter=None
+):
     """Analyse many files and yield their Results in the order given.
 
     ``paths`` is an iterable of paths (a single str or path is refused with
     TypeError).  Up to ``jobs`` files (default: the number of cores) are
     analysed at once, and threads left idle help the files in progress;
-    ``min_bond``, ``density`` and ``lowdin`` as for :func:`analyse`.  A
+    ``min_bond``, ``density``, ``lowdin``, ``fragments`` and ``multicenter``
+    as for :func:`analyse`.  A
     file that cannot be read or analysed yields a Result whose ``status``
     is not ``"ok"`` (its ``error`` says why); nothing is raised, and the
     other files go on.
@@ -538,7 +678,15 @@ def analyse_many(paths, *, jobs=None, min_bond=0.1, density=None, lowdin=False):
             "analyse_many takes an iterable of paths, not a single path: "
             f"analyse_many([{paths!r}]) or analyse({paths!r})"
         )
-    batch = _mirvante.Batch([_path(p) for p in paths], _jobs(jobs), float(min_bond), _density(density), bool(lowdin))
+    batch = _mirvante.Batch(
+        [_path(p) for p in paths],
+        _jobs(jobs),
+        float(min_bond),
+        _density(density),
+        bool(lowdin),
+        _atom_lists(fragments, "fragments"),
+        _atom_lists(multicenter, "multicenter"),
+    )
     return (Result(run) for run in batch)
 
 
@@ -575,6 +723,8 @@ def analyse_matrices(
     min_bond=0.1,
     jobs=None,
     lowdin=False,
+    fragments=None,
+    multicenter=None,
 ) -> Result:
     """Analyse an overlap matrix and a density held in memory.
 
@@ -599,6 +749,10 @@ def analyse_matrices(
     values that are not finite, not symmetric, or with an atom index out of
     range raise ValueError.  S and P are copied once, into the order of the
     atoms.  ``jobs`` defaults to one thread under 400 functions.
+    ``fragments`` and ``multicenter`` as for :func:`analyse` (an atom out of
+    range raises ValueError); with a spin density the multicentre indices
+    and the spin parts of the fragment bond orders are those of an
+    open-shell determinant.
     """
     total, spin = _spin_densities(density, spin_density)
     if electrons is not None and (isinstance(electrons, bool) or not isinstance(electrons, (int, _np.integer))):
@@ -616,6 +770,8 @@ def analyse_matrices(
         _jobs(jobs, functions < _ONE_THREAD_FUNCTIONS),
         None if electrons is None else int(electrons),
         bool(lowdin),
+        _atom_lists(fragments, "fragments"),
+        _atom_lists(multicenter, "multicenter"),
     )
     result = Result(run)
     if not result.ok:

@@ -6,6 +6,7 @@ import numpy.typing as npt
 
 _Path = Union[str, bytes, PathLike[str], PathLike[bytes]]
 _Array = npt.NDArray[np.float64]
+_Groups = Union[str, Iterable[Iterable[int]]]
 
 __version__: str
 
@@ -85,6 +86,31 @@ class Result:
     def free_valence(self) -> Optional[_Array]: ...
     @property
     def bond_orders(self) -> Optional[_Array]: ...
+    # Groups of atoms: None unless asked for.
+    @property
+    def fragment_atoms(self) -> Optional[list[npt.NDArray[np.int_]]]: ...
+    @property
+    def fragment_charges(self) -> Optional[_Array]: ...
+    @property
+    def fragment_spins(self) -> Optional[_Array]: ...
+    @property
+    def fragment_valences(self) -> Optional[_Array]: ...
+    @property
+    def fragment_bond_orders(self) -> Optional[_Array]: ...
+    @property
+    def fragment_bond_orders_alpha(self) -> Optional[_Array]: ...
+    @property
+    def fragment_bond_orders_beta(self) -> Optional[_Array]: ...
+    @property
+    def fragment_wiberg_lowdin(self) -> Optional[_Array]: ...
+    @property
+    def multicenter_atoms(self) -> Optional[list[npt.NDArray[np.int_]]]: ...
+    @property
+    def multicenter_index(self) -> Optional[_Array]: ...
+    @property
+    def multicenter_normalized(self) -> Optional[_Array]: ...
+    @property
+    def multicenter_formula(self) -> Optional[str]: ...
     @property
     def bonds(self) -> list[tuple[int, int, float]]: ...
     @property
@@ -105,6 +131,8 @@ def analyse(
     density: Optional[str] = None,
     jobs: Optional[int] = None,
     lowdin: bool = False,
+    fragments: Optional[_Groups] = None,
+    multicenter: Optional[_Groups] = None,
 ) -> Result: ...
 def analyse_many(
     paths: Iterable[_Path],
@@ -113,6 +141,8 @@ def analyse_many(
     min_bond: float = 0.1,
     density: Optional[str] = None,
     lowdin: bool = False,
+    fragments: Optional[_Groups] = None,
+    multicenter: Optional[_Groups] = None,
 ) -> Iterator[Result]: ...
 def analyse_matrices(
     overlap: npt.ArrayLike,
@@ -127,6 +157,8 @@ def analyse_matrices(
     min_bond: float = 0.1,
     jobs: Optional[int] = None,
     lowdin: bool = False,
+    fragments: Optional[_Groups] = None,
+    multicenter: Optional[_Groups] = None,
 ) -> Result: ...
 def from_psi4(wfn: Any, **options: Any) -> Result: ...
 def from_pyscf(mol: Any, dm: npt.ArrayLike, **options: Any) -> Result: ...

@@ -41,6 +41,10 @@ namespace mv {
 
 namespace fs = std::filesystem;
 
+namespace {
+constexpr int kStatusUsageError = 2;  // as the command line's usage errors
+}  // namespace
+
 std::string displayName(const std::string& file) {
   return file == "-" ? "standard input" : file;
 }
@@ -78,6 +82,10 @@ std::string drawing(const RunResults& r, const BatchOptions& options) {
     d.atoms.back().ghost = ck.nuclearCharge(a) == 0.0;
     if (r.spin) d.atoms.back().spin = r.spin->atom(a);
   }
+  if (r.fragments)
+    for (int f = 1; f <= r.fragments->count(); ++f)
+      for (const int a : r.fragments->atoms[static_cast<std::size_t>(f - 1)])
+        d.atoms[static_cast<std::size_t>(a - 1)].fragment = f;
   for (int a = 1; a <= b.total.size(); ++a)
     for (int c = a + 1; c <= b.total.size(); ++c)
       if (b.bonds(a, c) >= minBond) d.bonds.push_back({a, c, b.bonds(a, c)});
@@ -121,6 +129,9 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   ro.par = &par;
   ro.lowdin = options.lowdin;
   ro.density = options.density;
+  ro.fragments = options.fragments;
+  ro.rings = options.rings;
+  ro.minBond = options.minBond;
   std::optional<Stop> stop;
   // A file that cannot be opened or read gets its diagnostic and no report:
   // the banner comes once its text is in.
@@ -199,6 +210,7 @@ void writeOutputs(const std::string& file, const BatchOptions& options, bool hea
   const bool json = options.json && !options.keep;
   const RunResults& r = *run;
   res.ok = !stop.has_value();
+  res.badOption = r.badOption;
   if (stop) res.diagnostic = diagnosticOf(file, *stop);
   // The JSON object holds the bond orders of every pair of atoms: its text
   // and its tree while it is made take some 100 bytes a pair.
@@ -219,6 +231,8 @@ void writeOutputs(const std::string& file, const BatchOptions& options, bool hea
     in.lowdin = r.complete && r.lowdin ? &*r.lowdin : nullptr;
     in.stop = stop ? &*stop : nullptr;
     in.minBond = options.minBond;
+    in.fragments = r.complete && r.fragments ? &*r.fragments : nullptr;
+    in.multicenter = r.complete && r.multicenter ? &*r.multicenter : nullptr;
     res.output = jsonLine(in) + "\n";
   }
   if (options.keep) {
@@ -409,7 +423,7 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   for (const unsigned long long b : sizes) totalBytes += b;
   Progress progress(err, options.progress && several, n, totalBytes);
   std::size_t failed = 0, reportsWritten = 0;
-  bool writeFailed = false;
+  bool writeFailed = false, badOption = false;
   auto writeError = [&](const std::string& path, const char* what, int e) {
     progress.erase();
     err << printable(errorLine(path, 0, std::string(what) + ": " + std::strerror(e))) << '\n';
@@ -420,6 +434,7 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   auto write = [&](std::size_t i, FileResult& r) {
     if (!r.ok) {
       ++failed;
+      badOption = badOption || r.badOption;
       progress.erase();
       err << r.diagnostic << '\n';
     }
@@ -491,6 +506,9 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   progress.erase();
   out.flush();
   if (writeFailed) return kStatusInputError;
+  // An atom that a file's molecule does not have makes the command line a
+  // wrong one for that file (the others are analysed all the same).
+  if (badOption) return kStatusUsageError;
   return failed > 0 ? kStatusStopped : kStatusOk;
 }
 

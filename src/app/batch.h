@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/fragments.h"
 #include "core/parallel.h"
 #include "report/svg.h"
 
@@ -33,6 +34,11 @@ struct BatchOptions {
   // Stems that several inputs share ("job" of job.fchk and job.molden): the
   // outputs of those inputs keep the format suffix (job.fchk.txt).
   std::set<std::string> sharedStems;
+
+  // Groups of atoms: --fragments (empty for none) and the rings of
+  // --multicenter (atoms from 1).
+  FragmentRequest fragments;
+  std::vector<std::vector<int>> rings;
   // For callers in the same process (the Python module): keep the run's
   // values and make both outputs, the report in FileResult::output and the
   // JSON line in FileResult::json, whatever `json` says.
@@ -45,6 +51,9 @@ struct FileResult {
   std::string diagnostic;  // the line for standard error, "" when the file was analysed
   std::string drawing;     // the SVG, when asked for and the analysis is complete
   bool ok = false;
+  // An atom of --fragments or --multicenter is not in the file's molecule:
+  // a usage error.
+  bool badOption = false;
   // With BatchOptions::keep: the JSON line (without its line end) and the
   // values of the run, also when it stopped.
   std::string json;

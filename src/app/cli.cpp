@@ -9,10 +9,12 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "analysis/fragments.h"
 #include "app/batch.h"
 #include "app/classic_run.h"
 #include "core/printable.h"
@@ -54,6 +56,7 @@ struct Interrupted {};
 // quoted with what is allowed.
 struct RawOptions {
   std::string jobs, minBond, svgLabels;
+  std::optional<std::string> fragments, multicenter;
 };
 
 // A directory to write into, made when missing.
@@ -236,6 +239,18 @@ void validate(BatchOptions& o, const RawOptions& raw, std::vector<std::string>& 
     else
       throw UsageError{"--svg-labels '" + raw.svgLabels + "': give none, bonds or all"};
   }
+  // Groups of atoms: their form here, their atoms against each file's
+  // molecule when it is read.
+  try {
+    if (raw.fragments) o.fragments = parseFragments(*raw.fragments);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError{"--fragments '" + *raw.fragments + "': " + e.what()};
+  }
+  try {
+    if (raw.multicenter) o.rings = parseRings(*raw.multicenter);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError{"--multicenter '" + *raw.multicenter + "': " + e.what()};
+  }
   if (o.files.empty()) throw UsageError{"no FILE given (the classic run takes no argument at all)"};
   if (!o.svg.empty()) {
     std::error_code ec;
@@ -295,6 +310,15 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
                "also compute Lowdin charges and Wiberg-Lowdin bond indices (needs S^1/2)");
   app.add_flag("--matrix", o.matrix,
                "print the bond-order matrix for any number of atoms (default: up to 20)");
+  app.add_option("--fragments", raw.fragments,
+                 "sum charges, valences and bond orders over groups of atoms: 'auto' (the "
+                 "bonded pieces) or groups like '1-3,7;4-6' (atoms from 1; the atoms not "
+                 "listed form a last group)")
+      ->type_name("SPEC");
+  app.add_option("--multicenter", raw.multicenter,
+                 "multicentre bond indices of rings of atoms in cyclic order, like "
+                 "'1,2,3;4,5,6,7,8,9'")
+      ->type_name("RINGS");
   app.add_option("--svg", o.svg,
                  "draw the molecule with its bond orders: PATH is the SVG file for one input, "
                  "a directory receiving STEM.svg for several (or when PATH ends in '/' or is a "

@@ -143,6 +143,16 @@ void checkMatrixInput(const MatrixInput& in) {
     if (!std::isfinite(in.nuclearCharges[a]))
       bad("nuclear_charges[" + std::to_string(a) +
           "] is not finite: " + number(in.nuclearCharges[a]));
+  try {
+    requireAtomsInRange(in.fragments, static_cast<int>(natoms));
+  } catch (const std::invalid_argument& e) {
+    bad(std::string("fragments: ") + e.what());
+  }
+  try {
+    requireAtomsInRange(in.rings, static_cast<int>(natoms));
+  } catch (const std::invalid_argument& e) {
+    bad(std::string("multicenter: ") + e.what());
+  }
 }
 
 MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
@@ -238,8 +248,15 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
     ck.nalpha = (ck.electrons + unpaired) / 2;
     ck.nbeta = ck.electrons - ck.nalpha;
     ck.calc.unrestrictedName = spinTerm;
+    // The density for the Löwdin analysis, the fragments and the rings,
+    // which the bond-order analysis takes over as work space.
+    RunOptions groups;
+    groups.fragments = in.fragments;
+    groups.rings = in.rings;
+    groups.minBond = in.minBond;
+    const bool wantGroups = !in.fragments.empty() || !in.rings.empty();
     Matrix total;
-    if (in.lowdin) total = copyOf(p);
+    if (in.lowdin || wantGroups) total = copyOf(p);
 
     BondOrderAnalysis bo(std::move(p), s, r.basis.first, r.basis.last, r.populations.qat,
                          spinTerm ? &ck.spin : nullptr, par);
@@ -261,15 +278,20 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
     requireFinite(b.free.data(), natoms, "free valences");
     report.freeValences(b, ck.atomicNumber);
     r.bonds = bo.take();
-    if (in.lowdin) {
+    if (in.lowdin)
       r.lowdin =
           lowdinAnalysis(s, total, spinTerm ? &ck.spin : nullptr, r.basis.first, r.basis.last, par);
-      total.release();
-    }
+    if (wantGroups)
+      groupAnalyses(groups, r, total, spinTerm ? &ck.spin : nullptr, s,
+                    spinTerm ? MulticenterFormula::SpinResolved : MulticenterFormula::ClosedShell,
+                    par);
+    total.release();
     ck.spin.release();
     report.charges(ck, r.populations, r.spin ? &*r.spin : nullptr, r.spinSource,
                    r.lowdin ? &*r.lowdin : nullptr);
     report.bondList(ck, r.bonds, r.lowdin ? &*r.lowdin : nullptr);
+    if (r.fragments) report.fragments(*r.fragments);
+    if (r.multicenter) report.multicenter(ck, *r.multicenter);
     r.complete = true;
   } catch (const Stop& s) {
     report.stop(s);
@@ -290,6 +312,8 @@ MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par) {
   j.lowdin = r.complete && r.lowdin ? &*r.lowdin : nullptr;
   j.stop = out.stop ? &*out.stop : nullptr;
   j.minBond = in.minBond;
+  j.fragments = r.complete && r.fragments ? &*r.fragments : nullptr;
+  j.multicenter = r.complete && r.multicenter ? &*r.multicenter : nullptr;
   out.json = jsonLine(j);
   return out;
 }

@@ -41,6 +41,9 @@ struct MatrixInput {
   // whole number, which it must then be.
   std::optional<long long> electrons;
   bool lowdin = false;  // Löwdin populations and Wiberg-Löwdin indices
+  // As the command line's --fragments and --multicenter (atoms from 1).
+  FragmentRequest fragments;
+  std::vector<std::vector<int>> rings;
 };
 
 struct MatrixRun {
@@ -52,7 +55,8 @@ struct MatrixRun {
 
 // Check the input and throw std::invalid_argument, naming the array and the
 // element, when a shape does not fit, a value is not finite, S, P or Ps is
-// not symmetric, or an atom index is out of range.
+// not symmetric, or an atom index is out of range (of basis_atom, of the
+// fragments or of the rings).
 void checkMatrixInput(const MatrixInput& in);
 
 // Analyse the matrices (after checkMatrixInput).  S and P are copied once,
@@ -66,7 +70,9 @@ void checkMatrixInput(const MatrixInput& in);
 // made; without, it is the square-root term.  The report has the sections
 // of a file's report (the table of atoms and the bond list among them).  A
 // stop of a stage is kept in the result with the records before it, as the
-// command line keeps it.
+// command line keeps it.  The multicentre indices and the spin parts of
+// the fragment bond orders take the spin density when there is one (the
+// density of one determinant), else the closed-shell formula.
 MatrixRun analyseMatrices(const MatrixInput& in, const Parallel& par);
 
 }  // namespace mv

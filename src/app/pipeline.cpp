@@ -8,7 +8,9 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "analysis/convention.h"
 #include "analysis/occupations.h"
@@ -254,6 +256,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
   reader.molecule();
   if (!limits.classic) validateCheckpoint(ck);
   if (report) report->molecule(ck);
+  checkGroupAtoms(options, ck.natoms, ck.name, r);
 
   // Everything up to the unpaired electrons, the basis stage taken from
   // basisStage() when the run needs it.
@@ -271,6 +274,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
   // Cholesky factor or its square roots) is known from the header.
   const bool economical = !limits.classic;
   const bool factorFirst = economical && (ck.calc.unrestrictedName || ck.nalpha == ck.nbeta);
+  const bool wantGroups = !options.fragments.empty() || !options.rings.empty();
   auto toUnpaired = [&](auto basisStage, int besideOrder, auto factorSource) {
     reader.orbitals();
     if (report) report->densitySelection(ck);
@@ -342,7 +346,7 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
     r.populations = mulliken(s, r.density.density, hold, natoms);
     if (report) report->populations(r.populations);
     if (r.spinSource != SpinSource::None) r.spin = spinPopulations(s, spinDensity(), hold, natoms);
-    if (options.lowdin) total = copyOf(r.density.density);
+    if (options.lowdin || wantGroups) total = copyOf(r.density.density);
 
     // Bond orders and valences.
     bo.emplace(std::move(r.density.density), s, r.basis.first, r.basis.last, r.populations.qat,
@@ -441,18 +445,86 @@ void run(ReadingSteps& reader, const RunOptions& options, RunResults& r, TextRep
     r.lowdin =
         lowdinAnalysis(bs.s, total, r.spinSource == SpinSource::None ? nullptr : &spinDensity(),
                        r.basis.first, r.basis.last, par);
-    total.release();
   }
+  if (wantGroups) {
+    // The spin densities of a determinant with unpaired electrons split the
+    // bond orders and the multicentre indices by spin; a correlated density
+    // (or an open shell without its spin density) gives the closed-shell
+    // formula on its total density.
+    const bool determinant =
+        ck.scfDensity() || ck.densityName() == "Density of the occupied orbitals";
+    const bool open = ck.unrestricted() || ck.nalpha != ck.nbeta;
+    const Matrix* spin = !determinant                           ? nullptr
+                         : r.bonds.spinTerm                     ? &ck.spin
+                         : r.spinSource == SpinSource::Orbitals ? &openShellSpin
+                                                                : nullptr;
+    const MulticenterFormula formula = spin != nullptr        ? MulticenterFormula::SpinResolved
+                                       : determinant && !open ? MulticenterFormula::ClosedShell
+                                                              : MulticenterFormula::TotalDensity;
+    groupAnalyses(options, r, total, spin, bs.s, formula, par);
+  }
+  total.release();
   ck.spin.release();
   openShellSpin.release();
   if (report && !limits.classic) {
     report->charges(r.ck, r.populations, r.spin ? &*r.spin : nullptr, r.spinSource,
                     r.lowdin ? &*r.lowdin : nullptr);
     report->bondList(r.ck, r.bonds, r.lowdin ? &*r.lowdin : nullptr);
+    if (r.fragments) report->fragments(*r.fragments);
+    if (r.multicenter) report->multicenter(r.ck, *r.multicenter);
   }
   r.complete = true;
 }
 
 }  // namespace
+
+void checkGroupAtoms(const RunOptions& options, int natoms, const std::string& name,
+                     RunResults& r) {
+  auto refuseOption = [&](const char* option, const std::string& text, const char* what) {
+    r.badOption = true;
+    inputError(name, 0, std::string(option) + " '" + text + "': " + what);
+  };
+  try {
+    requireAtomsInRange(options.fragments, natoms);
+  } catch (const std::invalid_argument& e) {
+    refuseOption("--fragments", options.fragments.text, e.what());
+  }
+  try {
+    requireAtomsInRange(options.rings, natoms);
+  } catch (const std::invalid_argument& e) {
+    std::string text;
+    for (const std::vector<int>& ring : options.rings) {
+      if (!text.empty()) text += ';';
+      for (std::size_t k = 0; k < ring.size(); ++k)
+        text += (k > 0 ? "," : "") + std::to_string(ring[k]);
+    }
+    refuseOption("--multicenter", text, e.what());
+  }
+}
+
+void groupAnalyses(const RunOptions& options, RunResults& r, const Matrix& p, const Matrix* spin,
+                   const Matrix& s, MulticenterFormula formula, const Parallel& par) {
+  const Checkpoint& ck = r.ck;
+  const int natoms = r.partition.natoms;
+  if (!options.fragments.empty()) {
+    Vec1<double> charge(natoms);
+    for (int a = 1; a <= natoms; ++a) charge(a) = ck.nuclearCharge(a) - r.populations.qat(a);
+    AtomValues values;
+    values.charge = &charge;
+    values.spin = r.spin ? &r.spin->atom : nullptr;
+    values.valence = &r.bonds.total;
+    values.bonds = &r.bonds.bonds;
+    values.wiberg = r.lowdin ? &r.lowdin->wiberg : nullptr;
+    SpinDensities densities{&p, spin, &s, &r.basis.first, &r.basis.last};
+    const bool split = formula == MulticenterFormula::SpinResolved && spin != nullptr;
+    r.fragments = fragmentAnalysis(
+        resolveFragments(options.fragments, natoms, r.bonds.bonds, options.minBond), values,
+        split ? &densities : nullptr, par);
+  }
+  if (!options.rings.empty())
+    r.multicenter =
+        multicenterIndices(p, formula == MulticenterFormula::SpinResolved ? spin : nullptr, s,
+                           r.basis.first, r.basis.last, options.rings, formula);
+}
 
 }  // namespace mv

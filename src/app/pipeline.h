@@ -5,11 +5,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/bondorder.h"
 #include "analysis/convention.h"
 #include "analysis/density.h"
+#include "analysis/fragments.h"
 #include "analysis/lowdin.h"
+#include "analysis/multicenter.h"
 #include "analysis/partition.h"
 #include "analysis/spin.h"
 #include "checkpoint/checkpoint.h"
@@ -26,6 +29,12 @@ struct RunOptions {
   const Parallel* par = nullptr;  // threads for the dense kernels (none: one thread)
   bool lowdin = false;            // command line: Löwdin populations, Wiberg-Löwdin indices
   std::string density;            // command line: the kind of total density to analyse; "" the last
+  // Command line: the fragments (--fragments, empty for none), the rings of
+  // the multicentre indices (--multicenter) and the bond order from which
+  // two atoms are joined in the fragments of `auto`.
+  FragmentRequest fragments;
+  std::vector<std::vector<int>> rings;
+  double minBond = 0.1;
 };
 
 // What a run found, stage by stage.  A run that stops keeps what the stages
@@ -43,6 +52,12 @@ struct RunResults {
   SpinSource spinSource = SpinSource::None;
   std::optional<SpinPopulations> spin;
   std::optional<LowdinAnalysis> lowdin;
+  // Command line only, on request: the fragment quantities and the
+  // multicentre indices.  badOption: the run stopped because an atom of
+  // those requests is not in the molecule (a usage error).
+  std::optional<FragmentAnalysis> fragments;
+  std::optional<MulticenterAnalysis> multicenter;
+  bool badOption = false;
   bool complete = false;  // every stage ran
   // How the second bond-order term is formed: from the file's spin density
   // (spin-unrestricted SCF density) or as a square root.
@@ -63,5 +78,16 @@ void analyseMolden(std::string_view bytes, const std::string& name, const RunOpt
 // uncontracted primitives), and --density for all three (one density).
 void analyseWaveFile(std::string_view bytes, const std::string& name, FileFormat format,
                      const RunOptions& options, RunResults& r, TextReport* report);
+
+// Refuse, as a usage error of the file `name` (r.badOption), an atom of the
+// fragments or rings of `options` beyond the natoms atoms of the molecule.
+void checkGroupAtoms(const RunOptions& options, int natoms, const std::string& name, RunResults& r);
+
+// The fragments and multicentre indices that `options` ask for, once the
+// bond orders (and the spin populations, the Löwdin analysis) are in r:
+// from the analysed density p, the spin density `spin` of an open-shell
+// determinant (else null), and S, all in the order of r.basis.first/last.
+void groupAnalyses(const RunOptions& options, RunResults& r, const Matrix& p, const Matrix* spin,
+                   const Matrix& s, MulticenterFormula formula, const Parallel& par);
 
 }  // namespace mv

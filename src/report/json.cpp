@@ -27,6 +27,45 @@ std::string dump(const Json& j) {
   return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
+// An nf by nf matrix as rows, or null when it was not formed.
+Json rowsOf(const Matrix& m) {
+  if (m.empty()) return nullptr;
+  Json rows = Json::array();
+  for (int i = 1; i <= m.rows(); ++i) {
+    Json row = Json::array();
+    for (int k = 1; k <= m.cols(); ++k) row.push_back(m(i, k));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void addFragments(Json& j, const FragmentAnalysis& f) {
+  Json list = Json::array();
+  for (int k = 1; k <= f.count(); ++k) {
+    Json one;
+    one["atoms"] = f.atoms[static_cast<std::size_t>(k - 1)];
+    one["charge"] = f.charge(k);
+    one["spin"] = f.spin.size() > 0 ? Json(f.spin(k)) : Json(nullptr);
+    one["valence"] = f.valence(k);
+    list.push_back(std::move(one));
+  }
+  j["fragments"] = std::move(list);
+  j["fragment_bond_orders"] = rowsOf(f.bonds);
+  j["fragment_bond_orders_alpha"] = rowsOf(f.alpha);
+  j["fragment_bond_orders_beta"] = rowsOf(f.beta);
+  j["fragment_wiberg_lowdin"] = rowsOf(f.wiberg);
+}
+
+void addMulticenter(Json& j, const MulticenterAnalysis& m) {
+  Json list = Json::array();
+  for (const MulticenterIndex& r : m.rings)
+    list.push_back({{"atoms", r.atoms},
+                    {"index", r.index},
+                    {"normalized", r.normalized},
+                    {"formula", formulaName(m.formula)}});
+  j["multicenter"] = std::move(list);
+}
+
 }  // namespace
 
 namespace {
@@ -209,6 +248,8 @@ std::string jsonLine(const JsonInput& in) {
       if (b.bonds(a, c) >= in.minBond)
         bonds.push_back({{"atoms", {a, c}}, {"order", b.bonds(a, c)}});
   j["bonds"] = std::move(bonds);
+  if (in.fragments != nullptr) addFragments(j, *in.fragments);
+  if (in.multicenter != nullptr) addMulticenter(j, *in.multicenter);
   return dump(j);
 }
 

@@ -10,7 +10,9 @@
 #include "analysis/bondorder.h"
 #include "analysis/convention.h"
 #include "analysis/density.h"
+#include "analysis/fragments.h"
 #include "analysis/lowdin.h"
+#include "analysis/multicenter.h"
 #include "analysis/partition.h"
 #include "analysis/spin.h"
 #include "checkpoint/checkpoint.h"
@@ -31,6 +33,10 @@ struct JsonInput {
   const LowdinAnalysis* lowdin = nullptr;         // null without the Löwdin analysis
   const Stop* stop = nullptr;                     // how the run ended early, or null
   double minBond = 0.1;                           // pairs listed under "bonds" from this order on
+  // Written only when asked for (non-null): "fragments" and the matrices
+  // of sums between them, "multicenter".
+  const FragmentAnalysis* fragments = nullptr;
+  const MulticenterAnalysis* multicenter = nullptr;
 };
 
 // The object, without a line end.

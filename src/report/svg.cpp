@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <stdexcept>
@@ -315,6 +316,12 @@ constexpr std::uint32_t kHaloStroke = 0xE65100;
 constexpr std::uint32_t kValenceText = 0x9A3A00;
 constexpr std::uint32_t kNoChargeColour = 0xBDBDBD;  // charge not a number
 constexpr std::uint32_t kGhostStroke = 0x616161;
+// Outlines of the atoms of fragments 1, 2, ... (then again from the first):
+// a qualitative palette of well-separated hues, none of them the grey of
+// the usual outline.
+constexpr std::uint32_t kFragmentOutline[] = {0x1F77B4, 0xD62728, 0x2CA02C, 0x9467BD,
+                                              0xFF7F0E, 0x17BECF, 0xE377C2, 0x8C564B};
+constexpr double kFragmentOutlineWidth = 2.5;
 
 // Width of a text of n characters, estimated generously for a proportional
 // sans-serif face (digits and capitals are the wide ones; bold wider), and
@@ -458,6 +465,7 @@ class SvgWriter {
   double scaleEnd_ = 0.05;
   bool spin_ = false;        // halos show spin populations
   bool anyGhost_ = false;    // the legend explains the ghost marker
+  int fragments_ = 0;        // the highest fragment of an atom: the legend shows their outlines
   bool depthCue_ = false;    // farther atoms drawn smaller and paler
   bool sideBySide_ = false;  // fragments drawn side by side, not to scale
   double width_ = 0.0, height_ = 0.0, legendTop_ = 0.0;
@@ -730,7 +738,8 @@ void SvgWriter::atom(std::size_t i) {
   const DrawAtom& a = d_.atoms[i];
   const Placed& p = placed_[i];
   o_ += "<g class=\"atom\" id=\"atom-" + std::to_string(a.index) + "\" data-charge=\"" +
-        fixed2(a.charge) + "\"" + (p.ghost ? " data-ghost=\"true\"" : "") + ">\n";
+        fixed2(a.charge) + "\"" + (p.ghost ? " data-ghost=\"true\"" : "") +
+        (a.fragment > 0 ? " data-fragment=\"" + std::to_string(a.fragment) + "\"" : "") + ">\n";
   o_ += "<title>" + p.label + "</title>\n";
   if (p.ghost) {
     o_ += "<circle class=\"atom-disc\" data-ghost=\"true\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) +
@@ -742,9 +751,15 @@ void SvgWriter::atom(std::size_t i) {
   }
   const std::uint32_t ring =
       std::isfinite(a.charge) ? chargeColour(a.charge / scaleEnd_) : kNoChargeColour;
+  constexpr std::size_t kPalette = std::size(kFragmentOutline);
+  const std::string outline =
+      a.fragment > 0
+          ? hexColour(kFragmentOutline[static_cast<std::size_t>(a.fragment - 1) % kPalette])
+          : std::string("#333333");
+  const std::string outlineWidth = a.fragment > 0 ? px(kFragmentOutlineWidth) : "0.8";
   o_ += "<circle class=\"charge-ring\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) + "\" r=\"" +
-        px(p.disc + kRing) + "\" fill=\"" + hexColour(ring) +
-        "\" stroke=\"#333333\" stroke-width=\"0.8\"/>\n";
+        px(p.disc + kRing) + "\" fill=\"" + hexColour(ring) + "\" stroke=\"" + outline +
+        "\" stroke-width=\"" + outlineWidth + "\"/>\n";
   o_ += "<circle class=\"atom-disc\" cx=\"" + px(p.x) + "\" cy=\"" + px(p.y) + "\" r=\"" +
         px(p.disc) + "\" fill=\"" + hexColour(paler(elementColour(a.atomicNumber), kFog * p.fog)) +
         "\" stroke=\"" + hexColour(paler(0x333333, kFog * p.fog)) + "\" stroke-width=\"0.8\"/>\n";
@@ -968,8 +983,24 @@ constexpr std::string_view kGhost = "Bq: ghost atom (basis functions without a n
 constexpr std::string_view kWidth = "line width: bond order";
 }  // namespace legendtext
 
+// The outlines the legend shows: the fragments' colours, each once.
+int shownOutlines(int fragments) {
+  return std::min(fragments, static_cast<int>(std::size(kFragmentOutline)));
+}
+
+// What the outline row of the legend says.
+std::string legendOutline(int fragments) {
+  std::string t = "outline: fragment ";
+  for (int f = 1; f <= shownOutlines(fragments); ++f) {
+    if (f > 1) t += ", ";
+    t += std::to_string(f);
+  }
+  if (fragments > shownOutlines(fragments)) t += ", ... (the colours repeat)";
+  return t;
+}
+
 double SvgWriter::legendHeight() const {
-  return (anyGhost_ ? 5.0 : 4.0) * kLegendRow;
+  return (4.0 + (anyGhost_ ? 1.0 : 0.0) + (fragments_ > 0 ? 1.0 : 0.0)) * kLegendRow;
 }
 
 // What the halo row of the legend says.
@@ -990,6 +1021,9 @@ double SvgWriter::legendWidth() const {
   w = std::max(w, tx + textWidth(legendtext::kRing.size() + 12, kLegendFont) + 14.0 + 6.0 + 160.0 +
                       6.0 + textWidth(6, kLegendFont));
   if (anyGhost_) w = std::max(w, tx + textWidth(legendtext::kGhost.size(), kLegendFont));
+  if (fragments_ > 0)
+    w = std::max(w, kMargin + 20.0 * shownOutlines(fragments_) + 16.0 +
+                        textWidth(legendOutline(fragments_).size(), kLegendFont));
   w = std::max(w, 3.0 * 54.0 + 4.0 + textWidth(legendtext::kWidth.size(), kLegendFont) +
                       (bondLabels() ? textWidth(22, kLegendFont) : 0.0));
   return w;
@@ -1054,6 +1088,18 @@ void SvgWriter::legend() {
     text(tx, y + base, "legend-ghost", legendtext::kGhost);
   }
 
+  // Fragments, when they were asked for: one outline of each colour.
+  if (fragments_ > 0) {
+    y += kLegendRow;
+    const int shown = shownOutlines(fragments_);
+    for (int f = 0; f < shown; ++f)
+      o_ += "<circle cx=\"" + px(sw + 20.0 * f) + "\" cy=\"" + px(y) + "\" r=\"7\" fill=\"" +
+            hexColour(elementColour(6)) + "\" stroke=\"" +
+            hexColour(kFragmentOutline[static_cast<std::size_t>(f)]) + "\" stroke-width=\"" +
+            px(kFragmentOutlineWidth) + "\"/>\n";
+    text(sw + 20.0 * (shown - 1) + 16.0, y + base, "legend-fragments", legendOutline(fragments_));
+  }
+
   // Line width: bond order, with three samples.
   y += kLegendRow;
   double x = x0;
@@ -1084,6 +1130,7 @@ std::string SvgWriter::build() {
   scaleEnd_ = chargeScaleEnd(d_.atoms);
   spin_ = hasSpin(d_);
   anyGhost_ = std::any_of(d_.atoms.begin(), d_.atoms.end(), isGhost);
+  for (const DrawAtom& a : d_.atoms) fragments_ = std::max(fragments_, a.fragment);
   place();
 
   o_ += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";

@@ -20,7 +20,10 @@
 // "atom-disc" (data-ghost="true" for a ghost's marker), "charge-ring",
 // "atom-label" (the text "C1"), "charge-label", "bond", "bond-label",
 // "bond-label-backing", "free-valence-halo", "free-valence-label",
-// "free-valence-label-backing", "title", "method", "legend".
+// "free-valence-label-backing", "title", "method", "legend".  When the atoms
+// belong to fragments, the outline of each charge ring takes its
+// fragment's colour (data-fragment="N" on the atom's group), and the
+// legend shows the colours ("legend-fragments").
 #pragma once
 
 #include <optional>
@@ -40,6 +43,7 @@ struct DrawAtom {
   double freeValence;
   bool ghost = false;  // nuclear charge 0 (as is atomic number 0): a ghost atom
   std::optional<double> spin = std::nullopt;  // spin population, when the analysis gives one
+  int fragment = 0;  // the atom's fragment (from 1) when fragments are asked for, else 0
 };
 
 // Which labels the drawing prints on the molecule: atom labels only (None),

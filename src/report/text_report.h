@@ -10,7 +10,9 @@
 #include "analysis/bondorder.h"
 #include "analysis/convention.h"
 #include "analysis/density.h"
+#include "analysis/fragments.h"
 #include "analysis/lowdin.h"
+#include "analysis/multicenter.h"
 #include "analysis/partition.h"
 #include "analysis/spin.h"
 #include "checkpoint/checkpoint.h"
@@ -87,12 +89,24 @@ class TextReport {
   // bond order: both atoms, the bond order, the Wiberg-Löwdin index (with
   // the Löwdin analysis) and the distance in angstrom.
   void bondList(const Checkpoint& ck, const BondOrders& b, const LowdinAnalysis* lowdin);
+  // The fragments asked for: each one's Mulliken charge, spin population
+  // (when there are spin populations), total valence and atoms; then the
+  // bond orders between fragments, and the Wiberg-Löwdin sums and the spin
+  // parts of the bond orders where the analysis has them.
+  void fragments(const FragmentAnalysis& f);
+  // One line per ring asked for: its atoms, index and normalised index,
+  // after the formula that gives them.
+  void multicenter(const Checkpoint& ck, const MulticenterAnalysis& m);
 
   // The n by n matrix a in blocks of 8 columns with atom labels.
   void mprint(const Matrix& a, int n, const Vec1<int>& ia);
 
  private:
   void rows(const Vec1<double>& values, const Vec1<int>& ia);
+  // A section title with two blank records before it and one after.
+  void sectionTitle(const std::string& title);
+  // The nf by nf matrix of fragment sums, in blocks of 8 columns.
+  void fragmentMatrix(const std::string& title, const Matrix& m, int nf);
   // The 4-character label of atom a: its element, or Bq for a ghost.
   std::string label(const Vec1<int>& ia, int a) const;
   bool fit() const { return style_ == ReportStyle::Fit; }
