@@ -21,8 +21,13 @@ mv::Series sampleSeries(std::size_t bonds, std::size_t frames, bool energies) {
     f.file = "frame_" + std::to_string(k + 1) + ".fchk";
     f.atomicNumbers = z;
     const double t = 2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(frames);
-    for (std::size_t b = 0; b < bonds; ++b)
-      f.orders.push_back(0.5 + 0.45 * std::sin(t + 0.7 * static_cast<double>(b)));
+    for (std::size_t b = 0; b < bonds; ++b) {
+      // Phases spread by the golden angle and amplitudes of five sizes, so
+      // that no two bonds follow the same curve.
+      const double phase = 2.399963 * static_cast<double>(b);
+      const double amplitude = 0.25 + 0.05 * static_cast<double>((b * 3) % 5);
+      f.orders.push_back(0.5 + amplitude * std::sin(t + phase));
+    }
     if (energies && !(frames >= 3 && k == 1)) f.energy = -100.0 + 0.02 * std::sin(t) - 0.001 * t;
     builder.add(std::move(f));
   }
