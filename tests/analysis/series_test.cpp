@@ -52,16 +52,6 @@ TEST(SeriesEvents, EachCrossingOfTheThresholdBetweenConsecutiveFrames) {
     EXPECT_EQ(describe(mv::seriesEvents(c.bonds, c.orders)), c.expected) << c.what;
 }
 
-TEST(SeriesEvents, CarryTheOrdersOnEitherSide) {
-  const auto e = mv::seriesEvents({{2, 5}}, {{0.431, 0.612}});
-  ASSERT_EQ(e.size(), 1u);
-  EXPECT_EQ(e[0].frame, 2);
-  EXPECT_EQ(e[0].atoms, (AtomPair{2, 5}));
-  EXPECT_TRUE(e[0].formed);
-  EXPECT_EQ(e[0].from, 0.431);
-  EXPECT_EQ(e[0].to, 0.612);
-}
-
 mv::SeriesFrame frame(const std::string& file, std::vector<int> z, std::vector<double> orders,
                       std::optional<double> energy = std::nullopt) {
   return {file, energy, std::move(z), std::move(orders)};
@@ -115,19 +105,6 @@ TEST(SeriesBuilder, AFrameWithOtherAtomsIsNamedWithTheFirstDifference) {
   // The same atoms in another order are other atoms.
   EXPECT_EQ(b.mismatch({1, 8, 1}),
             "atom 1 is H (Z = 1), in the first frame (first.fchk) O (Z = 8)");
-}
-
-TEST(SeriesBuilder, NoFrameGivesAnEmptySeries) {
-  mv::SeriesBuilder every(std::nullopt, 0.1);
-  const mv::Series s = every.finish();
-  EXPECT_EQ(s.frames(), 0u);
-  EXPECT_TRUE(s.bonds.empty());
-  EXPECT_TRUE(s.events.empty());
-  mv::SeriesBuilder some(std::vector<AtomPair>{{1, 2}}, 0.1);
-  const mv::Series t = some.finish();
-  EXPECT_EQ(t.bonds.size(), 1u);
-  ASSERT_EQ(t.bondOrders.size(), 1u);
-  EXPECT_TRUE(t.bondOrders[0].empty());
 }
 
 }  // namespace
