@@ -497,6 +497,9 @@ def series(paths, *, bonds=None, min_bond=0.1, density=None, jobs=None) -> Serie
     an atom the molecule lacks, and :class:`InputError` when no frame could
     be analysed.
     """
+    if isinstance(paths, (str, bytes, _os.PathLike)):
+        # One path would be taken character by character.
+        raise TypeError("paths must be a list of files, not one path")
     run = _mirvante.analyse_series(
         [_path(p) for p in paths],
         _series_bonds(bonds),

@@ -65,6 +65,11 @@ def test_bad_bonds_raise_value_error(bonds, message):
         mirvante.series(WATERS, bonds=bonds)
 
 
+def test_one_path_instead_of_a_list_is_refused():
+    with pytest.raises(TypeError, match="a list of files"):
+        mirvante.series(WATERS[0])
+
+
 def test_frames_with_other_atoms_are_skipped_and_named():
     other = str(DATA / "ch2o_rhf_ccpvdz.fchk")
     s = mirvante.series([WATERS[0], other, "no-such-file.fchk", WATERS[1]])
