@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -29,8 +30,10 @@
 #include "app/matrices.h"
 #include "app/pipeline.h"
 #include "core/elements.h"
+#include "app/series.h"
 #include "core/parallel.h"
 #include "report/json.h"
+#include "report/series_report.h"
 
 namespace py = pybind11;
 
@@ -470,6 +473,41 @@ int commandLine(std::vector<std::string> args) {
   return status;
 }
 
+// A series of frames: its values, its JSON object, and the diagnostics of
+// the frames left out (one line each, as the command line prints them).
+struct SeriesRun {
+  mv::Series series;
+  std::string json;
+  std::vector<std::string> diagnostics;
+  std::vector<std::pair<std::string, std::string>> skipped;  // file, diagnostic
+  int status = 0;
+};
+
+SeriesRun analyseSeries(const std::vector<std::string>& files,
+                        const std::vector<std::pair<int, int>>& bonds, double minBond, int jobs,
+                        const std::string& density) {
+  mv::BatchOptions options = batchOptions(minBond, density, false, std::nullopt, std::nullopt);
+  options.keep = false;
+  options.jobs = checkedJobs(jobs);
+  options.files = files;
+  for (const auto& [a, b] : bonds) options.seriesBonds.emplace_back(std::min(a, b), std::max(a, b));
+  SeriesRun r;
+  std::ostringstream out, err;
+  {
+    py::gil_scoped_release unlocked;
+    // No interrupt reaches this batch: Ctrl-C is seen once it returns.
+    const volatile std::sig_atomic_t never = 0;
+    mv::SeriesOutcome o = mv::collectSeries(options, out, err, &never);
+    r.series = std::move(o.series);
+    r.status = o.refusedBonds ? -1 : o.status;
+    r.skipped = std::move(o.skipped);
+  }
+  std::istringstream lines(err.str());
+  for (std::string line; std::getline(lines, line);) r.diagnostics.push_back(line);
+  if (r.status >= 0) r.json = mv::seriesJson(r.series);
+  return r;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_mirvante, m) {
@@ -607,6 +645,40 @@ PYBIND11_MODULE(_mirvante, m) {
            py::arg("lowdin"), py::arg("fragments"), py::arg("multicenter"))
       .def("__iter__", [](Batch& b) -> Batch& { return b; })
       .def("__next__", &Batch::next);
+
+  py::class_<SeriesRun>(m, "SeriesRun")
+      .def_readonly("json", &SeriesRun::json)
+      .def_readonly("diagnostics", &SeriesRun::diagnostics)
+      .def_readonly("status", &SeriesRun::status)
+      .def_readonly("skipped", &SeriesRun::skipped)
+      .def_property_readonly("bond_orders",
+                             [](const SeriesRun& r) {
+                               const mv::Series& s = r.series;
+                               py::array_t<double> a({s.bonds.size(), s.frames()});
+                               auto w = a.mutable_unchecked<2>();
+                               for (std::size_t b = 0; b < s.bonds.size(); ++b)
+                                 for (std::size_t k = 0; k < s.frames(); ++k)
+                                   w(static_cast<py::ssize_t>(b), static_cast<py::ssize_t>(k)) =
+                                       s.bondOrders[b][k];
+                               return a;
+                             })
+      .def("text",
+           [](const SeriesRun& r) {
+             std::ostringstream out;
+             mv::writeSeriesText(out, r.series);
+             return out.str();
+           })
+      .def("svg", [](const SeriesRun& r) {
+        std::ostringstream out;
+        {
+          py::gil_scoped_release unlocked;
+          mv::writeSeriesSvg(out, r.series);
+        }
+        return py::str(out.str());
+      });
+
+  m.def("analyse_series", &analyseSeries, py::arg("paths"), py::arg("bonds"), py::arg("min_bond"),
+        py::arg("jobs"), py::arg("density"));
 
   m.def("analyse_arrays", &analyseArrays, py::arg("overlap"), py::arg("density"),
         py::arg("basis_atom"), py::arg("atomic_numbers"), py::arg("spin_density"),

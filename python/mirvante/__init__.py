@@ -12,6 +12,9 @@ The same analysis as the ``mirvante`` command line, importable::
   memory as numpy arrays;
 - :func:`from_psi4` and :func:`from_pyscf` take them from a psi4
   Wavefunction or a PySCF Mole and density.
+  memory (from psi4, PySCF, ...) as numpy arrays;
+- :func:`series` follows bond orders along the frames of a path (a scan, an
+  IRC, two structures side by side) and returns a :class:`Series`.
 
 Each returns a :class:`Result`.  Atoms are counted from 0 in every array and
 list of a Result, as numpy counts; the JSON object of :meth:`Result.to_dict`
@@ -24,6 +27,7 @@ from __future__ import annotations
 import html as _html
 import json as _json
 import os as _os
+import re as _re
 
 import numpy as _np
 
@@ -36,12 +40,14 @@ __all__ = [
     "InputError",
     "RefusedError",
     "Result",
+    "Series",
     "__version__",
     "analyse",
     "analyse_many",
     "analyse_matrices",
     "from_psi4",
     "from_pyscf",
+    "series",
 ]
 
 
@@ -776,6 +782,158 @@ def analyse_matrices(
     result = Result(run)
     if not result.ok:
         raise result.error
+    return result
+
+
+class Series:
+    """Bond orders along a series of frames, as ``mirvante --series`` gives
+    them.
+
+    ``files`` are the frames analysed, in the order given (a file that failed
+    or has other atoms than the first frame is left out and listed in
+    ``skipped``).  ``bonds`` are the pairs followed as (i, j), atoms counted
+    from 0; ``bond_orders`` a numpy array of one row per bond and one column
+    per frame; ``energies`` one value per frame (NaN where the file has
+    none); ``events`` the bonds formed and broken, each a dict with
+    ``frame`` (the column, from 0, where the order is first on its new side
+    of 0.5), ``atoms`` (i, j) from 0, ``kind`` (``"formed"`` or
+    ``"broken"``), ``from`` and ``to``.  :meth:`to_dict` is the command
+    line's JSON object, numbered from 1.
+    """
+
+    __slots__ = ("_run", "_dict", "skipped")
+
+    def __init__(self, run):
+        self._run = run
+        self._dict = _json.loads(run.json)
+        self.skipped = [_skipped_error(f, line) for f, line in run.skipped]
+
+    def __repr__(self):
+        s = self._dict["series"]
+        return f"<mirvante.Series {len(s['files'])} frames, {len(s['bonds'])} bonds>"
+
+    @property
+    def files(self):
+        return list(self._dict["series"]["files"])
+
+    @property
+    def bonds(self):
+        return [(i - 1, j - 1) for i, j in self._dict["series"]["bonds"]]
+
+    @property
+    def bond_orders(self):
+        return self._run.bond_orders
+
+    @property
+    def energies(self):
+        return _np.array(
+            [_np.nan if e is None else e for e in self._dict["series"]["energies"]],
+            dtype=float,
+        )
+
+    @property
+    def events(self):
+        return [
+            {
+                "frame": e["frame"] - 1,
+                "atoms": (e["atoms"][0] - 1, e["atoms"][1] - 1),
+                "kind": e["kind"],
+                "from": e["from"],
+                "to": e["to"],
+            }
+            for e in self._dict["series"]["events"]
+        ]
+
+    def to_dict(self):
+        """The JSON object of ``mirvante --series --json``, parsed."""
+        return _json.loads(self._run.json)
+
+    def report(self) -> str:
+        """The text table and the list of bonds formed and broken, as the
+        command line prints them."""
+        return self._run.text()
+
+    def svg(self) -> str:
+        """The line chart of the bond orders (and energies) as an SVG
+        document, as ``--plot`` writes it."""
+        return self._run.svg()
+
+
+def _skipped_error(file, line):
+    """The diagnostic of a frame left out (``mirvante: FILE[:LINE]: message``)
+    as an :class:`Error`."""
+    shown = "standard input" if file == "-" else file
+    head = "mirvante: " + shown
+    rest = line[len(head) :] if line.startswith(head) else ": " + line
+    number = None
+    match = _re.match(r":(\d+): ", rest)
+    if match:
+        number, rest = int(match.group(1)), rest[match.end() :]
+    elif rest.startswith(": "):
+        rest = rest[2:]
+    code = None
+    code_match = _re.search(r" \(stop (\d+)\)$", rest)
+    if code_match:
+        code, rest = code_match.group(1), rest[: code_match.start()]
+    return Error(rest, code=code, file=file, line=number)
+
+
+def _series_bonds(bonds):
+    if bonds is None:
+        return []
+    pairs = []
+    for pair in bonds:
+        try:
+            i, j = pair
+        except (TypeError, ValueError):
+            raise ValueError(f"bonds: {pair!r} is not a pair of atoms (i, j)") from None
+        for a in (i, j):
+            if isinstance(a, bool) or not isinstance(a, (int, _np.integer)) or a < 0:
+                raise ValueError(f"bonds: {pair!r}: atoms are whole numbers from 0")
+        if i == j:
+            raise ValueError(f"bonds: {pair!r} names the same atom twice")
+        key = (min(int(i), int(j)) + 1, max(int(i), int(j)) + 1)
+        if key in pairs:
+            raise ValueError(f"bonds: {pair!r} is given twice")
+        pairs.append(key)
+    if not pairs:
+        raise ValueError("bonds: give at least one pair, or None for the default")
+    return pairs
+
+
+def series(paths, *, bonds=None, min_bond=0.1, density=None, jobs=None) -> Series:
+    """Follow bond orders along a series of files, as
+    ``mirvante --series --json FILE...`` does.
+
+    ``paths`` are the frames of one path in order; every frame must have the
+    same atoms in the same order.  ``bonds`` are the pairs of atoms to follow
+    as (i, j) counted from 0 (default: every pair whose order reaches
+    ``min_bond`` in some frame); ``density`` and ``jobs`` as for
+    :func:`analyse`.  Frames that fail or have other atoms are left out and
+    listed in :attr:`Series.skipped`.  Raises ValueError for a pair that names
+    an atom the molecule lacks, and :class:`InputError` when no frame could
+    be analysed.
+    """
+    if isinstance(paths, (str, bytes, _os.PathLike)):
+        # One path would be taken character by character.
+        raise TypeError("paths must be a list of files, not one path")
+    run = _mirvante.analyse_series(
+        [_path(p) for p in paths],
+        _series_bonds(bonds),
+        float(min_bond),
+        _jobs(jobs),
+        _density(density),
+    )
+    if run.status < 0:
+        raise ValueError(run.diagnostics[-1] if run.diagnostics else "bonds: bad pair")
+    result = Series(run)
+    if not result.files:
+        first = result.skipped[0] if result.skipped else None
+        raise InputError(
+            "no frame of the series could be analysed"
+            + (f" ({first})" if first is not None else ""),
+            file=first.file if first is not None else None,
+        )
     return result
 
 

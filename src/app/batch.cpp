@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -110,6 +111,30 @@ int threadsFor(int jobs);
 void writeOutputs(const std::string& file, const BatchOptions& options, bool header, bool opened,
                   const std::optional<Stop>& stop, const std::ostringstream& text,
                   std::shared_ptr<RunResults>& run, FileResult& res);
+// What a series keeps of a complete analysis: the atoms, the energy and the
+// bond orders of `pairs` (every pair i < j when empty).  A pair beyond the
+// file's atoms gives NaN; such a frame has other atoms than the series, and
+// is refused for that.
+SeriesFrame seriesFrame(const std::string& file, const RunResults& r,
+                        const std::vector<AtomPair>& pairs) {
+  SeriesFrame f;
+  f.file = file;
+  f.energy = r.ck.energy();
+  const int nat = r.bonds.bonds.rows();
+  for (int a = 1; a <= nat; ++a) f.atomicNumbers.push_back(r.ck.atomicNumber(a));
+  auto order = [&](int a, int c) {
+    return a >= 1 && c >= 1 && a <= nat && c <= nat ? r.bonds.bonds(a, c)
+                                                    : std::numeric_limits<double>::quiet_NaN();
+  };
+  if (pairs.empty()) {
+    f.orders.reserve(static_cast<std::size_t>(nat) * static_cast<std::size_t>(nat) / 2);
+    for (int a = 1; a <= nat; ++a)
+      for (int c = a + 1; c <= nat; ++c) f.orders.push_back(order(a, c));
+  } else {
+    for (const AtomPair& p : pairs) f.orders.push_back(order(p.first, p.second));
+  }
+  return f;
+}
 
 }  // namespace
 
@@ -121,7 +146,7 @@ FileResult analyseFile(const std::string& file, const BatchOptions& options, boo
   reportOptions.fullMatrix = options.matrix;
   reportOptions.minBond = options.minBond;
   TextReport report(text, ReportStyle::Fit, reportOptions);
-  const bool json = options.json && !options.keep;  // no text report
+  const bool json = (options.json && !options.keep) || options.series;  // no text report
   auto run = std::make_shared<RunResults>();
   RunResults& r = *run;
   RunOptions ro;
@@ -219,7 +244,8 @@ void writeOutputs(const std::string& file, const BatchOptions& options, bool hea
     requireMemory(100 * n * n, "the JSON output of " + std::to_string(n) + " atoms");
   }
   if (res.ok && !options.svg.empty()) res.drawing = drawing(r, options);
-  if (options.json || options.keep) {
+  if (options.series && res.ok) res.frame = seriesFrame(file, r, options.seriesBonds);
+  if ((options.json || options.keep) && !options.series) {
     JsonInput in;
     in.file = file;
     in.ck = &r.ck;
@@ -381,6 +407,11 @@ double secondsLeft(double elapsed, unsigned long long doneBytes, unsigned long l
 
 int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
              const volatile std::sig_atomic_t* interrupted) {
+  return runBatch(options, out, err, interrupted, FileSink());
+}
+
+int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
+             const volatile std::sig_atomic_t* interrupted, const FileSink& sink) {
   const std::size_t n = options.files.size();
   const bool several = n > 1;
   const int jobs = threadsFor(options.jobs);
@@ -431,13 +462,16 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   };
   // Write one file's outputs; false when standard output failed, which
   // ends the batch.
+  bool sinkEnded = false;
   auto write = [&](std::size_t i, FileResult& r) {
+    if (sink && !sink(i, r)) sinkEnded = true;
     if (!r.ok) {
       ++failed;
       badOption = badOption || r.badOption;
       progress.erase();
       err << r.diagnostic << '\n';
     }
+    if (sink) return true;  // the caller took the values; nothing to write
     std::string text = std::move(r.output);
     if (!options.outDir.empty()) {
       // The report of a failed file says why it failed, as standard error
@@ -501,6 +535,7 @@ int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     doneBytes += sizes[next];
     ++next;
     progress.update(next, failed, doneBytes);
+    if (sinkEnded) break;
     submitAhead();
   }
   progress.erase();

@@ -4,13 +4,16 @@
 
 #include <csignal>
 #include <map>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "analysis/fragments.h"
+#include "analysis/series.h"
 #include "core/parallel.h"
 #include "report/svg.h"
 
@@ -43,6 +46,12 @@ struct BatchOptions {
   // values and make both outputs, the report in FileResult::output and the
   // JSON line in FileResult::json, whatever `json` says.
   bool keep = false;
+  // A series (--series): of each file only the values the series takes
+  // (FileResult::frame), no report and no JSON line; the bond orders of
+  // `seriesBonds`, or of every pair when it is empty.
+  bool series = false;
+  std::vector<AtomPair> seriesBonds;
+  std::string plot;  // --plot: the series' line chart; "" for none
 };
 
 // What one file gave.
@@ -58,6 +67,9 @@ struct FileResult {
   // values of the run, also when it stopped.
   std::string json;
   std::shared_ptr<RunResults> run;
+  // With BatchOptions::series: the frame's values, when the analysis is
+  // complete (its matrices are released before the result is handed on).
+  std::optional<SeriesFrame> frame;
 };
 
 // The name of an input in headers and diagnostics.
@@ -99,5 +111,14 @@ double secondsLeft(double elapsed, unsigned long long doneBytes, unsigned long l
 // without waiting for the analyses under way.
 int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
              const volatile std::sig_atomic_t* interrupted);
+
+// A caller that takes each file's result in input order instead of its
+// output (a series).  It may turn a result into a failure by setting `ok`
+// false and its `diagnostic`, which the batch then writes and counts; it
+// returns false to end the batch after this file.
+using FileSink = std::function<bool(std::size_t index, FileResult& result)>;
+// runBatch with the results handed to `sink` rather than written.
+int runBatch(const BatchOptions& options, std::ostream& out, std::ostream& err,
+             const volatile std::sig_atomic_t* interrupted, const FileSink& sink);
 
 }  // namespace mv

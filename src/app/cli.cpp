@@ -18,6 +18,7 @@
 #include "app/batch.h"
 #include "app/classic_run.h"
 #include "core/printable.h"
+#include "app/series.h"
 #include "core/stop.h"
 
 namespace mv {
@@ -43,6 +44,8 @@ constexpr const char* kFooter =
     "  mirvante -j 4 -o reports runs/*.fchk   reports/STEM.txt for every file\n"
     "  mirvante --svg water.svg water.fchk    report and a drawing of the bonds\n"
     "  mirvante water.wfx water.molden.gz     any format, recognised by its content\n\n"
+    "  mirvante --series --plot scan.svg scan/*.fchk\n"
+    "                                         bond orders along a scan, and their plot\n\n"
     "Exit status: 0 every file analysed; 1 some file refused or failed;\n"
     "2 usage error; 130 interrupted.";
 
@@ -57,6 +60,8 @@ struct Interrupted {};
 struct RawOptions {
   std::string jobs, minBond, svgLabels;
   std::optional<std::string> fragments, multicenter;
+  std::string bonds;  // --bonds, given or not
+  bool bondsGiven = false;
 };
 
 // A directory to write into, made when missing.
@@ -224,6 +229,48 @@ void resolveSharedStems(BatchOptions& o, std::vector<std::string>& notes) {
   }
 }
 
+// The options of a series: --bonds and --plot belong to it, and the
+// outputs of single files (-o, --svg) and the extra analyses of the report
+// (--lowdin, --matrix) do not.  The plot must not replace an input.
+void validateSeries(BatchOptions& o, const RawOptions& raw) {
+  if (!o.series) {
+    if (raw.bondsGiven) throw UsageError{"--bonds needs --series"};
+    if (!o.plot.empty()) throw UsageError{"--plot needs --series"};
+    return;
+  }
+  const std::pair<bool, const char*> excluded[] = {{!o.outDir.empty(), "-o"},
+                                                   {!o.svg.empty(), "--svg"},
+                                                   {!raw.svgLabels.empty(), "--svg-labels"},
+                                                   {o.lowdin, "--lowdin"},
+                                                   {o.matrix, "--matrix"}};
+  for (const auto& [given, name] : excluded)
+    if (given)
+      throw UsageError{std::string("--series cannot be combined with ") + name +
+                       " (the series writes one table, or one JSON object, and --plot)"};
+  if (raw.bondsGiven) {
+    try {
+      o.seriesBonds = parseBondPairs(raw.bonds);
+    } catch (const std::invalid_argument& e) {
+      throw UsageError{e.what()};
+    }
+  }
+  if (!o.plot.empty()) {
+    std::error_code ec;
+    if (o.plot.back() == '/' || fs::is_directory(o.plot, ec))
+      throw UsageError{"--plot '" + o.plot + "': give the name of an SVG file, not a directory"};
+    std::string ext = fs::path(o.plot).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext != ".svg")
+      throw UsageError{"--plot '" + o.plot + "': the plot is SVG; give a name ending in .svg"};
+    checkWorkingDirectory(o.plot, "plot");
+    if (const auto id = fileId(o.plot)) {
+      for (const std::string& f : o.files)
+        if (f != "-" && fileId(f) == id)
+          throw UsageError{"the plot " + o.plot + " would overwrite the input " + f};
+    }
+  }
+}
+
 void validate(BatchOptions& o, const RawOptions& raw, std::vector<std::string>& notes,
               const volatile std::sig_atomic_t* interrupted) {
   if (!raw.jobs.empty()) o.jobs = wholeNumber("-j", raw.jobs, 1, 4096, "the number of threads");
@@ -252,6 +299,7 @@ void validate(BatchOptions& o, const RawOptions& raw, std::vector<std::string>& 
     throw UsageError{"--multicenter '" + *raw.multicenter + "': " + e.what()};
   }
   if (o.files.empty()) throw UsageError{"no FILE given (the classic run takes no argument at all)"};
+  validateSeries(o, raw);
   if (!o.svg.empty()) {
     std::error_code ec;
     o.svgDirectory = o.files.size() > 1 || o.svg.back() == '/' || fs::is_directory(o.svg, ec);
@@ -328,10 +376,23 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
                  "labels of the drawing: none (atoms only), bonds (and bond orders), all (and "
                  "charges); default: bonds, none for large molecules")
       ->type_name("WHAT");
+  app.add_flag("--series", o.series,
+               "the files, in the order given, are the frames of one path (a scan, an IRC, two "
+               "structures): a table of the bond orders frame by frame and the bonds formed and "
+               "broken");
+  app.add_option("--bonds", raw.bonds,
+                 "with --series: the pairs of atoms to follow, such as 1-2,2-5 (default: every "
+                 "pair whose order reaches --min-bond in some frame)")
+      ->type_name("PAIRS");
+  app.add_option("--plot", o.plot,
+                 "with --series: write a line chart of the bond orders (and energies) along the "
+                 "series to PATH.svg")
+      ->type_name("PATH");
 
   try {
     app.parse(argc, argv);
     if (!app.remaining().empty()) throw CLI::ExtrasError(app.remaining());
+    raw.bondsGiven = app.count("--bonds") > 0;
     validate(o, raw, notes, interrupted);
   } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e, out, err);
@@ -352,6 +413,7 @@ int runCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err,
   }
   for (const std::string& note : notes) err << printable(note) << '\n';
   o.progress = ::isatty(STDERR_FILENO) == 1;
+  if (o.series) return runSeries(o, out, err, interrupted);
   return runBatch(o, out, err, interrupted);
 }
 
