@@ -388,7 +388,10 @@ void CheckpointReader::header() {
     if (t_.startsWith(k, mocbe)) ck_.betaOrbitals = true;
   }
   ck_.ndens = ndens;
-  if (!limits_.classic && ck_.betaOrbitals) ck_.sameSpinOrbitals = sameSpinOrbitals();
+  // A method named spin-unrestricted (UHF, UB3LYP) stays so even where its
+  // two sets of orbitals agree (a hydrogen atom in a minimal basis).
+  if (!limits_.classic && ck_.betaOrbitals && !ck_.calc.unrestrictedName)
+    ck_.sameSpinOrbitals = sameSpinOrbitals();
   if (!limits_.classic) {
     // The command line counts the total densities by their labels, so that
     // a "Total Energy" line (or its absence) does not count.

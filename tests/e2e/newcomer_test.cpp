@@ -168,14 +168,22 @@ TEST(Newcomer, RestrictedOpenShellWithBetaOrbitals) {
   other[other.find('.', c) + 2] = other[other.find('.', c) + 2] == '1' ? '2' : '1';
   mvtest::writeFile(dir + "/uhf_like.fchk", fchk.substr(0, b) + other + fchk.substr(b));
   fs::copy_file(dataPath("ch2_rohf_631gs.fchk"), dir + "/plain.fchk");
-  const Outcome r = run(dir, "--json with_beta.fchk plain.fchk uhf_like.fchk");
+  // The same orbitals under a method named spin-unrestricted (a hydrogen
+  // atom's UHF in a minimal basis has them too): spin-unrestricted.
+  const std::string withBeta = fchk.substr(0, b) + beta + fchk.substr(b);
+  const std::size_t m = withBeta.find("ROHF");
+  ASSERT_LT(m, withBeta.find('\n', withBeta.find('\n') + 1));
+  mvtest::writeFile(dir + "/named_uhf.fchk",
+                    withBeta.substr(0, m) + "UHF " + withBeta.substr(m + 4));
+  const Outcome r = run(dir, "--json with_beta.fchk plain.fchk uhf_like.fchk named_uhf.fchk");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> l = mvtest::lines(r.out);
-  ASSERT_EQ(l.size(), 3u);
+  ASSERT_EQ(l.size(), 4u);
   const json x = json::parse(l[0]), y = json::parse(l[1]), z = json::parse(l[2]);
   EXPECT_EQ(x["spin"], "restricted open-shell");
   EXPECT_EQ(y["spin"], "restricted open-shell");
   EXPECT_EQ(z["spin"], "unrestricted");
+  EXPECT_EQ(json::parse(l[3])["spin"], "unrestricted");
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_NEAR(x["atoms"][i]["charge"].get<double>(), y["atoms"][i]["charge"].get<double>(), 1e-8);
     EXPECT_NEAR(x["atoms"][i]["spin_population"].get<double>(),
