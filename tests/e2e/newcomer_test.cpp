@@ -171,8 +171,8 @@ TEST(Newcomer, RestrictedOpenShellWithBetaOrbitals) {
   // The same orbitals under a method named spin-unrestricted (a hydrogen
   // atom's UHF in a minimal basis has them too): spin-unrestricted.
   const std::string withBeta = fchk.substr(0, b) + beta + fchk.substr(b);
-  const std::size_t m = withBeta.find("ROHF");
-  ASSERT_LT(m, withBeta.find('\n', withBeta.find('\n') + 1));
+  const std::size_t line2 = withBeta.find('\n') + 1, m = line2 + 10;
+  ASSERT_EQ(withBeta.substr(m, 4), "ROHF");
   mvtest::writeFile(dir + "/named_uhf.fchk",
                     withBeta.substr(0, m) + "UHF " + withBeta.substr(m + 4));
   const Outcome r = run(dir, "--json with_beta.fchk plain.fchk uhf_like.fchk named_uhf.fchk");
