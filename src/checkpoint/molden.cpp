@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "checkpoint/wavetext.h"
 #include "core/angular.h"
 #include "core/elements.h"
 #include "core/memory.h"
@@ -83,18 +84,6 @@ struct Line {
   int number = 0;
 };
 
-std::vector<std::string_view> tokens(std::string_view l) {
-  std::vector<std::string_view> t;
-  std::size_t p = 0;
-  while ((p = l.find_first_not_of(" \t\r\f\v", p)) != std::string_view::npos) {
-    std::size_t e = l.find_first_of(" \t\r\f\v", p);
-    if (e == std::string_view::npos) e = l.size();
-    t.push_back(l.substr(p, e - p));
-    p = e;
-  }
-  return t;
-}
-
 std::string lower(std::string_view s) {
   std::string r(s);
   for (char& c : r)
@@ -102,41 +91,12 @@ std::string lower(std::string_view s) {
   return r;
 }
 
-std::string trim(std::string_view s) {
-  const std::size_t b = s.find_first_not_of(" \t\r\f\v");
-  if (b == std::string_view::npos) return "";
-  const std::size_t e = s.find_last_not_of(" \t\r\f\v");
-  return std::string(s.substr(b, e - b + 1));
-}
-
-// Text of the file in a message: quoted, at most 60 characters, anything
-// that is not printable shown as '?'.
-std::string shown(std::string_view t) {
-  std::string q = "'";
-  for (std::size_t i = 0; i < t.size() && i < 60; ++i) {
-    const auto c = static_cast<unsigned char>(t[i]);
-    q += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '?';
-  }
-  if (t.size() > 60) q += "...";
-  return q + "'";
-}
-
-bool parseInt(std::string_view t, long long& v) {
-  const char* e = t.data() + t.size();
-  const auto r = std::from_chars(t.data() + (!t.empty() && t[0] == '+' ? 1 : 0), e, v);
-  return r.ec == std::errc() && r.ptr == e;
-}
-
-// A real number, with Fortran's D exponents ("1.5D-03") read as E.
-bool parseReal(std::string_view t, double& v) {
-  if (t.empty() || t.size() > 64) return false;
-  char buf[72];
-  std::size_t n = 0;
-  for (std::size_t i = t[0] == '+' ? 1 : 0; i < t.size(); ++i)
-    buf[n++] = (t[i] == 'D' || t[i] == 'd') ? 'E' : t[i];
-  const auto r = std::from_chars(buf, buf + n, v);
-  return r.ec == std::errc() && r.ptr == buf + n;
-}
+// The text helpers every line-oriented reader shares.
+using wavetext::parseInt;
+using wavetext::parseReal;
+using wavetext::shown;
+using wavetext::tokens;
+using wavetext::trim;
 
 // Half the unit of the last digit a real number is printed with
 // ("0.004690": 5e-7, "1.5D-03": 5e-5), or 0 when it has no decimal point.
@@ -151,11 +111,7 @@ double printedResolution(std::string_view t) {
   return 0.5 * std::pow(10.0, static_cast<double>(exponent - decimals));
 }
 
-std::string realText(double x) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.10G", x);
-  return buf;
-}
+using wavetext::realText;
 
 struct Primitive {
   double exponent, coefficient, pCoefficient;
